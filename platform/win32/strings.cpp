@@ -1,0 +1,190 @@
+// UTF-16 text: conversions, case folding and the platform's string functions.
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+
+#include <windows.h>
+
+namespace standin {
+
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::u16string ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    uint32_t c = s[i];
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    bool ok = len != 0 && i + len <= n;
+    uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (size_t k = 1; ok && k < len; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if (ok && ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+               (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF))
+      ok = false;
+    if (!ok) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+WCHAR FoldCase(WCHAR c) {
+  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<WCHAR>(c - 32) : c;
+  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (!utf8 || (c >= 0xD800 && c <= 0xDFFF)) return c;
+  wint_t up = towupper_l(static_cast<wint_t>(c), utf8);
+  return up <= 0xFFFF ? static_cast<WCHAR>(up) : c;
+}
+
+int CompareNoCase(std::u16string_view a, std::u16string_view b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    WCHAR x = FoldCase(a[i]), y = FoldCase(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace standin
+
+namespace {
+
+template <class T>
+T ParseInteger(const WCHAR* s, WCHAR** end, int base, bool* negative) {
+  const WCHAR* p = s;
+  while (*p == u' ' || *p == u'\t' || *p == u'\n' || *p == u'\r' || *p == u'\v' || *p == u'\f') ++p;
+  *negative = false;
+  if (*p == u'+' || *p == u'-') *negative = *p++ == u'-';
+  if ((base == 0 || base == 16) && p[0] == u'0' && (p[1] == u'x' || p[1] == u'X')) p += 2, base = 16;
+  else if (base == 0 && p[0] == u'0') base = 8;
+  else if (base == 0) base = 10;
+  T value = 0;
+  const WCHAR* digitsStart = p;
+  for (;; ++p) {
+    int d = (*p >= u'0' && *p <= u'9') ? *p - u'0'
+            : (*p >= u'a' && *p <= u'z') ? *p - u'a' + 10
+            : (*p >= u'A' && *p <= u'Z') ? *p - u'A' + 10
+                                          : 99;
+    if (d >= base) break;
+    value = value * base + d;
+  }
+  if (end) *end = const_cast<WCHAR*>(p == digitsStart ? s : p);
+  return value;
+}
+
+}  // namespace
+
+long wcstol(const WCHAR* s, WCHAR** end, int base) {
+  bool negative;
+  unsigned long v = ParseInteger<unsigned long>(s, end, base, &negative);
+  return negative ? -static_cast<long>(v) : static_cast<long>(v);
+}
+
+unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) {
+  bool negative;
+  unsigned long v = ParseInteger<unsigned long>(s, end, base, &negative);
+  return negative ? -v : v;
+}
+
+extern "C" {
+
+int WINAPI lstrlenW(LPCWSTR s) { return s ? static_cast<int>(wcslen(s)) : 0; }
+
+LPWSTR WINAPI lstrcpynW(LPWSTR dst, LPCWSTR src, int max) {
+  if (!dst || !src || max <= 0) return dst;
+  int i = 0;
+  for (; i < max - 1 && src[i]; ++i) dst[i] = src[i];
+  dst[i] = 0;
+  return dst;
+}
+
+int WINAPI lstrcmpW(LPCWSTR a, LPCWSTR b) {
+  if (!a || !b) return a ? 1 : b ? -1 : 0;
+  int r = wcscmp(a, b);
+  return r < 0 ? -1 : r > 0 ? 1 : 0;
+}
+
+int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) {
+  if (!a || !b) return a ? 1 : b ? -1 : 0;
+  return standin::CompareNoCase(a, b);
+}
+
+int WINAPI MultiByteToWideChar(UINT cp, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
+  if (!src || srcLen == 0 || dstLen < 0 || (dstLen > 0 && !dst)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string_view in = srcLen < 0 ? std::string_view(src, std::strlen(src) + 1) : std::string_view(src, srcLen);
+  std::u16string out = standin::ToUtf16(in);
+  if (dstLen == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(dstLen)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy(out.begin(), out.end(), dst);
+  return static_cast<int>(out.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT cp, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
+                               LPCSTR defaultChar, LPBOOL usedDefault) {
+  if (!src || srcLen == 0 || dstLen < 0 || (dstLen > 0 && !dst)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::u16string_view in = srcLen < 0 ? std::u16string_view(src, wcslen(src) + 1) : std::u16string_view(src, srcLen);
+  std::string out = standin::ToUtf8(in);
+  if (usedDefault) *usedDefault = FALSE;
+  if (dstLen == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(dstLen)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy(out.begin(), out.end(), dst);
+  return static_cast<int>(out.size());
+}
+
+}  // extern "C"

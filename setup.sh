@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs what the build needs (only what is missing), then configures and builds.
+#   ./setup.sh              set up and build (default preset)
+#   ./setup.sh test         ... then run the whole test suite
+#   ./setup.sh --preset asan test
+set -euo pipefail
+cd "$(dirname "$0")"
+
+preset=default
+action=build
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --preset) preset="$2"; shift 2 ;;
+    build|test) action="$1"; shift ;;
+    *) echo "usage: $0 [--preset default|asan] [build|test]" >&2; exit 2 ;;
+  esac
+done
+
+# Debian packages the project builds, tests and runs with.
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libsqlite3-dev      # registry database and store files
+  libhivex-dev        # registry hive files
+  googletest libgtest-dev libgmock-dev
+  libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+[ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" -- -k 0 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
+cmake --build --preset "$preset" >/dev/null   # fail here if anything did not build
+
+if [ "$action" = test ]; then
+  ctest --preset "$preset" -j"$(nproc)"
+fi
