@@ -161,3 +161,9 @@ static_assert(sizeof(FILETIME) == 8 && sizeof(SYSTEMTIME) == 16 && sizeof(GUID) 
 #define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define _countof(a) (sizeof(a) / sizeof((a)[0]))
 #define UNREFERENCED_PARAMETER(p) ((void)(p))
+
+// Reasons for a module's DllMain.
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
