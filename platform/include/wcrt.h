@@ -166,18 +166,20 @@ typedef int errno_t;
 inline errno_t wcsncpy_s(WCHAR* dst, size_t size, const WCHAR* src, size_t count) {
   if (!dst || size == 0) return EINVAL;
   if (!src) { dst[0] = 0; return EINVAL; }
-  size_t n = wcsnlen(src, count == _TRUNCATE ? size : count);
-  if (n >= size) {
-    if (count == _TRUNCATE) {
-      std::memcpy(dst, src, (size - 1) * sizeof(WCHAR));
-      dst[size - 1] = 0;
-      return STRUNCATE;
+  // Copied element by element: the source is read only up to its terminator.
+  size_t i = 0;
+  for (; i < count && src[i]; ++i) {
+    if (i + 1 == size) {
+      if (count == _TRUNCATE) {
+        dst[i] = 0;
+        return STRUNCATE;
+      }
+      dst[0] = 0;
+      return ERANGE;
     }
-    dst[0] = 0;
-    return ERANGE;
+    dst[i] = src[i];
   }
-  std::memcpy(dst, src, n * sizeof(WCHAR));
-  dst[n] = 0;
+  dst[i] = 0;
   return 0;
 }
 inline errno_t wcscpy_s(WCHAR* dst, size_t size, const WCHAR* src) {

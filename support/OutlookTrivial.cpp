@@ -1,0 +1,12 @@
+#include "support/OutlookTrivial.h"
+
+#include <shlobj.h>
+
+#include "support/Log.h"
+
+void LogSessionBanner() {
+  WCHAR folder[MAX_PATH] = {};
+  // Without the folder the line shows an empty one.
+  if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, FALSE)) folder[0] = 0;
+  LogMessageAt(LOG_INFO, TEXT(".\\OutlookTrivial"), 36, TEXT("---------%s"), folder);
+}
