@@ -94,7 +94,7 @@ TEST_F(OperationMutexTest, FailuresToCreateOrWaitAreLoggedAndReturnOne) {
 
 using PrivilegeTest = LogCapture;
 
-// Whether SeBackupPrivilege is enabled now: enabling it again changes nothing then.
+// Whether SeBackupPrivilege is held and enabled now: enabling it again changes nothing then.
 bool BackupEnabled() {
   HANDLE token = nullptr;
   EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
@@ -102,7 +102,8 @@ bool BackupEnabled() {
   TOKEN_PRIVILEGES previous = {};
   DWORD length = 0;
   EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &enable, sizeof previous, &previous, &length));
-  bool wasEnabled = previous.PrivilegeCount == 0;
+  bool held = GetLastError() != ERROR_NOT_ALL_ASSIGNED;
+  bool wasEnabled = held && previous.PrivilegeCount == 0;
   if (!wasEnabled) AdjustTokenPrivileges(token, FALSE, &previous, 0, nullptr, nullptr);
   CloseHandle(token);
   return wasEnabled;

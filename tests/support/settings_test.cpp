@@ -135,3 +135,28 @@ TEST_F(LogSettingsTest, TwoThreadsOfAHostWriteWholeLines) {
 
 }  // namespace
 }  // namespace testing_support
+
+namespace testing_support {
+namespace {
+
+// Loading the library reads the settings at once: the log folder is made and an
+// old log set aside before any line is written.
+TEST(LibraryLoad, ReadsTheLogSettingsWhenLoaded) {
+  TempDir root, hostDir;
+  std::string host = hostDir.path() + "/loadhost";
+  fs::copy_file(BuiltProgram("loadhost"), host);
+  WriteFileBytes(hostDir.path() + "/corvane.ini",
+                 "[log section]\r\nlevel=0\r\nmedia=8\r\nfile=corvane.log\r\nmaxsize=0\r\n");
+  fs::create_directories(hostDir.path() + "/Logs");
+  WriteFileBytes(hostDir.path() + "/Logs/corvane.log", "previous run\r\n");
+  ChildResult r = RunChild({host, BuiltProgram("libcorvane.so")},
+                           {"LD_LIBRARY_PATH=" + BinDir(), "CORVANE_PLATFORM_ROOT=" + root.path()});
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(r.output, "loaded\n");
+  EXPECT_EQ(ReadFileBytes(hostDir.path() + "/Logs/corvane.log.bk"), "previous run\r\n");
+  EXPECT_FALSE(fs::exists(hostDir.path() + "/Logs/corvane.log")) << "nothing was logged yet";
+  EXPECT_EQ(ReadFileBytes(root.path() + "/debugger-output.txt"), "") << "the attach succeeded quietly";
+}
+
+}  // namespace
+}  // namespace testing_support
