@@ -214,6 +214,8 @@ inline errno_t _wcsupr_s(WCHAR* s, size_t size) {
   return 0;
 }
 
+// The platform's long is 32 bits: results are kept to its range, clamped with
+// ERANGE when the text is out of it.
 STANDIN_API long wcstol(const WCHAR* s, WCHAR** end, int base);
 STANDIN_API unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base);
 inline int _wtoi(const WCHAR* s) { return static_cast<int>(wcstol(s, nullptr, 10)); }

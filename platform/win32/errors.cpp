@@ -61,8 +61,24 @@ const std::map<DWORD, const char*>& Messages() {
       {ERROR_INVALID_WINDOW_HANDLE, "Invalid window handle."},
       {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
       {ERROR_NOT_FOUND, "Element not found."},
+      // Result codes of COM that are not Win32 errors.
+      {static_cast<DWORD>(E_UNEXPECTED), "Catastrophic failure"},
+      {static_cast<DWORD>(E_NOTIMPL), "Not implemented"},
+      {static_cast<DWORD>(E_NOINTERFACE), "No such interface supported"},
+      {static_cast<DWORD>(E_POINTER), "Invalid pointer"},
+      {static_cast<DWORD>(E_ABORT), "Operation aborted"},
+      {static_cast<DWORD>(E_FAIL), "Unspecified error"},
+      {static_cast<DWORD>(REGDB_E_CLASSNOTREG), "Class not registered"},
+      {static_cast<DWORD>(CO_E_NOTINITIALIZED), "CoInitialize has not been called."},
   };
   return messages;
+}
+
+// The text of a code; a Win32 error wrapped as a result code has the error's text.
+const char* MessageText(DWORD id) {
+  auto it = Messages().find(id);
+  if (it == Messages().end() && (id & 0xFFFF0000u) == 0x80070000u) it = Messages().find(id & 0xFFFF);
+  return it == Messages().end() ? nullptr : it->second;
 }
 
 std::mutex g_debugLock;
@@ -80,7 +96,9 @@ DWORD ErrorFromErrno(int err) {
     case EROFS: return ERROR_ACCESS_DENIED;
     case EEXIST: return ERROR_ALREADY_EXISTS;
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENOSPC: return ERROR_DISK_FULL;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return ERROR_DISK_FULL;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EMFILE:
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
@@ -120,12 +138,12 @@ DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  auto it = Messages().find(messageId);
-  if (it == Messages().end()) {
+  const char* message = MessageText(messageId);
+  if (!message) {
     SetLastError(ERROR_NOT_FOUND);  // the platform: ERROR_MR_MID_NOT_FOUND
     return 0;
   }
-  std::u16string text = standin::ToUtf16(it->second) + u"\r\n";
+  std::u16string text = standin::ToUtf16(message) + u"\r\n";
   if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
     DWORD n = std::max<DWORD>(size, static_cast<DWORD>(text.size() + 1));
     auto* mem = static_cast<WCHAR*>(LocalAlloc(LPTR, n * sizeof(WCHAR)));

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -77,8 +79,10 @@ bool FillFindData(const std::string& path, const std::string& name, WIN32_FIND_D
 }
 
 // Wildcards of the platform: '*' any run, '?' one character; case-insensitive.
+// A final ".*" also matches a name without an extension, so "*.*" is every name.
 bool WildMatch(std::u16string_view pattern, std::u16string_view name) {
   if (pattern.empty()) return name.empty();
+  if (pattern == u".*" && name.empty()) return true;
   if (pattern[0] == u'*') {
     for (size_t i = 0; i <= name.size(); ++i)
       if (WildMatch(pattern.substr(1), name.substr(i))) return true;
@@ -87,6 +91,24 @@ bool WildMatch(std::u16string_view pattern, std::u16string_view name) {
   if (name.empty()) return false;
   if (pattern[0] != u'?' && FoldCase(pattern[0]) != FoldCase(name[0])) return false;
   return WildMatch(pattern.substr(1), name.substr(1));
+}
+
+// Copies what is left of one open file to another: 0, or the errno that
+// stopped it (a full disk is ENOSPC, not a vague failure).
+int CopyBytes(int in, int out) {
+  std::vector<char> buf(1 << 20);
+  for (;;) {
+    ssize_t n = read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(out, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return errno;
+      done += w;
+    }
+  }
 }
 
 class FindObject : public KernelObject {
@@ -213,19 +235,47 @@ BOOL WINAPI CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   if (FaultedWithLastError("CopyFileW")) return FALSE;
   std::string a, b;
   if (!PosixFromArg(from, &a) || !PosixFromArg(to, &b)) return FALSE;
-  std::error_code ec;
-  if (!fs::is_regular_file(a, ec)) return Fail(NotFoundError(a));
-  if (failIfExists && fs::exists(b, ec)) return Fail(ERROR_FILE_EXISTS);
-  // Copy beside the target, then rename: a failed copy never leaves half a file.
-  std::string tmp = b + ".copy-" + std::to_string(getpid());
-  if (!fs::copy_file(a, tmp, fs::copy_options::overwrite_existing, ec)) {
-    fs::remove(tmp, ec);
-    return Fail(ec.value() == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(ec.value()));
+  int in = open(a.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Fail(errno == ENOENT ? NotFoundError(a) : ErrorFromErrno(errno));
+  struct stat st {};
+  if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(in);
+    return Fail(ERROR_ACCESS_DENIED);
   }
-  if (rename(tmp.c_str(), b.c_str()) != 0) {
-    DWORD err = ErrorFromErrno(errno);
+  struct stat existing {};
+  if (failIfExists && lstat(b.c_str(), &existing) == 0) {
+    close(in);
+    return Fail(ERROR_FILE_EXISTS);
+  }
+  // Copy beside the target, then rename: a failed copy never leaves half a file.
+  static std::atomic<unsigned> s_copies{0};
+  std::string tmp = b + ".copy-" + std::to_string(getpid()) + "-" + std::to_string(s_copies++);
+  int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+  if (out < 0) {
+    int err = errno;
+    close(in);
+    return Fail(err == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(err));
+  }
+  int err = CopyBytes(in, out);
+  if (!err) {
+    // The platform keeps the source's last-write time on the copy.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    futimens(out, times);
+  }
+  if (close(out) != 0 && !err) err = errno;
+  close(in);
+  if (!err) {
+    if (failIfExists) {
+      // Not over a file that appeared meanwhile.
+      if (renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) != 0)
+        err = (errno == EINVAL || errno == ENOSYS) && rename(tmp.c_str(), b.c_str()) == 0 ? 0 : errno;
+    } else if (rename(tmp.c_str(), b.c_str()) != 0) {
+      err = errno;
+    }
+  }
+  if (err) {
     unlink(tmp.c_str());
-    return Fail(err);
+    return Fail(err == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(err));
   }
   return TRUE;
 }
@@ -285,10 +335,14 @@ UINT WINAPI GetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR
   std::string dir;
   if (!name || !PosixFromArg(folder, &dir)) return 0;
   std::u16string pre = prefix ? std::u16string(prefix).substr(0, 3) : u"";
-  for (UINT n = unique ? unique : (static_cast<UINT>(getpid()) & 0xFFFF); n; n = (n + 1) & 0xFFFF) {
+  // The platform tries every number from 1 to 0xFFFF once, starting anywhere.
+  UINT start = unique ? (unique & 0xFFFF) : (static_cast<UINT>(getpid()) & 0xFFFF);
+  for (UINT tries = 0; tries < (unique ? 1u : 0xFFFFu); ++tries) {
+    UINT n = unique ? (unique & 0xFFFF) : (start + tries) % 0xFFFF + 1;
     char hex[16];
-    std::snprintf(hex, sizeof hex, "%X", n);
-    std::string file = dir + "/" + ToUtf8(pre) + hex + ".tmp";
+    std::snprintf(hex, sizeof hex, "%.4X", n);
+    // The folder may end in a backslash (as GetTempPathW gives it).
+    std::string file = dir + (dir.back() == '/' ? "" : "/") + ToUtf8(pre) + hex + ".tmp";
     std::u16string w = ToWindowsPath(file);
     if (w.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE), 0;
     if (!unique) {
@@ -350,12 +404,20 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     SetLastError(errno == EEXIST ? ERROR_FILE_EXISTS : errno == ENOENT ? NotFoundError(p) : ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
+  // A folder is no file: the platform opens one only for backup semantics,
+  // which the stand-in does not offer.
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    close(fd);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                        : ERROR_SUCCESS);
   return NewHandle(std::make_shared<FileObject>(fd));
 }
 
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPVOID) {
+  if (read) *read = 0;
   auto f = LookupHandleAs<FileObject>(file);
   if (!f) return FALSE;
   ssize_t n = ::read(f->fd, buffer, toRead);
@@ -365,6 +427,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPV
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPVOID) {
+  if (written) *written = 0;
   if (FaultedWithLastError("WriteFile")) return FALSE;
   auto f = LookupHandleAs<FileObject>(file);
   if (!f) return FALSE;

@@ -50,8 +50,9 @@ BOOL WINAPI SHGetSpecialFolderPathW(HWND, LPWSTR path, int csidl, BOOL create) {
   if (rel.empty()) return Fail(ERROR_INVALID_PARAMETER);
   std::string full = RootPath(rel);
   std::error_code ec;
-  if (create || (csidl & CSIDL_FLAG_CREATE)) fs::create_directories(full, ec);
-  else if (!fs::is_directory(full, ec)) return Fail(ERROR_FILE_NOT_FOUND);
+  // The machine's standard folders always exist, as on an installed system.
+  fs::create_directories(full, ec);
+  if (!fs::is_directory(full, ec)) return Fail(ERROR_FILE_NOT_FOUND);
   std::u16string w = ToWindowsPath(full);
   if (w.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
   std::copy(w.begin(), w.end(), path);

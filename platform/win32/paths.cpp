@@ -117,8 +117,10 @@ BOOL WINAPI PathRemoveFileSpecW(LPWSTR path) {
   for (LPWSTR p = path; *p; ++p)
     if (IsSep(*p)) cut = p;
   if (!cut) {
-    bool changed = *path != 0;
-    *path = 0;
+    // "Z:name" keeps its drive, "Z:" stays as it is.
+    LPWSTR from = (path[0] && path[1] == u':') ? path + 2 : path;
+    bool changed = *from != 0;
+    *from = 0;
     return changed;
   }
   // Keep the root's separator ("Z:\" or "\").

@@ -23,11 +23,18 @@ std::string PlatformRoot() {
     const char* home = std::getenv("HOME");
     root = std::string(home && *home ? home : "/tmp") + "/.local/share/corvane/machine";
   }
+  // Asked for by nearly every call: normalise and create once per root.
+  static std::mutex lock;
+  static std::string lastAsked, lastRoot;
+  std::lock_guard<std::mutex> guard(lock);
+  if (root == lastAsked && !lastRoot.empty()) return lastRoot;
   std::error_code ec;
-  root = std::filesystem::absolute(root, ec).lexically_normal().string();
-  if (root.size() > 1 && root.back() == '/') root.pop_back();
-  std::filesystem::create_directories(root, ec);
-  return root;
+  std::string full = std::filesystem::absolute(root, ec).lexically_normal().string();
+  if (full.size() > 1 && full.back() == '/') full.pop_back();
+  std::filesystem::create_directories(full, ec);
+  lastAsked = root;
+  lastRoot = full;
+  return full;
 }
 
 std::string RootPath(std::string_view rel) {
@@ -40,6 +47,11 @@ std::string RootPath(std::string_view rel) {
 }
 
 std::string ToPosixPath(std::u16string_view w) {
+  auto sep = [](char16_t c) { return c == u'\\' || c == u'/'; };
+  // "\\?\Z:\a" is "Z:\a" without the length limit; any other "\\server\share"
+  // is a network share, which this machine does not have.
+  if (w.size() >= 4 && sep(w[0]) && sep(w[1]) && w[2] == u'?' && sep(w[3])) w.remove_prefix(4);
+  else if (w.size() >= 2 && w[0] == u'\\' && w[1] == u'\\') return {};
   std::string out;
   size_t i = 0;
   if (w.size() >= 2 && w[1] == u':') {

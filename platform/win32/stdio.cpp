@@ -64,7 +64,12 @@ FILE* _wfopen(const WCHAR* path, const WCHAR* mode) {
     return nullptr;
   }
   std::string posix;
-  if (!mode || !standin::PosixFromArg(path, &posix)) {
+  if (!mode) {
+    errno = EINVAL;
+    standin::Fail(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!standin::PosixFromArg(path, &posix)) {
     errno = ENOENT;
     return nullptr;
   }
@@ -88,7 +93,14 @@ FILE* _wfopen(const WCHAR* path, const WCHAR* mode) {
   }
   FILE* f = std::fopen(posix.c_str(), (base + "be").c_str());
   if (!f) {
-    standin::FailFromErrno();
+    int err = errno;
+    // As the platform tells them apart: a missing folder, or only the file.
+    struct stat parent {};
+    size_t slash = posix.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : posix.substr(0, slash);
+    bool noFolder = err == ENOENT && (stat(folder.c_str(), &parent) != 0 || !S_ISDIR(parent.st_mode));
+    standin::Fail(noFolder ? ERROR_PATH_NOT_FOUND : standin::ErrorFromErrno(err));
+    errno = err;
     return nullptr;
   }
   if (!ccs.empty() && base[0] != 'r') {

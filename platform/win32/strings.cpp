@@ -93,24 +93,31 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b) {
 
 namespace {
 
-template <class T>
-T ParseInteger(const WCHAR* s, WCHAR** end, int base, bool* negative) {
+// The C library's integer parsing with the platform's 32-bit long: leading
+// blanks, a sign, a 0x prefix (base 16 or 0), digits up to the first other
+// character. *overflow tells whether the magnitude passed limit.
+unsigned long long ParseInteger(const WCHAR* s, WCHAR** end, int base, unsigned long long limit, bool* negative,
+                                bool* overflow) {
   const WCHAR* p = s;
   while (*p == u' ' || *p == u'\t' || *p == u'\n' || *p == u'\r' || *p == u'\v' || *p == u'\f') ++p;
   *negative = false;
+  *overflow = false;
   if (*p == u'+' || *p == u'-') *negative = *p++ == u'-';
   if ((base == 0 || base == 16) && p[0] == u'0' && (p[1] == u'x' || p[1] == u'X')) p += 2, base = 16;
   else if (base == 0 && p[0] == u'0') base = 8;
   else if (base == 0) base = 10;
-  T value = 0;
+  unsigned long long value = 0;
   const WCHAR* digitsStart = p;
-  for (;; ++p) {
-    int d = (*p >= u'0' && *p <= u'9') ? *p - u'0'
-            : (*p >= u'a' && *p <= u'z') ? *p - u'a' + 10
-            : (*p >= u'A' && *p <= u'Z') ? *p - u'A' + 10
-                                          : 99;
-    if (d >= base) break;
-    value = value * base + d;
+  if (base >= 2 && base <= 36) {
+    for (;; ++p) {
+      int d = (*p >= u'0' && *p <= u'9') ? *p - u'0'
+              : (*p >= u'a' && *p <= u'z') ? *p - u'a' + 10
+              : (*p >= u'A' && *p <= u'Z') ? *p - u'A' + 10
+                                            : 99;
+      if (d >= base) break;
+      if (value > (limit - static_cast<unsigned>(d)) / static_cast<unsigned>(base)) *overflow = true;
+      else value = value * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+    }
   }
   if (end) *end = const_cast<WCHAR*>(p == digitsStart ? s : p);
   return value;
@@ -118,16 +125,30 @@ T ParseInteger(const WCHAR* s, WCHAR** end, int base, bool* negative) {
 
 }  // namespace
 
+// The platform's long is 32 bits: values out of its range are clamped and set
+// ERANGE, as its C library does.
 long wcstol(const WCHAR* s, WCHAR** end, int base) {
-  bool negative;
-  unsigned long v = ParseInteger<unsigned long>(s, end, base, &negative);
-  return negative ? -static_cast<long>(v) : static_cast<long>(v);
+  bool negative, overflow;
+  unsigned long long v = ParseInteger(s, end, base, 0x80000000ull, &negative, &overflow);
+  if (negative) {
+    if (overflow) errno = ERANGE;
+    return overflow ? -0x80000000L : -static_cast<long>(v);
+  }
+  if (overflow || v > 0x7FFFFFFFull) {
+    errno = ERANGE;
+    return 0x7FFFFFFFL;
+  }
+  return static_cast<long>(v);
 }
 
 unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) {
-  bool negative;
-  unsigned long v = ParseInteger<unsigned long>(s, end, base, &negative);
-  return negative ? -v : v;
+  bool negative, overflow;
+  unsigned long long v = ParseInteger(s, end, base, 0xFFFFFFFFull, &negative, &overflow);
+  if (overflow) {
+    errno = ERANGE;
+    return 0xFFFFFFFFul;
+  }
+  return negative ? static_cast<unsigned long>((0x100000000ull - v) & 0xFFFFFFFFull) : static_cast<unsigned long>(v);
 }
 
 extern "C" {

@@ -20,12 +20,32 @@ bool FakeTimeFromEnvironment(SYSTEMTIME* st) {
   const char* env = std::getenv("CORVANE_FAKE_TIME");
   if (!env) return false;
   unsigned y, mo, d, h, mi, s, ms = 0;
-  if (std::sscanf(env, "%u-%u-%u %u:%u:%u.%u", &y, &mo, &d, &h, &mi, &s, &ms) < 6) return false;
-  *st = SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
-                   static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
+  if (std::sscanf(env, "%u-%u-%u %u:%u:%u.%u", &y, &mo, &d, &h, &mi, &s, &ms) < 6 || y > 30827) return false;
+  SYSTEMTIME fake{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
+                  static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
+  // A value that names no time leaves the real clock in charge.
   FILETIME ft;
-  if (SystemTimeToFileTime(st, &ft)) FileTimeToSystemTime(&ft, st);  // fills the weekday
-  return true;
+  if (!SystemTimeToFileTime(&fake, &ft)) return false;
+  return FileTimeToSystemTime(&ft, st);  // fills the weekday
+}
+
+// The replaced clock, if any, as UTC.
+bool OverriddenTime(SYSTEMTIME* st) {
+  {
+    std::lock_guard<std::mutex> guard(g_clockLock);
+    if (g_overridden) {
+      *st = g_override;
+      return true;
+    }
+  }
+  return FakeTimeFromEnvironment(st);
+}
+
+bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned DaysInMonth(unsigned y, unsigned m) {
+  static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeapYear(y) ? 29 : days[m - 1];
 }
 
 void ToSystemTime(const struct timespec& ts, bool local, SYSTEMTIME* st) {
@@ -56,22 +76,26 @@ void SetSystemTimeOverride(const SYSTEMTIME* time) {
 extern "C" {
 
 void WINAPI GetSystemTime(LPSYSTEMTIME st) {
-  {
-    std::lock_guard<std::mutex> guard(g_clockLock);
-    if (g_overridden) {
-      *st = g_override;
-      return;
-    }
-  }
-  if (FakeTimeFromEnvironment(st)) return;
+  if (OverriddenTime(st)) return;
   struct timespec ts {};
   clock_gettime(CLOCK_REALTIME, &ts);
   ToSystemTime(ts, false, st);
 }
 
+// The same clock as GetSystemTime, in the time zone of the process.
 void WINAPI GetLocalTime(LPSYSTEMTIME st) {
   struct timespec ts {};
-  clock_gettime(CLOCK_REALTIME, &ts);
+  SYSTEMTIME utc;
+  FILETIME ft;
+  if (OverriddenTime(&utc) && SystemTimeToFileTime(&utc, &ft)) {
+    uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    int64_t rel = static_cast<int64_t>(ticks) - static_cast<int64_t>(kEpochDifference);
+    int64_t secs = rel >= 0 ? rel / 10000000 : -((-rel + 9999999) / 10000000);
+    ts.tv_sec = static_cast<time_t>(secs);
+    ts.tv_nsec = static_cast<long>((rel - secs * 10000000) * 100);
+  } else {
+    clock_gettime(CLOCK_REALTIME, &ts);
+  }
   ToSystemTime(ts, true, st);
 }
 
@@ -83,7 +107,8 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME ft) {
 
 BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* st, LPFILETIME ft) {
   if (!st || !ft || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 || st->wDay > 31 || st->wHour > 23 ||
-      st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999 || st->wYear < 1601)
+      st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999 || st->wYear < 1601 || st->wYear > 30827 ||
+      st->wDay > DaysInMonth(st->wYear, st->wMonth))
     return standin::Fail(ERROR_INVALID_PARAMETER);
   struct tm tm {};
   tm.tm_year = st->wYear - 1900;

@@ -234,10 +234,11 @@ TEST_F(LogTest, SkipNoticeLeavesAnEmptyLineAfterIt) {
 
 TEST_F(LogTest, SessionBannerShowsTheRoamingFolderOrNothing) {
   LogToFile(LOG_INFO);
-  LogSessionBanner();  // the folder does not exist yet
-  WCHAR folder[MAX_PATH];
-  ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, TRUE));
+  standin::ArmFault("SHGetSpecialFolderPathW", ERROR_FILE_NOT_FOUND, 1);
+  LogSessionBanner();  // the folder cannot be had
   LogSessionBanner();
+  WCHAR folder[MAX_PATH];
+  ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, FALSE));
   auto lines = LogLines();
   ASSERT_EQ(lines.size(), 2u);
   std::string head = "INFO: File:'.\\OutlookTrivial' Line: 36;  " + TimePrefix() + "---------";
