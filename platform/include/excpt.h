@@ -4,6 +4,8 @@
 // left at the fault: its scoped owners are not unwound.
 #pragma once
 
+#include <type_traits>
+
 #include "windef.h"
 
 typedef LONG (*PGUARDED_ROUTINE)(PVOID context);
@@ -16,6 +18,6 @@ WINBASEAPI BOOL WINAPI CallGuarded(PGUARDED_ROUTINE routine, PVOID context, LONG
 // Convenience over CallGuarded for a callable returning LONG.
 template <class F>
 BOOL GuardStructured(F&& body, LONG* result, DWORD* exceptionCode) {
-  return CallGuarded([](PVOID ctx) -> LONG { return (*static_cast<F*>(ctx))(); },
+  return CallGuarded([](PVOID ctx) -> LONG { return (*static_cast<std::remove_reference_t<F>*>(ctx))(); },
                      const_cast<void*>(static_cast<const void*>(&body)), result, exceptionCode);
 }

@@ -107,6 +107,24 @@ WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE srcProcess, HANDLE src, HANDLE dst
 // Named mutexes are machine-wide: one name space per platform root ("Global\"
 // and "Local\" prefixes name the same object here). A mutex whose owner died
 // without releasing it is handed to the next waiter with WAIT_ABANDONED.
+//
+// Names are case-sensitive. A name may carry one "Global\" or "Local\" prefix;
+// any other backslash names a folder of the object namespace that does not
+// exist (ERROR_PATH_NOT_FOUND). A name of MAX_PATH characters or more fails with
+// ERROR_FILENAME_EXCED_RANGE. A thread that ends while owning a mutex abandons
+// it, as does a process that ends or closes its last handle to it. Unlike on the
+// platform, the abandonment is kept for the next owner even when no process had
+// the mutex open in between.
+#ifndef GENERIC_EXECUTE
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+#endif
+#ifndef MAXIMUM_ALLOWED
+#define MAXIMUM_ALLOWED 0x02000000L
+#endif
+#ifndef ACCESS_SYSTEM_SECURITY
+#define ACCESS_SYSTEM_SECURITY 0x01000000L
+#endif
 WINBASEAPI HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCWSTR name);
 WINBASEAPI HANDLE WINAPI OpenMutexW(DWORD access, BOOL inherit, LPCWSTR name);
 WINBASEAPI BOOL WINAPI ReleaseMutex(HANDLE mutex);
@@ -189,8 +207,14 @@ WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE file);
 // The module path of the process is the real path of the running executable.
 WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 // Known platform modules ("kernel32", "kernel32.dll", ...) and loaded shared objects.
+// The platform's own modules (kernel32, advapi32, user32, shell32, shlwapi) are
+// all the stand-in's one shared object, so they share one handle; "name.dll"
+// also finds a loaded "libname.so". Null names the executable.
 WINBASEAPI HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
+// Exported C functions by name. With the root's machine setting wow64=absent
+// the platform has no IsWow64Process (ERROR_PROC_NOT_FOUND).
 WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+// Answers the root's machine setting wow64 ("1": TRUE, anything else FALSE).
 WINBASEAPI BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64);
 WINBASEAPI LPWSTR WINAPI GetCommandLineW(void);
 
@@ -252,6 +276,12 @@ WINBASEAPI BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, L
                                       LPSECURITY_ATTRIBUTES threadSa, BOOL inheritHandles, DWORD flags,
                                       LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startup,
                                       LPPROCESS_INFORMATION info);
+// The exit code of a child is its exit status (0-255: a POSIX status has 8 bits).
+// A child ended by a signal reports what the platform reports for the matching
+// fault: SIGSEGV and SIGBUS EXCEPTION_ACCESS_VIOLATION, SIGILL
+// EXCEPTION_ILLEGAL_INSTRUCTION, SIGFPE EXCEPTION_INT_DIVIDE_BY_ZERO, SIGABRT 3 (as
+// abort() ends a program there); SIGKILL sent by TerminateProcess the code given
+// to it; any other signal n 128 + n, as a shell reports it.
 WINBASEAPI BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD code);
 WINBASEAPI BOOL WINAPI TerminateProcess(HANDLE process, UINT code);
 WINBASEAPI DWORD WINAPI GetProcessId(HANDLE process);
@@ -302,8 +332,15 @@ WINBASEAPI BOOL WINAPI GetUserNameW(LPWSTR buffer, LPDWORD size);
 #define EXCEPTION_ILLEGAL_INSTRUCTION 0xC000001Du
 #define EXCEPTION_INT_DIVIDE_BY_ZERO 0xC0000094u
 #define EXCEPTION_IN_PAGE_ERROR 0xC0000006u
+#define EXCEPTION_INT_OVERFLOW 0xC0000095u
+#define EXCEPTION_FLT_DIVIDE_BY_ZERO 0xC000008Eu
+#define EXCEPTION_FLT_INEXACT_RESULT 0xC000008Fu
+#define EXCEPTION_FLT_INVALID_OPERATION 0xC0000090u
+#define EXCEPTION_FLT_OVERFLOW 0xC0000091u
+#define EXCEPTION_FLT_UNDERFLOW 0xC0000093u
 #define EXCEPTION_NONCONTINUABLE 0x1
 #define EXCEPTION_EXECUTE_HANDLER 1
 // Raises a structured exception: caught by the innermost exception guard of the
-// thread; with none, the process ends as the platform ends it.
+// thread; with none, the process ends as the platform ends it (the code goes to
+// standard error, then abort()). Bit 28 of the code is reserved and cleared.
 WINBASEAPI void WINAPI RaiseException(DWORD code, DWORD flags, DWORD argc, const ULONG_PTR* args);
