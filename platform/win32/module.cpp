@@ -20,6 +20,17 @@ std::string ExecutablePath() {
   return std::string(buf, static_cast<size_t>(n));
 }
 
+// Taken out of the environment as the process starts, so that a program this
+// one starts by other means does not inherit a command line that is not its own.
+std::string TakePassedCommandLine() {
+  const char* env = std::getenv("CORVANE_COMMAND_LINE");
+  if (!env) return {};
+  std::string line = env;
+  unsetenv("CORVANE_COMMAND_LINE");
+  return line;
+}
+const std::string g_passedCommandLine = TakePassedCommandLine();
+
 }  // namespace
 
 extern "C" {
@@ -60,8 +71,8 @@ LPWSTR WINAPI GetCommandLineW(void) {
   static std::u16string line;
   static std::once_flag once;
   std::call_once(once, [] {
-    if (const char* env = std::getenv("CORVANE_COMMAND_LINE")) {
-      line = ToUtf16(env);
+    if (!g_passedCommandLine.empty()) {
+      line = ToUtf16(g_passedCommandLine);
       return;
     }
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
