@@ -151,6 +151,23 @@ unsigned long wcstoul(const WCHAR* s, WCHAR** end, int base) {
   return negative ? static_cast<unsigned long>((0x100000000ull - v) & 0xFFFFFFFFull) : static_cast<unsigned long>(v);
 }
 
+namespace {
+
+// The result of a conversion into the caller's buffer; a zero length asks for
+// the size only.
+template <class Text, class Char>
+int CopyConverted(const Text& out, Char* dst, int dstLen) {
+  if (dstLen == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(dstLen)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy(out.begin(), out.end(), dst);
+  return static_cast<int>(out.size());
+}
+
+}  // namespace
+
 extern "C" {
 
 int WINAPI lstrlenW(LPCWSTR s) { return s ? static_cast<int>(wcslen(s)) : 0; }
@@ -180,14 +197,7 @@ int WINAPI MultiByteToWideChar(UINT cp, DWORD flags, LPCSTR src, int srcLen, LPW
     return 0;
   }
   std::string_view in = srcLen < 0 ? std::string_view(src, std::strlen(src) + 1) : std::string_view(src, srcLen);
-  std::u16string out = standin::ToUtf16(in);
-  if (dstLen == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(dstLen)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::copy(out.begin(), out.end(), dst);
-  return static_cast<int>(out.size());
+  return CopyConverted(standin::ToUtf16(in), dst, dstLen);
 }
 
 int WINAPI WideCharToMultiByte(UINT cp, DWORD flags, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
@@ -197,15 +207,8 @@ int WINAPI WideCharToMultiByte(UINT cp, DWORD flags, LPCWSTR src, int srcLen, LP
     return 0;
   }
   std::u16string_view in = srcLen < 0 ? std::u16string_view(src, wcslen(src) + 1) : std::u16string_view(src, srcLen);
-  std::string out = standin::ToUtf8(in);
   if (usedDefault) *usedDefault = FALSE;
-  if (dstLen == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(dstLen)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::copy(out.begin(), out.end(), dst);
-  return static_cast<int>(out.size());
+  return CopyConverted(standin::ToUtf8(in), dst, dstLen);
 }
 
 }  // extern "C"

@@ -66,6 +66,14 @@ std::string BinDir() {
 
 std::string BuiltProgram(const std::string& name) { return BinDir() + "/" + name; }
 
+std::string CopyProgramInto(const std::string& name, const std::string& folder) {
+  std::string copy = folder + "/" + name;
+  fs::copy_file(BuiltProgram(name), copy, fs::copy_options::overwrite_existing);
+  return copy;
+}
+
+std::vector<std::string> CopiedProgramEnv() { return {"LD_LIBRARY_PATH=" + BinDir()}; }
+
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   char tmpl[] = "/tmp/corvane-child-XXXXXX";
   int fd = mkstemp(tmpl);

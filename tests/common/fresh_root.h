@@ -44,6 +44,11 @@ class TempDir {
 std::string BinDir();
 // Path of a built program of the project.
 std::string BuiltProgram(const std::string& name);
+// Copies a built program into folder, so that it runs with that folder as its
+// own (settings files and logs beside the executable); returns the copy's path.
+std::string CopyProgramInto(const std::string& name, const std::string& folder);
+// The environment a copied program needs to find the project's shared objects.
+std::vector<std::string> CopiedProgramEnv();
 
 struct ChildResult {
   int exitCode = -1;   // exit status, or -1

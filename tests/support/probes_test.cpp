@@ -25,11 +25,10 @@ class OperationMutexTest : public LogCapture {
  protected:
   void SetUp() override {
     LogCapture::SetUp();
-    host_ = hostDir_.path() + "/supporthost";
-    fs::copy_file(BuiltProgram("supporthost"), host_);
+    host_ = CopyProgramInto("supporthost", hostDir_.path());
     WriteFileBytes(hostDir_.path() + "/corvane.ini", "[log section]\r\nlevel=0\r\nmedia=4\r\n");
   }
-  std::vector<std::string> Env() const { return {"LD_LIBRARY_PATH=" + BinDir()}; }
+  std::vector<std::string> Env() const { return CopiedProgramEnv(); }
   TempDir hostDir_;
   std::string host_;
 };

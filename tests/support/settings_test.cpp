@@ -13,15 +13,16 @@ class LogSettingsTest : public FreshRoot {
  protected:
   void SetUp() override {
     FreshRoot::SetUp();
-    host_ = hostDir_.path() + "/supporthost";
-    fs::copy_file(BuiltProgram("supporthost"), host_);
+    host_ = CopyProgramInto("supporthost", hostDir_.path());
   }
 
   void WriteIni(const std::string& body) { WriteFileBytes(hostDir_.path() + "/corvane.ini", body); }
 
   ChildResult Run(std::vector<std::string> steps) {
     steps.insert(steps.begin(), host_);
-    ChildResult r = RunChild(steps, {"LD_LIBRARY_PATH=" + BinDir(), "CORVANE_FAKE_TIME=2026-03-04 00:05:09.007"});
+    std::vector<std::string> env = CopiedProgramEnv();
+    env.push_back("CORVANE_FAKE_TIME=2026-03-04 00:05:09.007");
+    ChildResult r = RunChild(steps, env);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     return r;
   }
@@ -143,14 +144,14 @@ namespace {
 // old log set aside before any line is written.
 TEST(LibraryLoad, ReadsTheLogSettingsWhenLoaded) {
   TempDir root, hostDir;
-  std::string host = hostDir.path() + "/loadhost";
-  fs::copy_file(BuiltProgram("loadhost"), host);
+  std::string host = CopyProgramInto("loadhost", hostDir.path());
   WriteFileBytes(hostDir.path() + "/corvane.ini",
                  "[log section]\r\nlevel=0\r\nmedia=8\r\nfile=corvane.log\r\nmaxsize=0\r\n");
   fs::create_directories(hostDir.path() + "/Logs");
   WriteFileBytes(hostDir.path() + "/Logs/corvane.log", "previous run\r\n");
-  ChildResult r = RunChild({host, BuiltProgram("libcorvane.so")},
-                           {"LD_LIBRARY_PATH=" + BinDir(), "CORVANE_PLATFORM_ROOT=" + root.path()});
+  std::vector<std::string> env = CopiedProgramEnv();
+  env.push_back("CORVANE_PLATFORM_ROOT=" + root.path());
+  ChildResult r = RunChild({host, BuiltProgram("libcorvane.so")}, env);
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(r.output, "loaded\n");
   EXPECT_EQ(ReadFileBytes(hostDir.path() + "/Logs/corvane.log.bk"), "previous run\r\n");
