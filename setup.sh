@@ -21,6 +21,9 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev      # registry database and store files
   libhivex-dev        # registry hive files
+  libgmime-3.0-dev    # parsing imported mail (.eml, mbox)
+  libcli11-dev        # the admin tool's command line
+  nlohmann-json3-dev  # the admin tool's store dumps
   googletest libgtest-dev libgmock-dev
   libbenchmark-dev
 )
