@@ -1,6 +1,9 @@
 #include "regdb.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <standin/registry.h>
 #include <standin/root.h>
@@ -129,8 +132,33 @@ void Database::Close() {
   broken_ = false;
 }
 
+namespace {
+
+// Held while a process opens the database: the first opener makes the schema
+// and switches to WAL, and other processes must not look in between.
+class OpenLock {
+ public:
+  explicit OpenLock(const std::string& dbPath) {
+    fd_ = open((dbPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0)
+      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~OpenLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  OpenLock(const OpenLock&) = delete;
+  OpenLock& operator=(const OpenLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
 void Database::OpenAt(const std::string& path) {
   path_ = path;
+  OpenLock lock(path);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                            nullptr);
