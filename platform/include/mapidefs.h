@@ -203,6 +203,19 @@ static_assert(sizeof(SPropValue) == 24 && offsetof(SPropValue, Value) == 8, "pro
 #define TBL_BATCH ((ULONG)0x00000002)
 #define TBL_NOWAIT ((ULONG)0x00000001)
 #define TBL_ASYNC ((ULONG)0x00000001)
+#define TBL_NOADVANCE ((ULONG)0x00000001)
+#define DIR_BACKWARD ((ULONG)0x00000001)
+#define TBLSTAT_COMPLETE ((ULONG)0)
+#define TBLSTAT_SORTING ((ULONG)9)
+#define TBLSTAT_SORT_ERROR ((ULONG)10)
+#define TBLSTAT_SETTING_COLS ((ULONG)11)
+#define TBLSTAT_SETCOL_ERROR ((ULONG)13)
+#define TBLSTAT_RESTRICTING ((ULONG)14)
+#define TBLSTAT_RESTRICT_ERROR ((ULONG)15)
+#define TBLTYPE_SNAPSHOT ((ULONG)0)
+#define TBLTYPE_KEYSET ((ULONG)1)
+#define TBLTYPE_DYNAMIC ((ULONG)2)
+#define MV_INSTANCE 0x2000
 #define BOOKMARK_BEGINNING ((ULONG_PTR)0)
 #define BOOKMARK_CURRENT ((ULONG_PTR)1)
 #define BOOKMARK_END ((ULONG_PTR)2)
@@ -320,6 +333,14 @@ typedef struct _SSortOrderSet {
   ULONG cExpanded;
   SSortOrder aSort[1];
 } SSortOrderSet, *LPSSortOrderSet;
+#define CbNewSSortOrderSet(c) (offsetof(SSortOrderSet, aSort) + (c) * sizeof(SSortOrder))
+#define SizedSSortOrderSet(c, name) \
+  struct _SSortOrderSet_##name {    \
+    ULONG cSorts;                   \
+    ULONG cCategories;              \
+    ULONG cExpanded;                \
+    SSortOrder aSort[c];            \
+  } name
 #define TABLE_SORT_ASCEND ((ULONG)0x00000000)
 #define TABLE_SORT_DESCEND ((ULONG)0x00000001)
 

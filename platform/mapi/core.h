@@ -12,6 +12,9 @@
 #include <mapiutil.h>
 #include <standin/fault.h>
 
+// Exported from the stand-in's shared object for its own tests and tools.
+#pragma GCC visibility push(default)
+
 namespace standin::mapi {
 
 // ---- fault points ----
@@ -88,6 +91,11 @@ OwnedProp MakeBinary(ULONG tag, const void* bytes, size_t size);
 OwnedProp MakeSysTime(ULONG tag, const FILETIME& time);
 // The row's property with this tag (same id and type), or null.
 const OwnedProp* FindProp(const Row& row, ULONG tag);
+// The row's property for a requested tag as MAPI answers it: the same tag;
+// else, for PT_UNSPECIFIED, the first property of that id; else a PT_STRING8/
+// PT_UNICODE value (single or MV) of that id converted into *scratch (UTF-8 is
+// the narrow code page) with the requested tag. Null when none.
+const OwnedProp* ResolveProp(const Row& row, ULONG tag, OwnedProp* scratch);
 // Copies of values the caller owns into one MAPI buffer: an SPropValue array
 // (for GetProps) or a row set (for QueryRows), with the requested columns in
 // order and NotFoundValue for missing ones.
@@ -99,6 +107,10 @@ HRESULT BuildRowSet(const std::vector<const Row*>& rows, const SPropTagArray* co
 // RES_COMPAREPROPS, RES_BITMASK, RES_SIZE, RES_EXIST. Nesting deeper than 64
 // levels or an unknown type is MAPI_E_TOO_COMPLEX.
 HRESULT EvaluateRestriction(const Row& row, const SRestriction* restriction, bool* matches);
+// Orders two values as restrictions compare them (<0, 0, >0): same-type values
+// by value (strings as binary text, PT_BINARY by length then bytes), values of
+// different types by type.
+int CompareValues(const OwnedProp& a, const OwnedProp& b);
 
 // ---- the table model ----
 // A table over a snapshot of rows (each row holds all its properties). Columns
@@ -127,3 +139,5 @@ HRESULT OpenStoreFile(const std::u16string& path, const std::u16string& displayN
 HRESULT ReadStoreUid(const std::u16string& path, MAPIUID* uid);
 
 }  // namespace standin::mapi
+
+#pragma GCC visibility pop
