@@ -1,0 +1,616 @@
+#include "storefile.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <random>
+
+#include <wcrt.h>
+#include <windows.h>
+
+namespace standin::mapi {
+
+namespace {
+
+// "CvPS": tells our store files from any other SQLite database.
+constexpr int kApplicationId = 0x43765053;
+constexpr int kSchemaVersion = 1;
+constexpr int kBusyTimeoutMs = 15000;
+
+const char* const kSchema =
+    "CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB NOT NULL);"
+    "CREATE TABLE objects(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+    " kind INTEGER NOT NULL, num INTEGER NOT NULL DEFAULT 0, name TEXT COLLATE NOCASE);"
+    "CREATE INDEX objects_children ON objects(parent, kind, id);"
+    "CREATE INDEX objects_names ON objects(parent, name) WHERE name IS NOT NULL;"
+    "CREATE TABLE props(object INTEGER NOT NULL, propid INTEGER NOT NULL, tag INTEGER NOT NULL,"
+    " value BLOB NOT NULL, PRIMARY KEY(object, propid)) WITHOUT ROWID;"
+    "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);";
+
+void Log(const std::string& line) {
+  std::u16string text = ToUtf16("Corvane store: " + line + "\n");
+  OutputDebugStringW(reinterpret_cast<LPCWSTR>(text.c_str()));
+}
+
+std::string Blob(sqlite3_stmt* stmt, int col) {
+  const void* data = sqlite3_column_blob(stmt, col);
+  int size = sqlite3_column_bytes(stmt, col);
+  return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(size)) : std::string();
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A truncated file still opens in SQLite; its header names more pages than
+// the file holds. Only meaningful while no write-ahead log holds newer pages.
+bool HeaderMatchesSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  struct stat wal {};
+  if (::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) return true;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  unsigned char header[100];
+  size_t got = std::fread(header, 1, sizeof header, f);
+  std::fclose(f);
+  if (got != sizeof header) return false;
+  uint32_t pageSize = (uint32_t(header[16]) << 8) | header[17];
+  if (pageSize == 1) pageSize = 65536;
+  uint32_t pages = (uint32_t(header[28]) << 24) | (uint32_t(header[29]) << 16) | (uint32_t(header[30]) << 8) |
+                   header[31];
+  if (pageSize < 512) return false;
+  return static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(pages) * pageSize;
+}
+
+}  // namespace
+
+void SqliteCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+void StmtCloser::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+
+HRESULT SqliteResult(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+      return S_OK;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return MAPI_E_BUSY;
+    case SQLITE_NOMEM:
+      return MAPI_E_NOT_ENOUGH_MEMORY;
+    case SQLITE_FULL:
+      return MAPI_E_NOT_ENOUGH_DISK;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return MAPI_E_CORRUPT_STORE;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+      return MAPI_E_NO_ACCESS;
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+      return MAPI_E_DISK_ERROR;
+    default:
+      return MAPI_E_CALL_FAILED;
+  }
+}
+
+FILETIME NowFileTime() {
+  FILETIME ft{};
+  GetSystemTimeAsFileTime(&ft);
+  return ft;
+}
+
+StoreFile::~StoreFile() = default;
+
+HRESULT StoreFile::Error(int rc, const char* what) {
+  Log(std::string(what) + " failed on " + path_ + ": " + (db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc)));
+  return SqliteResult(rc);
+}
+
+HRESULT StoreFile::OpenDb(const std::string& posixPath, bool create, DbPtr* out) {
+  sqlite3* raw = nullptr;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  int rc = sqlite3_open_v2(posixPath.c_str(), &raw, flags, nullptr);
+  DbPtr db(raw);
+  if (rc != SQLITE_OK) {
+    Log("cannot open " + posixPath + ": " + sqlite3_errstr(rc));
+    return rc == SQLITE_CANTOPEN ? MAPI_E_NOT_FOUND : MAPI_E_CORRUPT_STORE;
+  }
+  rc = sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  if (rc != SQLITE_OK) return SqliteResult(rc);
+  // In WAL mode NORMAL still survives a killed process; only a power loss
+  // may drop the last commits.
+  rc = sqlite3_exec(db.get(), "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    Log("cannot configure " + posixPath + ": " + sqlite3_errstr(rc));
+    return MAPI_E_CORRUPT_STORE;
+  }
+  *out = std::move(db);
+  return S_OK;
+}
+
+HRESULT StoreFile::Prepare(const char* sql, StmtPtr* stmt) {
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr);
+  stmt->reset(raw);
+  if (rc != SQLITE_OK) return Error(rc, "prepare");
+  return S_OK;
+}
+
+HRESULT StoreFile::Exec(const char* sql) {
+  int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? S_OK : Error(rc, sql);
+}
+
+HRESULT StoreFile::Step(sqlite3_stmt* stmt, bool* row) {
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) {
+    if (row) *row = true;
+    return S_OK;
+  }
+  if (rc == SQLITE_DONE) {
+    if (row) *row = false;
+    return S_OK;
+  }
+  return Error(rc, "step");
+}
+
+HRESULT StoreFile::Create(const std::string& posixPath, std::shared_ptr<StoreFile>* out) {
+  if (FileExists(posixPath)) return MAPI_E_COLLISION;
+  std::shared_ptr<StoreFile> file(new StoreFile());
+  file->path_ = posixPath;
+  HRESULT hr = OpenDb(posixPath, true, &file->db_);
+  if (FAILED(hr)) return hr == MAPI_E_NOT_FOUND ? MAPI_E_DISK_ERROR : hr;
+  std::random_device random;
+  for (size_t i = 0; i < sizeof file->uid_.ab; i += 4) {
+    uint32_t r = random();
+    std::memcpy(file->uid_.ab + i, &r, 4);
+  }
+  char pragmas[160];
+  std::snprintf(pragmas, sizeof pragmas, "PRAGMA journal_mode=WAL; PRAGMA application_id=%d; PRAGMA user_version=%d;",
+                kApplicationId, kSchemaVersion);
+  hr = file->Exec(pragmas);
+  if (FAILED(hr)) return hr;
+  {
+    Transaction txn(*file);
+    if (FAILED(txn.status())) return txn.status();
+    hr = file->Exec(kSchema);
+    if (FAILED(hr)) return hr;
+    StmtPtr stmt;
+    hr = file->Prepare("INSERT INTO meta(key, value) VALUES('uid', ?1)", &stmt);
+    if (FAILED(hr)) return hr;
+    if (sqlite3_bind_blob(stmt.get(), 1, file->uid_.ab, sizeof file->uid_.ab, SQLITE_TRANSIENT) != SQLITE_OK)
+      return file->Error(SQLITE_ERROR, "bind");
+    hr = file->Step(stmt.get(), nullptr);
+    if (FAILED(hr)) return hr;
+    NodeId node = 0;
+    hr = file->NewNode(0, NodeKind::Store, 0, &node);
+    if (FAILED(hr)) return hr;
+    if (node != kStoreNode) return MAPI_E_CALL_FAILED;
+    hr = file->NewNode(kStoreNode, NodeKind::Folder, 0, &node);
+    if (FAILED(hr)) return hr;
+    if (node != kRootNode) return MAPI_E_CALL_FAILED;
+    hr = txn.Commit();
+    if (FAILED(hr)) return hr;
+  }
+  *out = std::move(file);
+  return S_OK;
+}
+
+HRESULT StoreFile::Open(const std::string& posixPath, std::shared_ptr<StoreFile>* out) {
+  if (!FileExists(posixPath)) return MAPI_E_NOT_FOUND;
+  auto refuse = [&](const std::string& why) {
+    Log("refusing " + posixPath + ": " + why);
+    return MAPI_E_CORRUPT_STORE;
+  };
+  if (!HeaderMatchesSize(posixPath)) return refuse("not a store file or truncated");
+  std::shared_ptr<StoreFile> file(new StoreFile());
+  file->path_ = posixPath;
+  HRESULT hr = OpenDb(posixPath, false, &file->db_);
+  if (FAILED(hr)) return hr == MAPI_E_NOT_FOUND ? hr : refuse("cannot be opened");
+  auto pragmaInt = [&](const char* sql, int* value) {
+    StmtPtr stmt;
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(file->db_.get(), sql, -1, &raw, nullptr);
+    stmt.reset(raw);
+    if (rc != SQLITE_OK) return false;
+    if (sqlite3_step(stmt.get()) != SQLITE_ROW) return false;
+    *value = sqlite3_column_int(stmt.get(), 0);
+    return true;
+  };
+  int appId = 0, version = 0;
+  if (!pragmaInt("PRAGMA application_id", &appId)) return refuse("not a database");
+  if (appId != kApplicationId) return refuse("not a store file");
+  if (!pragmaInt("PRAGMA user_version", &version)) return refuse("not a database");
+  if (version != kSchemaVersion) return refuse("schema version " + std::to_string(version));
+  StmtPtr stmt;
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(file->db_.get(), "SELECT value FROM meta WHERE key = 'uid'", -1, &raw, nullptr) != SQLITE_OK)
+    return refuse("damaged");
+  stmt.reset(raw);
+  if (sqlite3_step(stmt.get()) != SQLITE_ROW) return refuse("damaged (no UID)");
+  std::string uid = Blob(stmt.get(), 0);
+  if (uid.size() != sizeof file->uid_.ab) return refuse("damaged (UID)");
+  std::memcpy(file->uid_.ab, uid.data(), uid.size());
+  stmt.reset();
+  // The two nodes every store has must be there and readable.
+  NodeInfo info;
+  if (FAILED(file->GetNode(kRootNode, &info)) || info.kind != NodeKind::Folder) return refuse("damaged (no root)");
+  ULONG count = 0;
+  if (FAILED(file->CountChildren(kRootNode, NodeKind::Folder, &count))) return refuse("damaged");
+  *out = std::move(file);
+  return S_OK;
+}
+
+std::string StoreFile::EntryId(NodeId node) const {
+  std::string id(kEntryIdSize, '\0');
+  std::memcpy(&id[4], uid_.ab, 16);
+  for (int i = 0; i < 4; ++i) id[20 + i] = static_cast<char>((node >> (8 * i)) & 0xFF);
+  return id;
+}
+
+HRESULT StoreFile::ParseEntryId(const void* bytes, size_t size, NodeId* node) const {
+  if (!bytes || size != kEntryIdSize) return MAPI_E_INVALID_ENTRYID;
+  const auto* b = static_cast<const unsigned char*>(bytes);
+  if (std::memcmp(b + 4, uid_.ab, 16) != 0) return MAPI_E_INVALID_ENTRYID;
+  *node = NodeId(b[20]) | (NodeId(b[21]) << 8) | (NodeId(b[22]) << 16) | (NodeId(b[23]) << 24);
+  return S_OK;
+}
+
+// ---- transactions ----
+
+StoreFile::Transaction::Transaction(StoreFile& file) : file_(file), lock_(file.mutex_) {
+  outer_ = file_.depth_ == 0;
+  if (outer_) {
+    status_ = file_.Exec("BEGIN IMMEDIATE");
+    if (FAILED(status_)) {
+      done_ = true;
+      return;
+    }
+  }
+  ++file_.depth_;
+}
+
+StoreFile::Transaction::~Transaction() {
+  if (done_) return;
+  --file_.depth_;
+  // A failed inner part aborts the whole: the outer rolls back.
+  if (outer_) sqlite3_exec(file_.db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+HRESULT StoreFile::Transaction::Commit() {
+  if (done_) return FAILED(status_) ? status_ : MAPI_E_CALL_FAILED;
+  done_ = true;
+  --file_.depth_;
+  if (!outer_) return S_OK;
+  HRESULT hr = file_.Exec("COMMIT");
+  if (FAILED(hr)) sqlite3_exec(file_.db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  return hr;
+}
+
+// ---- nodes ----
+
+HRESULT StoreFile::GetNode(NodeId node, NodeInfo* info) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StmtPtr stmt;
+  HRESULT hr = Prepare("SELECT parent, kind, num FROM objects WHERE id = ?1", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+  bool row = false;
+  hr = Step(stmt.get(), &row);
+  if (FAILED(hr)) return hr;
+  if (!row) return MAPI_E_NOT_FOUND;
+  info->id = node;
+  info->parent = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+  info->kind = static_cast<NodeKind>(sqlite3_column_int(stmt.get(), 1));
+  info->num = sqlite3_column_int(stmt.get(), 2);
+  return S_OK;
+}
+
+HRESULT StoreFile::NewNode(NodeId parent, NodeKind kind, LONG num, NodeId* out) {
+  Transaction txn(*this);
+  if (FAILED(txn.status())) return txn.status();
+  StmtPtr stmt;
+  HRESULT hr = Prepare("INSERT INTO objects(parent, kind, num) VALUES(?1, ?2, ?3)", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
+      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK ||
+      sqlite3_bind_int(stmt.get(), 3, num) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  hr = Step(stmt.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  sqlite3_int64 id = sqlite3_last_insert_rowid(db_.get());
+  if (id <= 0 || id > 0xFFFFFFFFll) return MAPI_E_TOO_BIG;
+  *out = static_cast<NodeId>(id);
+  return txn.Commit();
+}
+
+HRESULT StoreFile::DeleteTree(NodeId node) {
+  Transaction txn(*this);
+  if (FAILED(txn.status())) return txn.status();
+  // Walk the subtree through the children index, then drop rows by id.
+  std::vector<NodeId> all{node};
+  {
+    StmtPtr stmt;
+    HRESULT hr = Prepare("SELECT id FROM objects WHERE parent = ?1", &stmt);
+    if (FAILED(hr)) return hr;
+    for (size_t i = 0; i < all.size(); ++i) {
+      sqlite3_reset(stmt.get());
+      if (sqlite3_bind_int64(stmt.get(), 1, all[i]) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+      for (;;) {
+        bool row = false;
+        hr = Step(stmt.get(), &row);
+        if (FAILED(hr)) return hr;
+        if (!row) break;
+        all.push_back(static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0)));
+      }
+    }
+  }
+  StmtPtr delProps, delObject;
+  HRESULT hr = Prepare("DELETE FROM props WHERE object = ?1", &delProps);
+  if (FAILED(hr)) return hr;
+  hr = Prepare("DELETE FROM objects WHERE id = ?1", &delObject);
+  if (FAILED(hr)) return hr;
+  for (NodeId id : all) {
+    for (sqlite3_stmt* stmt : {delProps.get(), delObject.get()}) {
+      sqlite3_reset(stmt);
+      if (sqlite3_bind_int64(stmt, 1, id) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+      hr = Step(stmt, nullptr);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return txn.Commit();
+}
+
+HRESULT StoreFile::Children(NodeId parent, NodeKind kind, std::vector<NodeInfo>* out) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  out->clear();
+  StmtPtr stmt;
+  HRESULT hr = Prepare("SELECT id, num FROM objects WHERE parent = ?1 AND kind = ?2 ORDER BY id", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
+      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  for (;;) {
+    bool row = false;
+    hr = Step(stmt.get(), &row);
+    if (FAILED(hr)) return hr;
+    if (!row) return S_OK;
+    NodeInfo info;
+    info.id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+    info.parent = parent;
+    info.kind = kind;
+    info.num = sqlite3_column_int(stmt.get(), 1);
+    out->push_back(info);
+  }
+}
+
+HRESULT StoreFile::CountChildren(NodeId parent, NodeKind kind, ULONG* count) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StmtPtr stmt;
+  HRESULT hr = Prepare("SELECT count(*) FROM objects WHERE parent = ?1 AND kind = ?2", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
+      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  bool row = false;
+  hr = Step(stmt.get(), &row);
+  if (FAILED(hr)) return hr;
+  *count = row ? static_cast<ULONG>(sqlite3_column_int64(stmt.get(), 0)) : 0;
+  return S_OK;
+}
+
+HRESULT StoreFile::SetName(NodeId node, const std::u16string& name) {
+  Transaction txn(*this);
+  if (FAILED(txn.status())) return txn.status();
+  StmtPtr stmt;
+  HRESULT hr = Prepare("UPDATE objects SET name = ?2 WHERE id = ?1", &stmt);
+  if (FAILED(hr)) return hr;
+  std::string utf8 = ToUtf8(name);
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK ||
+      sqlite3_bind_text(stmt.get(), 2, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  hr = Step(stmt.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  return txn.Commit();
+}
+
+HRESULT StoreFile::FindChildFolder(NodeId parent, const std::u16string& name, NodeId* out) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  StmtPtr stmt;
+  HRESULT hr = Prepare("SELECT id FROM objects WHERE parent = ?1 AND kind = 1 AND name = ?2 ORDER BY id LIMIT 1", &stmt);
+  if (FAILED(hr)) return hr;
+  std::string utf8 = ToUtf8(name);
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
+      sqlite3_bind_text(stmt.get(), 2, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  bool row = false;
+  hr = Step(stmt.get(), &row);
+  if (FAILED(hr)) return hr;
+  if (!row) return MAPI_E_NOT_FOUND;
+  *out = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+  return S_OK;
+}
+
+// ---- properties ----
+
+HRESULT StoreFile::ReadProps(NodeId node, Row* out) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  out->clear();
+  StmtPtr stmt;
+  HRESULT hr = Prepare("SELECT tag, value FROM props WHERE object = ?1 ORDER BY propid", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+  for (;;) {
+    bool row = false;
+    hr = Step(stmt.get(), &row);
+    if (FAILED(hr)) return hr;
+    if (!row) return S_OK;
+    out->push_back(OwnedProp{static_cast<ULONG>(sqlite3_column_int64(stmt.get(), 0)), Blob(stmt.get(), 1)});
+  }
+}
+
+HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  out->clear();
+  StmtPtr stmt;
+  HRESULT hr = Prepare(
+      "SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
+      " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
+      &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
+      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  for (;;) {
+    bool row = false;
+    hr = Step(stmt.get(), &row);
+    if (FAILED(hr)) return hr;
+    if (!row) return S_OK;
+    NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+    if (out->empty() || out->back().first.id != id) {
+      NodeInfo info;
+      info.id = id;
+      info.parent = parent;
+      info.kind = kind;
+      info.num = sqlite3_column_int(stmt.get(), 1);
+      out->emplace_back(info, Row{});
+    }
+    if (sqlite3_column_type(stmt.get(), 2) != SQLITE_NULL)
+      out->back().second.push_back(
+          OwnedProp{static_cast<ULONG>(sqlite3_column_int64(stmt.get(), 2)), Blob(stmt.get(), 3)});
+  }
+}
+
+HRESULT StoreFile::WriteProp(NodeId node, const OwnedProp& prop) {
+  Transaction txn(*this);
+  if (FAILED(txn.status())) return txn.status();
+  StmtPtr stmt;
+  HRESULT hr = Prepare("INSERT OR REPLACE INTO props(object, propid, tag, value) VALUES(?1, ?2, ?3, ?4)", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK ||
+      sqlite3_bind_int64(stmt.get(), 2, PROP_ID(prop.tag)) != SQLITE_OK ||
+      sqlite3_bind_int64(stmt.get(), 3, prop.tag) != SQLITE_OK ||
+      sqlite3_bind_blob(stmt.get(), 4, prop.data.data(), static_cast<int>(prop.data.size()), SQLITE_TRANSIENT) !=
+          SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  hr = Step(stmt.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  return txn.Commit();
+}
+
+HRESULT StoreFile::DeleteProp(NodeId node, ULONG propId) {
+  Transaction txn(*this);
+  if (FAILED(txn.status())) return txn.status();
+  StmtPtr stmt;
+  HRESULT hr = Prepare("DELETE FROM props WHERE object = ?1 AND propid = ?2", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  hr = Step(stmt.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  return txn.Commit();
+}
+
+HRESULT StoreFile::CopyTree(NodeId node, StoreFile& dst, NodeId dstParent, NodeId* out) {
+  // Read the subtree first, then write it: the two files are never locked
+  // together, so copies in opposite directions cannot deadlock.
+  std::vector<TreeEntry> tree;
+  HRESULT hr = ReadTree(node, &tree);
+  if (FAILED(hr)) return hr;
+  Transaction txn(dst);
+  if (FAILED(txn.status())) return txn.status();
+  std::vector<NodeId> copies(tree.size(), 0);
+  for (size_t i = 0; i < tree.size(); ++i) {
+    const TreeEntry& e = tree[i];
+    NodeId parent = i == 0 ? dstParent : copies[e.parentIndex];
+    hr = dst.NewNode(parent, e.info.kind, e.info.num, &copies[i]);
+    if (FAILED(hr)) return hr;
+    for (const OwnedProp& prop : e.props) {
+      hr = dst.WriteProp(copies[i], prop);
+      if (FAILED(hr)) return hr;
+      if (e.info.kind == NodeKind::Folder && prop.tag == PR_DISPLAY_NAME_W) {
+        std::u16string name(prop.data.size() / 2, u'\0');
+        std::memcpy(name.data(), prop.data.data(), name.size() * 2);
+        hr = dst.SetName(copies[i], name);
+        if (FAILED(hr)) return hr;
+      }
+    }
+  }
+  hr = txn.Commit();
+  if (FAILED(hr)) return hr;
+  if (out) *out = copies[0];
+  return S_OK;
+}
+
+HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  out->clear();
+  TreeEntry first;
+  HRESULT hr = GetNode(node, &first.info);
+  if (FAILED(hr)) return hr;
+  hr = ReadProps(node, &first.props);
+  if (FAILED(hr)) return hr;
+  out->push_back(std::move(first));
+  for (size_t i = 0; i < out->size(); ++i) {
+    for (NodeKind kind : {NodeKind::Folder, NodeKind::Message, NodeKind::Attach, NodeKind::Recip}) {
+      std::vector<std::pair<NodeInfo, Row>> children;
+      hr = ReadChildrenProps((*out)[i].info.id, kind, &children);
+      if (FAILED(hr)) return hr;
+      for (auto& [info, props] : children) out->push_back(TreeEntry{info, std::move(props), i});
+    }
+  }
+  return S_OK;
+}
+
+// ---- receive folders ----
+
+HRESULT StoreFile::SetReceiveFolder(const std::string& messageClass, NodeId folder) {
+  Transaction txn(*this);
+  if (FAILED(txn.status())) return txn.status();
+  StmtPtr stmt;
+  HRESULT hr = folder ? Prepare("INSERT OR REPLACE INTO receive(class, folder) VALUES(?1, ?2)", &stmt)
+                      : Prepare("DELETE FROM receive WHERE class = ?1", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_text(stmt.get(), 1, messageClass.data(), static_cast<int>(messageClass.size()),
+                        SQLITE_TRANSIENT) != SQLITE_OK ||
+      (folder && sqlite3_bind_int64(stmt.get(), 2, folder) != SQLITE_OK))
+    return Error(SQLITE_ERROR, "bind");
+  hr = Step(stmt.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  return txn.Commit();
+}
+
+HRESULT StoreFile::GetReceiveFolder(const std::string& messageClass, NodeId* folder, std::string* explicitClass) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  // The longest registered class that is the given class or a dotted prefix of it.
+  std::string candidate = messageClass;
+  StmtPtr stmt;
+  HRESULT hr = Prepare("SELECT folder, class FROM receive WHERE class = ?1", &stmt);
+  if (FAILED(hr)) return hr;
+  for (;;) {
+    sqlite3_reset(stmt.get());
+    if (sqlite3_bind_text(stmt.get(), 1, candidate.data(), static_cast<int>(candidate.size()), SQLITE_TRANSIENT) !=
+        SQLITE_OK)
+      return Error(SQLITE_ERROR, "bind");
+    bool row = false;
+    hr = Step(stmt.get(), &row);
+    if (FAILED(hr)) return hr;
+    if (row) {
+      *folder = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+      if (explicitClass) {
+        const unsigned char* text = sqlite3_column_text(stmt.get(), 1);
+        *explicitClass = text ? reinterpret_cast<const char*>(text) : "";
+      }
+      return S_OK;
+    }
+    if (candidate.empty()) return MAPI_E_NOT_FOUND;
+    size_t dot = candidate.rfind('.');
+    candidate = dot == std::string::npos ? std::string() : candidate.substr(0, dot);
+  }
+}
+
+}  // namespace standin::mapi

@@ -1,0 +1,140 @@
+// A store file: one SQLite database holding a tree of objects (folders,
+// messages, attachments, recipient rows) and their properties as typed rows
+// keyed by (object, property id).
+//
+// Thread safety: one StoreFile is one connection; its calls are serialised by
+// an internal mutex. Several StoreFiles (in one process or many) may use the
+// same file at once; SQLite's locking (WAL, busy timeout) arbitrates.
+// Every mutating call that is not inside an explicit Transaction commits on
+// its own, so each committed change is atomic.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace standin::mapi {
+
+enum class NodeKind : int { Store = 0, Folder = 1, Message = 2, Attach = 3, Recip = 4 };
+using NodeId = uint32_t;
+
+// Node numbers that every store file has.
+constexpr NodeId kStoreNode = 1;
+constexpr NodeId kRootNode = 2;
+constexpr size_t kEntryIdSize = 24;
+
+struct NodeInfo {
+  NodeId id = 0;
+  NodeId parent = 0;
+  NodeKind kind = NodeKind::Folder;
+  LONG num = 0;  // attachment number or recipient row id
+};
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const;
+};
+struct StmtCloser {
+  void operator()(sqlite3_stmt* stmt) const;
+};
+using DbPtr = std::unique_ptr<sqlite3, SqliteCloser>;
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtCloser>;
+
+class STANDIN_API StoreFile {
+ public:
+  // posixPath must not exist yet (MAPI_E_COLLISION otherwise).
+  static HRESULT Create(const std::string& posixPath, std::shared_ptr<StoreFile>* out);
+  // MAPI_E_NOT_FOUND for a missing file; MAPI_E_CORRUPT_STORE for anything that
+  // is not an intact store file of this schema version.
+  static HRESULT Open(const std::string& posixPath, std::shared_ptr<StoreFile>* out);
+
+  const MAPIUID& uid() const { return uid_; }
+  const std::string& path() const { return path_; }
+
+  // 4 flag bytes (0), the UID, the node number little-endian.
+  std::string EntryId(NodeId node) const;
+  // MAPI_E_INVALID_ENTRYID when malformed or of another store.
+  HRESULT ParseEntryId(const void* bytes, size_t size, NodeId* node) const;
+
+  // An explicit transaction groups several calls into one commit. Nested use
+  // is flat: only the outermost commits.
+  class Transaction {
+   public:
+    explicit Transaction(StoreFile& file);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    HRESULT status() const { return status_; }
+    HRESULT Commit();
+
+   private:
+    StoreFile& file_;
+    std::unique_lock<std::recursive_mutex> lock_;
+    HRESULT status_ = S_OK;
+    bool outer_ = false;
+    bool done_ = false;
+  };
+
+  HRESULT GetNode(NodeId node, NodeInfo* info);
+  HRESULT NewNode(NodeId parent, NodeKind kind, LONG num, NodeId* out);
+  // Removes the node, everything below it and all their properties.
+  HRESULT DeleteTree(NodeId node);
+  HRESULT Children(NodeId parent, NodeKind kind, std::vector<NodeInfo>* out);
+  HRESULT CountChildren(NodeId parent, NodeKind kind, ULONG* count);
+  // Folder names are kept beside the node for case-insensitive lookup.
+  HRESULT SetName(NodeId node, const std::u16string& name);
+  HRESULT FindChildFolder(NodeId parent, const std::u16string& name, NodeId* out);
+
+  HRESULT ReadProps(NodeId node, Row* row);
+  // All children of a kind with their properties, in creation order, read
+  // with one query.
+  HRESULT ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out);
+  // Replaces any value with the same property id.
+  HRESULT WriteProp(NodeId node, const OwnedProp& prop);
+  HRESULT DeleteProp(NodeId node, ULONG propId);
+
+  // Copies a node with its subtree (properties included) below dstParent of
+  // dst, which may be this file or another. dst's changes form one transaction.
+  HRESULT CopyTree(NodeId node, StoreFile& dst, NodeId dstParent, NodeId* out);
+
+  // Receive folders: message class (case-insensitive) -> folder.
+  HRESULT SetReceiveFolder(const std::string& messageClass, NodeId folder);
+  HRESULT GetReceiveFolder(const std::string& messageClass, NodeId* folder, std::string* explicitClass);
+
+  ~StoreFile();
+
+ private:
+  StoreFile() = default;
+  static HRESULT OpenDb(const std::string& posixPath, bool create, DbPtr* db);
+  HRESULT Prepare(const char* sql, StmtPtr* stmt);
+  HRESULT Exec(const char* sql);
+  HRESULT Step(sqlite3_stmt* stmt, bool* row);  // SQLITE_ROW -> true, DONE -> false
+  HRESULT Error(int rc, const char* what);
+  struct TreeEntry {
+    NodeInfo info;
+    Row props;
+    size_t parentIndex = 0;  // position of the parent in the list
+  };
+  // The node and everything below it, parents before children.
+  HRESULT ReadTree(NodeId node, std::vector<TreeEntry>* out);
+
+  DbPtr db_;
+  std::string path_;
+  MAPIUID uid_{};
+  std::recursive_mutex mutex_;
+  int depth_ = 0;
+};
+
+// Result of a SQLite code as MAPI reports it.
+HRESULT SqliteResult(int rc);
+
+// The current time as a FILETIME.
+FILETIME NowFileTime();
+
+}  // namespace standin::mapi

@@ -1,0 +1,265 @@
+// The storage layer: what is a store file, identifiers, and the property rows.
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "store_support.h"
+
+using namespace store_test;
+using standin::mapi::kRootNode;
+using standin::mapi::NodeId;
+using standin::mapi::NodeKind;
+using standin::mapi::StoreFile;
+
+namespace {
+
+class MapiStoreFile : public testing_support::FreshRoot {
+ protected:
+  std::string path() const { return StorePath(root()); }
+  std::shared_ptr<StoreFile> Create() {
+    std::shared_ptr<StoreFile> file;
+    EXPECT_EQ(StoreFile::Create(path(), &file), S_OK);
+    return file;
+  }
+  // Lines the stand-in wrote to the debugger about this store file.
+  std::vector<std::string> DebugLinesAboutStore() const {
+    std::string text = testing_support::ReadFileBytes(RootFile("debugger-output.txt"));
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      if (line.find(path()) != std::string::npos) lines.push_back(line);
+      start = end + 1;
+    }
+    return lines;
+  }
+};
+
+TEST_F(MapiStoreFile, MissingFileIsNotFound) {
+  std::shared_ptr<StoreFile> file;
+  EXPECT_EQ(StoreFile::Open(path(), &file), MAPI_E_NOT_FOUND);
+  EXPECT_EQ(file, nullptr);
+  MAPIUID uid{};
+  EXPECT_EQ(standin::mapi::ReadStoreUid(U(path()), &uid), MAPI_E_NOT_FOUND);
+}
+
+TEST_F(MapiStoreFile, CreateRefusesAnExistingFile) {
+  ASSERT_TRUE(Create());
+  std::shared_ptr<StoreFile> again;
+  EXPECT_EQ(StoreFile::Create(path(), &again), MAPI_E_COLLISION);
+  EXPECT_EQ(standin::mapi::CreateStoreFile(U(path()), u"x"), MAPI_E_COLLISION);
+}
+
+TEST_F(MapiStoreFile, GarbageFileIsRefused) {
+  std::string garbage;
+  for (int i = 0; i < 8192; ++i) garbage.push_back(static_cast<char>((i * 7919) & 0xFF));
+  testing_support::WriteFileBytes(path(), garbage);
+  std::shared_ptr<StoreFile> file;
+  EXPECT_EQ(StoreFile::Open(path(), &file), MAPI_E_CORRUPT_STORE);
+  EXPECT_EQ(DebugLinesAboutStore().size(), 1u);
+  HRESULT hr = S_OK;
+  EXPECT_EQ(OpenStore(path(), &hr), nullptr);
+  EXPECT_EQ(hr, MAPI_E_CORRUPT_STORE);
+}
+
+TEST_F(MapiStoreFile, EmptyFileIsRefused) {
+  testing_support::WriteFileBytes(path(), "");
+  std::shared_ptr<StoreFile> file;
+  EXPECT_EQ(StoreFile::Open(path(), &file), MAPI_E_CORRUPT_STORE);
+}
+
+TEST_F(MapiStoreFile, ForeignSqliteDatabaseIsRefused) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::shared_ptr<StoreFile> file;
+  EXPECT_EQ(StoreFile::Open(path(), &file), MAPI_E_CORRUPT_STORE);
+  auto lines = DebugLinesAboutStore();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("not a store file"), std::string::npos) << lines[0];
+}
+
+TEST_F(MapiStoreFile, OtherSchemaVersionIsRefused) {
+  ASSERT_TRUE(Create());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::shared_ptr<StoreFile> file;
+  EXPECT_EQ(StoreFile::Open(path(), &file), MAPI_E_CORRUPT_STORE);
+  auto lines = DebugLinesAboutStore();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("schema version 99"), std::string::npos) << lines[0];
+}
+
+TEST_F(MapiStoreFile, TruncatedFileIsRefused) {
+  ASSERT_EQ(standin::mapi::CreateStoreFile(U(path()), u"Mail"), S_OK);
+  {
+    auto store = OpenStore(path());
+    ASSERT_TRUE(store);
+    auto inbox = Inbox(store.get());
+    ASSERT_TRUE(inbox);
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(MakeMessage(inbox.get(), "message " + std::to_string(i)), S_OK);
+  }
+  std::string bytes = testing_support::ReadFileBytes(path());
+  ASSERT_GT(bytes.size(), 8192u);
+  testing_support::WriteFileBytes(path(), bytes.substr(0, bytes.size() / 2));
+  std::shared_ptr<StoreFile> file;
+  EXPECT_EQ(StoreFile::Open(path(), &file), MAPI_E_CORRUPT_STORE);
+  MAPIUID uid{};
+  EXPECT_EQ(standin::mapi::ReadStoreUid(U(path()), &uid), MAPI_E_CORRUPT_STORE);
+}
+
+// Pages overwritten in the middle: refused when opened, or every later read
+// reports the damage; never a crash.
+TEST_F(MapiStoreFile, DamagedPagesAreReportedNotFatal) {
+  ASSERT_EQ(standin::mapi::CreateStoreFile(U(path()), u"Mail"), S_OK);
+  {
+    auto store = OpenStore(path());
+    auto inbox = Inbox(store.get());
+    for (int i = 0; i < 40; ++i) ASSERT_EQ(MakeMessage(inbox.get(), "message " + std::to_string(i)), S_OK);
+  }
+  std::string bytes = testing_support::ReadFileBytes(path());
+  ASSERT_GT(bytes.size(), 3 * 4096u);
+  for (size_t i = 4096; i < bytes.size() - 4096; ++i) bytes[i] = static_cast<char>(0xA5 ^ (i & 0x3F));
+  testing_support::WriteFileBytes(path(), bytes);
+  HRESULT hr = S_OK;
+  auto store = OpenStore(path(), &hr);
+  if (!store) {
+    EXPECT_EQ(hr, MAPI_E_CORRUPT_STORE);
+    return;
+  }
+  auto inbox = Inbox(store.get());
+  if (!inbox) return;
+  LPMAPITABLE table = nullptr;
+  EXPECT_EQ(inbox->GetContentsTable(0, &table), MAPI_E_CORRUPT_STORE);
+  if (table) table->Release();
+}
+
+TEST_F(MapiStoreFile, UidIsRandomAndReadBack) {
+  auto a = Create();
+  std::shared_ptr<StoreFile> b;
+  ASSERT_EQ(StoreFile::Create(StorePath(root(), "other.pst"), &b), S_OK);
+  EXPECT_NE(std::memcmp(a->uid().ab, b->uid().ab, 16), 0);
+  MAPIUID uid{};
+  ASSERT_EQ(standin::mapi::ReadStoreUid(U(path()), &uid), S_OK);
+  EXPECT_EQ(std::memcmp(uid.ab, a->uid().ab, 16), 0);
+}
+
+TEST_F(MapiStoreFile, EntryIdsAreFlagsUidAndNodeLittleEndian) {
+  auto file = Create();
+  std::string id = file->EntryId(0x01020304);
+  ASSERT_EQ(id.size(), 24u);
+  EXPECT_EQ(id.substr(0, 4), std::string(4, '\0'));
+  EXPECT_EQ(std::memcmp(id.data() + 4, file->uid().ab, 16), 0);
+  EXPECT_EQ(id.substr(20), std::string("\x04\x03\x02\x01", 4));
+  NodeId node = 0;
+  EXPECT_EQ(file->ParseEntryId(id.data(), id.size(), &node), S_OK);
+  EXPECT_EQ(node, 0x01020304u);
+  std::string foreign = id;
+  foreign[10] ^= 0x5A;
+  EXPECT_EQ(file->ParseEntryId(foreign.data(), foreign.size(), &node), MAPI_E_INVALID_ENTRYID);
+  EXPECT_EQ(file->ParseEntryId(id.data(), 23, &node), MAPI_E_INVALID_ENTRYID);
+  EXPECT_EQ(file->ParseEntryId(nullptr, 24, &node), MAPI_E_INVALID_ENTRYID);
+}
+
+TEST_F(MapiStoreFile, PropertiesReplaceBySameIdAndSurviveReopen) {
+  {
+    auto file = Create();
+    NodeId node = 0;
+    ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
+    ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeString8(PR_SUBJECT_A, "first")), S_OK);
+    ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeUnicode(PR_SUBJECT_W, u"second")), S_OK);
+    ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeLong(PR_IMPORTANCE, 2)), S_OK);
+    ASSERT_EQ(file->DeleteProp(node, PROP_ID(PR_IMPORTANCE)), S_OK);
+  }
+  std::shared_ptr<StoreFile> file;
+  ASSERT_EQ(StoreFile::Open(path(), &file), S_OK);
+  std::vector<standin::mapi::NodeInfo> children;
+  ASSERT_EQ(file->Children(kRootNode, NodeKind::Message, &children), S_OK);
+  ASSERT_EQ(children.size(), 1u);
+  standin::mapi::Row row;
+  ASSERT_EQ(file->ReadProps(children[0].id, &row), S_OK);
+  ASSERT_EQ(row.size(), 1u);
+  EXPECT_EQ(row[0].tag, PR_SUBJECT_W);
+  EXPECT_EQ(row[0].data, std::string("s\0e\0c\0o\0n\0d\0", 12));
+}
+
+TEST_F(MapiStoreFile, FailedTransactionLeavesNothingBehind) {
+  auto file = Create();
+  {
+    StoreFile::Transaction txn(*file);
+    ASSERT_EQ(txn.status(), S_OK);
+    NodeId node = 0;
+    ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
+    ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeLong(PR_IMPORTANCE, 1)), S_OK);
+    // no Commit: dropped
+  }
+  ULONG count = 99;
+  ASSERT_EQ(file->CountChildren(kRootNode, NodeKind::Message, &count), S_OK);
+  EXPECT_EQ(count, 0u);
+}
+
+TEST_F(MapiStoreFile, DeleteTreeRemovesDescendantsAndTheirProps) {
+  auto file = Create();
+  NodeId folder = 0, message = 0, attach = 0;
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &folder), S_OK);
+  ASSERT_EQ(file->NewNode(folder, NodeKind::Message, 0, &message), S_OK);
+  ASSERT_EQ(file->NewNode(message, NodeKind::Attach, 0, &attach), S_OK);
+  ASSERT_EQ(file->WriteProp(attach, standin::mapi::MakeLong(PR_ATTACH_METHOD, 1)), S_OK);
+  ASSERT_EQ(file->DeleteTree(folder), S_OK);
+  standin::mapi::NodeInfo info;
+  EXPECT_EQ(file->GetNode(attach, &info), MAPI_E_NOT_FOUND);
+  standin::mapi::Row row;
+  ASSERT_EQ(file->ReadProps(attach, &row), S_OK);
+  EXPECT_TRUE(row.empty());
+}
+
+// Copying one message must not depend on how full the destination is.
+TEST_F(MapiStoreFile, CopyCostDoesNotGrowWithFolderSize) {
+  auto file = Create();
+  NodeId source = 0, small = 0, large = 0, message = 0;
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &source), S_OK);
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &small), S_OK);
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &large), S_OK);
+  ASSERT_EQ(file->NewNode(source, NodeKind::Message, 0, &message), S_OK);
+  for (ULONG i = 0; i < 20; ++i)
+    ASSERT_EQ(file->WriteProp(message, standin::mapi::MakeLong(PROP_TAG(PT_LONG, 0x6000 + i), 1)), S_OK);
+  {
+    StoreFile::Transaction txn(*file);
+    for (int i = 0; i < 20000; ++i) {
+      NodeId filler = 0;
+      ASSERT_EQ(file->NewNode(large, NodeKind::Message, 0, &filler), S_OK);
+      ASSERT_EQ(file->WriteProp(filler, standin::mapi::MakeLong(PR_IMPORTANCE, i)), S_OK);
+    }
+    ASSERT_EQ(txn.Commit(), S_OK);
+  }
+  auto timeCopies = [&](NodeId dest) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(file->CopyTree(message, *file, dest, nullptr), S_OK);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  double smallTime = timeCopies(small);
+  double largeTime = timeCopies(large);
+  EXPECT_LT(largeTime, smallTime * 3 + 0.05) << "small " << smallTime << "s, large " << largeTime << "s";
+}
+
+TEST_F(MapiStoreFile, ReceiveFolderMatchesLongestClassPrefix) {
+  auto file = Create();
+  ASSERT_EQ(file->SetReceiveFolder("", 10), S_OK);
+  ASSERT_EQ(file->SetReceiveFolder("IPM.Note.Custom", 11), S_OK);
+  NodeId node = 0;
+  std::string cls;
+  ASSERT_EQ(file->GetReceiveFolder("IPM.Note.Custom.Sub", &node, &cls), S_OK);
+  EXPECT_EQ(node, 11u);
+  EXPECT_EQ(cls, "IPM.Note.Custom");
+  ASSERT_EQ(file->GetReceiveFolder("ipm.note", &node, &cls), S_OK);
+  EXPECT_EQ(node, 10u);
+  EXPECT_EQ(cls, "");
+}
+
+}  // namespace
