@@ -1,0 +1,136 @@
+// The admin tool, run as a process on fresh platform roots.
+#include <filesystem>
+
+#include <nlohmann/json.hpp>
+
+#include "common/fresh_root.h"
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+namespace {
+
+fs::path TestData() { return fs::path(__FILE__).parent_path() / "../../../shared/testdata"; }
+
+class MapiAdminTest : public FreshRoot {
+ protected:
+  ChildResult Admin(std::vector<std::string> args) {
+    args.insert(args.begin(), BuiltProgram("mapiadmin"));
+    return RunChild(args);
+  }
+  // Runs and expects success.
+  std::string Ok(std::vector<std::string> args) {
+    ChildResult r = Admin(args);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    return r.output;
+  }
+  // A machine with the client, the profile "Outlook" and one store "Mail".
+  void Arrange() {
+    Ok({"install"});
+    store_ = RootFile("mail.pst");
+    Ok({"service", "add", "Outlook", "--type", "pst", "--name", "Mail", "--path", store_, "--default"});
+  }
+  nlohmann::json Dump(const std::string& store = "Mail") {
+    return nlohmann::json::parse(Ok({"dump", "Outlook", "--store", store}));
+  }
+  static const nlohmann::json* Folder(const nlohmann::json& tree, const std::string& name) {
+    for (const auto& f : tree["folders"])
+      if (f["name"] == name) return &f;
+    return nullptr;
+  }
+  std::string store_;
+};
+
+TEST_F(MapiAdminTest, InstallsAClientWithProfilesAndServices) {
+  EXPECT_NE(Admin({"profile", "list"}).exitCode, 0) << "nothing works before the client is installed";
+  Arrange();
+  EXPECT_TRUE(fs::exists(store_)) << "configuring the service made the store file";
+  auto profiles = nlohmann::json::parse(Ok({"profile", "list", "--json"}));
+  EXPECT_NE(std::find(profiles.begin(), profiles.end(), "Outlook"), profiles.end()) << profiles;
+  Ok({"service", "add", "Outlook", "--type", "contab"});
+  auto services = nlohmann::json::parse(Ok({"service", "list", "Outlook", "--json"}));
+  ASSERT_EQ(services.size(), 2u) << services;
+  EXPECT_EQ(services[0]["service"], "MSUPST MS");
+  EXPECT_EQ(services[0]["displayName"], "Mail");
+  EXPECT_EQ(services[0]["default"], true);
+  EXPECT_EQ(services[1]["service"], "CONTAB");
+  Ok({"service", "remove", "Outlook", "--name", "Mail"});
+  EXPECT_EQ(nlohmann::json::parse(Ok({"service", "list", "Outlook", "--json"})).size(), 1u);
+}
+
+TEST_F(MapiAdminTest, ImportedMailKeepsItsAttachmentsAndExportsByteForByte) {
+  fs::path eml = TestData() / "mail/eml";
+  if (!fs::exists(eml)) GTEST_SKIP() << "no test data beside the repository";
+  Arrange();
+  std::vector<std::string> args = {"import", "Outlook", "--store", "Mail", "--folder", "Inbox/Imported"};
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(eml)) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  for (const auto& f : files) args.push_back(f.string());
+  Ok(args);
+
+  auto tree = Dump()["tree"];
+  const auto* inbox = Folder(tree, "Inbox");
+  ASSERT_NE(inbox, nullptr) << tree;
+  const auto* imported = Folder(*inbox, "Imported");
+  ASSERT_NE(imported, nullptr) << *inbox;
+  EXPECT_EQ((*imported)["count"], files.size());
+  size_t withAttachments = 0;
+  for (const auto& m : (*imported)["messages"]) withAttachments += m["attachments"].get<int>() > 0;
+  EXPECT_GE(withAttachments, 4u);
+
+  TempDir out;
+  Ok({"export", "Outlook", "--store", "Mail", "--folder", "Inbox/Imported", "--out", out.path()});
+  std::multiset<std::string> exported, originals;
+  for (const auto& e : fs::directory_iterator(out.path())) exported.insert(ReadFileBytes(e.path()));
+  for (const auto& f : files) {
+    std::string bytes = ReadFileBytes(f);
+    if (bytes.rfind("From ", 0) == 0) bytes.erase(0, bytes.find('\n') + 1);  // the mbox separator is no part
+    originals.insert(bytes);
+  }
+  EXPECT_EQ(exported, originals);
+}
+
+TEST_F(MapiAdminTest, ImportsAWholeMbox) {
+  fs::path mbox = TestData() / "mail/mbox/mailbox-perl-imagemagick-list.mbox";
+  if (!fs::exists(mbox)) GTEST_SKIP() << "no test data beside the repository";
+  Arrange();
+  Ok({"import", "Outlook", "--store", "Mail", mbox.string()});
+  auto tree = Dump()["tree"];
+  const auto* inbox = Folder(tree, "Inbox");
+  ASSERT_NE(inbox, nullptr);
+  EXPECT_EQ((*inbox)["count"], 45);
+}
+
+TEST_F(MapiAdminTest, CalendarItemsAndContacts) {
+  Arrange();
+  Ok({"calendar", "add", "Outlook", "--store", "Mail", "--subject", "Review", "--start", "2026-03-04T09:00:00Z",
+      "--end", "2026-03-04T10:00:00Z", "--created", "2026-03-01T08:00:00Z"});
+  Ok({"contact", "add", "Outlook", "--store", "Mail", "--given", "Ada", "--surname", "Lovelace"});
+  auto tree = Dump()["tree"];
+  const auto* calendar = Folder(tree, "Calendar");
+  ASSERT_NE(calendar, nullptr);
+  ASSERT_EQ((*calendar)["count"], 1);
+  EXPECT_EQ((*calendar)["messages"][0]["class"], "IPM.Appointment");
+  EXPECT_EQ((*calendar)["messages"][0]["created"], "2026-03-01T08:00:00Z");
+  const auto* contacts = Folder(tree, "Contacts");
+  ASSERT_NE(contacts, nullptr);
+  EXPECT_EQ((*contacts)["messages"][0]["subject"], "Ada Lovelace");
+}
+
+TEST_F(MapiAdminTest, MistakesGetAClearMessageAndAnExitCode) {
+  EXPECT_EQ(Admin({"frobnicate"}).exitCode, 2);
+  EXPECT_EQ(Admin({"profile", "create"}).exitCode, 2);
+  Arrange();
+  ChildResult noStore = Admin({"dump", "Outlook", "--store", "Nope"});
+  EXPECT_EQ(noStore.exitCode, 1);
+  EXPECT_NE(noStore.output.find("no store named 'Nope'"), std::string::npos) << noStore.output;
+  WriteFileBytes(RootFile("garbage.pst"), "this is not a store");
+  ChildResult bad = Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Bad", "--path", RootFile("garbage.pst")});
+  EXPECT_EQ(bad.exitCode, 1) << bad.output;
+  EXPECT_EQ(nlohmann::json::parse(Ok({"service", "list", "Outlook", "--json"})).size(), 1u)
+      << "a refused store leaves no service behind";
+}
+
+}  // namespace
+}  // namespace testing_support

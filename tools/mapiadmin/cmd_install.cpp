@@ -1,0 +1,18 @@
+// mapiadmin install: puts the stand-in mail client into the platform root.
+#include <CLI/CLI.hpp>
+#include <standin/mapi.h>
+#include <standin/root.h>
+
+#include "mapiadmin.h"
+
+namespace mapiadmin {
+
+void AddInstallCommand(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("install", "install the mail client and its profile \"Outlook\"");
+  cmd->callback([] {
+    Check(standin::InstallMailClient(), "installing the mail client");
+    Print("installed into " + standin::PlatformRoot() + "\n");
+  });
+}
+
+}  // namespace mapiadmin

@@ -1,0 +1,74 @@
+// The admin tool of the stand-in mail client: shared pieces of its commands.
+// Everything goes through the platform's MAPI; the tool knows nothing of how
+// the stand-in keeps its profiles or store files.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <mapiutil.h>
+
+#include "owners.h"
+
+namespace CLI {
+class App;
+}
+
+namespace mapiadmin {
+
+// A failed step: the message names it, with the MAPI result when there is one.
+class Failure : public std::runtime_error {
+ public:
+  explicit Failure(const std::string& what, HRESULT hr = E_FAIL);
+  HRESULT hr;
+};
+
+// Throws a Failure when hr is an error (warnings go on).
+void Check(HRESULT hr, const std::string& what);
+
+std::u16string W(const std::string& text);
+std::string U(std::u16string_view text);
+
+// MAPI initialised for the life of the object.
+class MapiSubsystem {
+ public:
+  MapiSubsystem();
+  ~MapiSubsystem();
+  MapiSubsystem(const MapiSubsystem&) = delete;
+  MapiSubsystem& operator=(const MapiSubsystem&) = delete;
+};
+
+ComPtr<IProfAdmin> OpenProfileAdmin();
+ComPtr<IMsgServiceAdmin> OpenServiceAdmin(IProfAdmin* admin, const std::string& profile);
+ComPtr<IMAPISession> Logon(const std::string& profile);
+// The store whose display name is given (case-insensitive), of the profile's
+// session; the first match wins.
+ComPtr<IMsgStore> OpenStoreByName(IMAPISession* session, const std::string& displayName);
+// The IPM subtree of a store.
+ComPtr<IMAPIFolder> OpenIpmSubtree(IMsgStore* store);
+// A folder below the IPM subtree by its path ("Inbox/Projects"); made when
+// create is set and a part is missing.
+ComPtr<IMAPIFolder> OpenFolderPath(IMsgStore* store, const std::string& path, bool create);
+// A property of an object as a single value (null when missing).
+std::u16string GetString(IMAPIProp* object, ULONG tag);
+// Sets properties and fails with a clear message when any is refused.
+void SetProps(IMAPIProp* object, std::vector<SPropValue> values, const std::string& what);
+
+// Writes text to standard output.
+void Print(const std::string& text);
+
+// The commands, one file each.
+void AddInstallCommand(CLI::App& app);
+void AddProfileCommand(CLI::App& app);
+void AddServiceCommand(CLI::App& app);
+void AddStoreCommand(CLI::App& app);
+void AddImportCommand(CLI::App& app);
+void AddItemCommands(CLI::App& app);
+void AddDumpCommand(CLI::App& app);
+void AddExportCommand(CLI::App& app);
+
+// The raw message an import keeps, so that an export gives it back byte for byte.
+#define PR_STANDIN_RAW_MESSAGE PROP_TAG(PT_BINARY, 0x6710)
+
+}  // namespace mapiadmin
