@@ -1,7 +1,6 @@
 // The storage layer: what is a store file, identifiers, and the property rows.
 #include <sqlite3.h>
 
-#include <chrono>
 #include <cstring>
 
 #include "store_support.h"
@@ -217,35 +216,6 @@ TEST_F(MapiStoreFile, DeleteTreeRemovesDescendantsAndTheirProps) {
   standin::mapi::Row row;
   ASSERT_EQ(file->ReadProps(attach, &row), S_OK);
   EXPECT_TRUE(row.empty());
-}
-
-// Copying one message must not depend on how full the destination is.
-TEST_F(MapiStoreFile, CopyCostDoesNotGrowWithFolderSize) {
-  auto file = Create();
-  NodeId source = 0, small = 0, large = 0, message = 0;
-  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &source), S_OK);
-  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &small), S_OK);
-  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &large), S_OK);
-  ASSERT_EQ(file->NewNode(source, NodeKind::Message, 0, &message), S_OK);
-  for (ULONG i = 0; i < 20; ++i)
-    ASSERT_EQ(file->WriteProp(message, standin::mapi::MakeLong(PROP_TAG(PT_LONG, 0x6000 + i), 1)), S_OK);
-  {
-    StoreFile::Transaction txn(*file);
-    for (int i = 0; i < 20000; ++i) {
-      NodeId filler = 0;
-      ASSERT_EQ(file->NewNode(large, NodeKind::Message, 0, &filler), S_OK);
-      ASSERT_EQ(file->WriteProp(filler, standin::mapi::MakeLong(PR_IMPORTANCE, i)), S_OK);
-    }
-    ASSERT_EQ(txn.Commit(), S_OK);
-  }
-  auto timeCopies = [&](NodeId dest) {
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 200; ++i) EXPECT_EQ(file->CopyTree(message, *file, dest, nullptr), S_OK);
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  };
-  double smallTime = timeCopies(small);
-  double largeTime = timeCopies(large);
-  EXPECT_LT(largeTime, smallTime * 3 + 0.05) << "small " << smallTime << "s, large " << largeTime << "s";
 }
 
 TEST_F(MapiStoreFile, ReceiveFolderMatchesLongestClassPrefix) {
