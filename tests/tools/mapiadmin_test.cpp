@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/fresh_root.h"
+#include "mailimport.h"
 
 namespace fs = std::filesystem;
 
@@ -75,8 +76,18 @@ TEST_F(MapiAdminTest, ImportedMailKeepsItsAttachmentsAndExportsByteForByte) {
   const auto* imported = Folder(*inbox, "Imported");
   ASSERT_NE(imported, nullptr) << *inbox;
   EXPECT_EQ((*imported)["count"], files.size());
+  // Every message arrived with every attachment the mail carries.
+  std::multiset<std::pair<std::string, int>> stored, parsed;
+  for (const auto& m : (*imported)["messages"]) stored.emplace(m["subject"], m["attachments"].get<int>());
+  for (const auto& f : files) {
+    mailimport::ImportedMessage m;
+    std::string error;
+    ASSERT_TRUE(mailimport::ReadEmlFile(f.string(), &m, &error)) << error;
+    parsed.emplace(standin::ToUtf8(m.subject), static_cast<int>(m.attachments.size()));
+  }
+  EXPECT_EQ(stored, parsed);
   size_t withAttachments = 0;
-  for (const auto& m : (*imported)["messages"]) withAttachments += m["attachments"].get<int>() > 0;
+  for (const auto& [subject, count] : stored) withAttachments += count > 0;
   EXPECT_GE(withAttachments, 4u);
 
   TempDir out;
