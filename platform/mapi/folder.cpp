@@ -108,17 +108,9 @@ STDMETHODIMP FolderObj::SetProps(ULONG count, LPSPropValue values, LPSPropProble
   if (!values && count) return MAPI_E_INVALID_PARAMETER;
   if (!modify_) return MAPI_E_NO_ACCESS;
   std::vector<SPropProblem> found;
-  Row props;
-  for (ULONG i = 0; i < count; ++i) {
-    OwnedProp prop;
-    if (IsComputedProp(values[i].ulPropTag)) {
-      found.push_back({i, values[i].ulPropTag, MAPI_E_COMPUTED});
-    } else if (!ToOwned(values[i], &prop)) {
-      found.push_back({i, values[i].ulPropTag, MAPI_E_INVALID_TYPE});
-    } else {
-      PutProp(&props, Normalized(std::move(prop)));
-    }
-  }
+  Row accepted, props;
+  AcceptProps(count, values, IsComputedProp, &accepted, &found);
+  for (OwnedProp& prop : accepted) PutProp(&props, Normalized(std::move(prop)));
   HRESULT hr = WriteProps(props, &found, false);
   if (FAILED(hr)) return hr;
   return MakeProblems(found, problems);
@@ -129,13 +121,7 @@ STDMETHODIMP FolderObj::DeleteProps(LPSPropTagArray tags, LPSPropProblemArray* p
   if (problems) *problems = nullptr;
   if (!tags) return MAPI_E_INVALID_PARAMETER;
   if (!modify_) return MAPI_E_NO_ACCESS;
-  StoreFile::Transaction txn(*file_);
-  if (FAILED(txn.status())) return txn.status();
-  for (ULONG i = 0; i < tags->cValues; ++i) {
-    HRESULT hr = file_->DeleteProp(node_, PROP_ID(tags->aulPropTag[i]));
-    if (FAILED(hr)) return hr;
-  }
-  return txn.Commit();
+  return DeleteStoredProps(*file_, node_, tags);
 }
 
 // A folder onto another: its properties, then (unless PR_CONTAINER_CONTENTS

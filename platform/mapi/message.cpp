@@ -71,15 +71,9 @@ STDMETHODIMP AttachObj::SetProps(ULONG count, LPSPropValue values, LPSPropProble
   if (!values && count) return MAPI_E_INVALID_PARAMETER;
   if (!modify_) return MAPI_E_NO_ACCESS;
   std::vector<SPropProblem> found;
-  for (ULONG i = 0; i < count; ++i) {
-    OwnedProp prop;
-    if (IsComputedProp(values[i].ulPropTag))
-      found.push_back({i, values[i].ulPropTag, MAPI_E_COMPUTED});
-    else if (!ToOwned(values[i], &prop))
-      found.push_back({i, values[i].ulPropTag, MAPI_E_INVALID_TYPE});
-    else
-      PutProp(&props_, Normalized(std::move(prop)));
-  }
+  Row accepted;
+  AcceptProps(count, values, IsComputedProp, &accepted, &found);
+  for (OwnedProp& prop : accepted) PutProp(&props_, Normalized(std::move(prop)));
   return MakeProblems(found, problems);
 }
 
@@ -314,17 +308,7 @@ STDMETHODIMP MessageObj::SetProps(ULONG count, LPSPropValue values, LPSPropProbl
   if (!modify_) return MAPI_E_NO_ACCESS;
   std::vector<SPropProblem> found;
   Row props;
-  std::vector<ULONG> index;
-  for (ULONG i = 0; i < count; ++i) {
-    OwnedProp prop;
-    if (IsComputedProp(values[i].ulPropTag)) {
-      found.push_back({i, values[i].ulPropTag, MAPI_E_COMPUTED});
-    } else if (!ToOwned(values[i], &prop)) {
-      found.push_back({i, values[i].ulPropTag, MAPI_E_INVALID_TYPE});
-    } else {
-      props.push_back(std::move(prop));
-    }
-  }
+  AcceptProps(count, values, IsComputedProp, &props, &found);
   Put(props, false, nullptr);
   return MakeProblems(found, problems);
 }

@@ -91,6 +91,29 @@ OwnedProp Normalized(OwnedProp prop) {
   return prop;
 }
 
+void AcceptProps(ULONG count, const SPropValue* values, bool (*refused)(ULONG tag), Row* accepted,
+                 std::vector<SPropProblem>* problems) {
+  for (ULONG i = 0; i < count; ++i) {
+    OwnedProp prop;
+    if (refused(values[i].ulPropTag))
+      problems->push_back({i, values[i].ulPropTag, MAPI_E_COMPUTED});
+    else if (!ToOwned(values[i], &prop))
+      problems->push_back({i, values[i].ulPropTag, MAPI_E_INVALID_TYPE});
+    else
+      accepted->push_back(std::move(prop));
+  }
+}
+
+HRESULT DeleteStoredProps(StoreFile& file, NodeId node, const SPropTagArray* tags) {
+  StoreFile::Transaction txn(file);
+  if (FAILED(txn.status())) return txn.status();
+  for (ULONG i = 0; i < tags->cValues; ++i) {
+    HRESULT hr = file.DeleteProp(node, PROP_ID(tags->aulPropTag[i]));
+    if (FAILED(hr)) return hr;
+  }
+  return txn.Commit();
+}
+
 HRESULT MakeProblems(const std::vector<SPropProblem>& problems, LPSPropProblemArray* out) {
   if (!out) return S_OK;
   *out = nullptr;
@@ -243,26 +266,25 @@ STDMETHODIMP StoreObj::OpenProperty(ULONG, LPCIID, ULONG, ULONG, LPUNKNOWN*) {
   return MAPI_E_NO_SUPPORT;
 }
 
+namespace {
+// The store's masks describe the stand-in itself and are not the caller's to set.
+bool IsStoreComputedProp(ULONG tag) {
+  return IsComputedProp(tag) || PROP_ID(tag) == PROP_ID(PR_STORE_SUPPORT_MASK) ||
+         PROP_ID(tag) == PROP_ID(PR_VALID_FOLDER_MASK);
+}
+}  // namespace
+
 STDMETHODIMP StoreObj::SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) {
   MAPI_FAULT_POINT("IMsgStore::SetProps");
   if (problems) *problems = nullptr;
   if (!values && count) return MAPI_E_INVALID_PARAMETER;
   if (!modify_) return MAPI_E_NO_ACCESS;
   std::vector<SPropProblem> found;
+  Row accepted;
+  AcceptProps(count, values, IsStoreComputedProp, &accepted, &found);
   StoreFile::Transaction txn(*file_);
   if (FAILED(txn.status())) return txn.status();
-  for (ULONG i = 0; i < count; ++i) {
-    OwnedProp prop;
-    ULONG tag = values[i].ulPropTag;
-    if (IsComputedProp(tag) || PROP_ID(tag) == PROP_ID(PR_STORE_SUPPORT_MASK) ||
-        PROP_ID(tag) == PROP_ID(PR_VALID_FOLDER_MASK)) {
-      found.push_back({i, tag, MAPI_E_COMPUTED});
-      continue;
-    }
-    if (!ToOwned(values[i], &prop)) {
-      found.push_back({i, tag, MAPI_E_INVALID_TYPE});
-      continue;
-    }
+  for (OwnedProp& prop : accepted) {
     HRESULT hr = file_->WriteProp(kStoreNode, Normalized(std::move(prop)));
     if (FAILED(hr)) return hr;
   }
@@ -276,13 +298,7 @@ STDMETHODIMP StoreObj::DeleteProps(LPSPropTagArray tags, LPSPropProblemArray* pr
   if (problems) *problems = nullptr;
   if (!tags) return MAPI_E_INVALID_PARAMETER;
   if (!modify_) return MAPI_E_NO_ACCESS;
-  StoreFile::Transaction txn(*file_);
-  if (FAILED(txn.status())) return txn.status();
-  for (ULONG i = 0; i < tags->cValues; ++i) {
-    HRESULT hr = file_->DeleteProp(kStoreNode, PROP_ID(tags->aulPropTag[i]));
-    if (FAILED(hr)) return hr;
-  }
-  return txn.Commit();
+  return DeleteStoredProps(*file_, kStoreNode, tags);
 }
 
 STDMETHODIMP StoreObj::CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,

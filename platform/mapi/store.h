@@ -27,6 +27,12 @@ bool RemoveProp(Row* row, ULONG propId);
 OwnedProp Normalized(OwnedProp prop);
 // A problem array with one entry per failed index (null when none).
 HRESULT MakeProblems(const std::vector<SPropProblem>& problems, LPSPropProblemArray* out);
+// What a SetProps may keep of its values: those refused(tag) turns down are
+// MAPI_E_COMPUTED problems, types that cannot be kept MAPI_E_INVALID_TYPE ones.
+void AcceptProps(ULONG count, const SPropValue* values, bool (*refused)(ULONG tag), Row* accepted,
+                 std::vector<SPropProblem>* problems);
+// DeleteProps of an object whose properties are written at once: one transaction.
+HRESULT DeleteStoredProps(StoreFile& file, NodeId node, const SPropTagArray* tags);
 bool TagListed(const SPropTagArray* tags, ULONG tag);
 std::u16string WideOf(const OwnedProp& prop);
 
