@@ -63,7 +63,18 @@ class Session final : public ComObject<IMAPISession> {
 
   STDMETHODIMP OpenMsgStore(ULONG_PTR, ULONG cbEntryID, LPENTRYID entryId, LPCIID iid, ULONG flags,
                             LPMDB* mdb) override {
-    MAPI_FAULT_POINT("IMAPISession::OpenMsgStore");
+    // An armed warning comes back with the store opened, as a provider's
+    // partial success does; an armed error comes back alone.
+    int32_t armed = 0;
+    if (::standin::TakeFault("IMAPISession::OpenMsgStore", &armed)) {
+      if (armed <= 0) return static_cast<HRESULT>(armed);
+      HRESULT hr = OpenMsgStoreFile(cbEntryID, entryId, iid, flags, mdb);
+      return SUCCEEDED(hr) ? static_cast<HRESULT>(armed) : hr;
+    }
+    return OpenMsgStoreFile(cbEntryID, entryId, iid, flags, mdb);
+  }
+
+  HRESULT OpenMsgStoreFile(ULONG cbEntryID, LPENTRYID entryId, LPCIID iid, ULONG flags, LPMDB* mdb) {
     if (!mdb) return MAPI_E_INVALID_PARAMETER;
     *mdb = nullptr;
     if (loggedOff_) return MAPI_E_END_OF_SESSION;

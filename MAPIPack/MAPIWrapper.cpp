@@ -1,0 +1,192 @@
+// Registration with the MAPI stub, the process-wide initialisation
+// count, logon to a named profile and opening a store by its display name.
+#include "MAPIPack/MAPIWrapper.h"
+
+#include <excpt.h>
+#include <mapiutil.h>
+#include <wcrt.h>
+#include <winreg.h>
+
+#include "MAPIPack/MAPIHelpers.h"
+#include "support/Log.h"
+
+#define WRAPPER_UNIT TEXT(".\\MAPIPack\\MAPIWrapper")
+
+namespace {
+
+// Successful MAPI initialisations not yet matched by an uninitialisation.
+LONG volatile g_initializeCount = 0;
+
+const WCHAR kSubsystemKey[] = TEXT("Software\\microsoft\\windows messaging subsystem");
+const WCHAR kMapiAppsKey[] = TEXT("Software\\microsoft\\windows messaging subsystem\\msmapiapps");
+const WCHAR kAppValueName[] = TEXT("Corvane");
+const WCHAR kAppValueData[] = TEXT("Microsoft Outlook");
+
+// The logon buffer: 255 bytes of name and the terminator.
+constexpr int kProfileNameBytes = 256;
+
+bool KnownMode(MapiMode mode) { return mode == MAPI_MODE_NORMAL || mode == MAPI_MODE_SERVICE; }
+
+// A display name of the store table: only a readable PT_UNICODE value counts;
+// anything else is the empty string (no log line).
+LPCWSTR StoreDisplayName(const SRow& row) {
+  if (row.cValues < 1 || !row.lpProps) return TEXT("");
+  const SPropValue& value = row.lpProps[0];
+  if (PROP_TYPE(value.ulPropTag) != PT_UNICODE || !value.Value.lpszW) return TEXT("");
+  if (IsBadStringPtrW(value.Value.lpszW, static_cast<UINT_PTR>(-1))) return TEXT("");
+  return value.Value.lpszW;
+}
+
+}  // namespace
+
+CMAPIWrapper::~CMAPIWrapper() {
+  if (m_sessionPtr) {
+    m_sessionPtr->Logoff(0, 0, 0);
+    m_sessionPtr->Release();
+    m_sessionPtr = nullptr;
+  }
+}
+
+int CMAPIWrapper::RegisterMapiApp() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubsystemKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return 0;
+  // Five bytes are read, whatever the type; the sixth stays zero so that the
+  // value always ends as a wide string.
+  WCHAR value[3] = {};
+  DWORD type = 0;
+  DWORD size = 5;
+  LSTATUS status = RegQueryValueExW(key, TEXT("MAPIX"), nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return 0;
+  if (lstrcmpW(value, TEXT("1")) != 0) return 0;
+
+  HKEY apps = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMapiAppsKey, 0, KEY_SET_VALUE, &apps) != ERROR_SUCCESS) return 1;
+  RegSetValueExW(apps, kAppValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(kAppValueData),
+                 static_cast<DWORD>(sizeof(kAppValueData)));
+  RegCloseKey(apps);
+  return 1;
+}
+
+int CMAPIWrapper::InitializeMapi(MapiMode mode) {
+  if (!KnownMode(mode)) {
+    LogMessageAt(LOG_ERROR, WRAPPER_UNIT, __LINE__, TEXT("Initialize MAPI refused: unknown MAPI mode %d."), mode);
+    return 0;
+  }
+  if (!RegisterMapiApp()) return 0;
+  HRESULT hr;
+  if (mode == MAPI_MODE_SERVICE) {
+    MAPIINIT_0 init = {MAPI_INIT_VERSION, MAPI_NT_SERVICE};
+    hr = MAPIInitialize(&init);
+  } else {
+    hr = MAPIInitialize(nullptr);
+  }
+  if (!FAILED(hr)) {
+    InterlockedIncrement(&g_initializeCount);
+    return 1;
+  }
+  LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__, TEXT("Initinalize MAPI library failed. error: %d"),
+               static_cast<int>(GetLastError()));
+  return 0;
+}
+
+void CMAPIWrapper::UninitializeMapi() {
+  if (InterlockedDecrement(&g_initializeCount) < 0) {
+    InterlockedCompareExchange(&g_initializeCount, 0, -1);
+    LogMessageAt(LOG_ERROR, WRAPPER_UNIT, __LINE__, TEXT("Call Term too times."));
+    return;
+  }
+  LONG result = 0;
+  DWORD exceptionCode = 0;
+  // A structured exception inside MAPI is swallowed.
+  GuardStructured(
+      []() -> LONG {
+        MAPIUninitialize();
+        return 0;
+      },
+      &result, &exceptionCode);
+}
+
+LONG CMAPIWrapper::GetInitializeCount() { return __atomic_load_n(&g_initializeCount, __ATOMIC_SEQ_CST); }
+
+int CMAPIWrapper::Logon(LPCWSTR profileName, MapiMode mode) {
+  if (m_sessionPtr) {
+    m_sessionPtr->Release();
+    m_sessionPtr = nullptr;
+  }
+  LPCWSTR shownName = profileName ? profileName : TEXT("");
+  if (!KnownMode(mode)) {
+    LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__,
+                 TEXT("MAPILogonEx not called: unknown MAPI mode. type is: %d, profile name: %s"), mode, shownName);
+    return 0;
+  }
+
+  char name[kProfileNameBytes] = {};
+  if (profileName) {
+    // Measured first: a name whose ANSI form does not fit is refused, never cut
+    // to another profile's name.
+    int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, profileName, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0 || needed > kProfileNameBytes ||
+        WideCharToMultiByte(CP_THREAD_ACP, 0, profileName, -1, name, kProfileNameBytes, nullptr, nullptr) <= 0) {
+      LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__,
+                   TEXT("MAPILogonEx not called: the profile name does not fit 255 bytes. type is: %d, profile "
+                        "name: %s"),
+                   mode, shownName);
+      return 0;
+    }
+  }
+
+  ULONG flags = mode == MAPI_MODE_SERVICE ? MAPI_NT_SERVICE : (MAPI_USE_DEFAULT | MAPI_EXTENDED | MAPI_NEW_SESSION);
+  HRESULT hr = MAPILogonEx(0, reinterpret_cast<LPWSTR>(name), nullptr, flags, &m_sessionPtr);
+  if (!FAILED(hr) && m_sessionPtr) return 1;
+  if (m_sessionPtr) {
+    m_sessionPtr->Release();
+    m_sessionPtr = nullptr;
+  }
+  LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__, TEXT("MAPILogonEx failed. error: %d, type is: %d, profile name: %s"),
+               static_cast<int>(GetLastError()), mode, shownName);
+  return 0;
+}
+
+IMsgStore* CMAPIWrapper::OpenStoreByName(LPCWSTR displayName) {
+  if (!m_sessionPtr) return nullptr;
+  // No name stands for the empty name: a store whose display name is missing
+  // or empty.
+  LPCWSTR wanted = displayName ? displayName : TEXT("");
+
+  CMapiPtr<IMAPITable> tablePtr;
+  if (m_sessionPtr->GetMsgStoresTable(0, &tablePtr) != S_OK || !tablePtr) return nullptr;
+  SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_W, PR_ENTRYID}};
+  if (tablePtr->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0) != S_OK) return nullptr;
+
+  for (;;) {
+    CRowSetPtr pRows;
+    HRESULT hr = tablePtr->QueryRows(1, 0, &pRows);
+    if (FAILED(hr) || pRows.Count() != 1) {
+      pRows.Free();
+      LogMessageAt(LOG_INFO, WRAPPER_UNIT, __LINE__, TEXT("Not exist storage, name: %s"), wanted);
+      return nullptr;
+    }
+    const SRow& row = pRows->aRow[0];
+    if (lstrcmpiW(StoreDisplayName(row), wanted) != 0) continue;
+
+    // An entry identifier that is not binary is handed over as none, which the
+    // session refuses.
+    ULONG cb = 0;
+    LPENTRYID entryId = nullptr;
+    if (row.cValues >= 2 && PROP_TYPE(row.lpProps[1].ulPropTag) == PT_BINARY) {
+      cb = row.lpProps[1].Value.bin.cb;
+      entryId = reinterpret_cast<LPENTRYID>(row.lpProps[1].Value.bin.lpb);
+    }
+    CMapiPtr<IMsgStore> storePtr;
+    hr = m_sessionPtr->OpenMsgStore(0, cb, entryId, nullptr, MAPI_BEST_ACCESS | MDB_ONLINE, &storePtr);
+    CheckHResult(hr,
+                 TEXT("m_sessionPtr->OpenMsgStore(NULL, pRows->aRow[0].lpProps[1].Value.bin.cb, "
+                      "(LPENTRYID)pRows->aRow[0].lpProps[1].Value.bin.lpb, NULL, MAPI_BEST_ACCESS | MDB_ONLINE, "
+                      "&storePtr)"),
+                 WRAPPER_UNIT, __LINE__);
+    pRows.Free();
+    if (!FAILED(hr)) return storePtr.Detach();
+    return nullptr;
+  }
+}
