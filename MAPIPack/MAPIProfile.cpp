@@ -1,0 +1,665 @@
+// Administration of MAPI profiles and of the message services in
+// them.
+#include "MAPIPack/MAPIProfile.h"
+
+#include <mapiutil.h>
+#include <mapix.h>
+#include <wcrt.h>
+
+#include <cstring>
+#include <string>
+
+#include "MAPIPack/MAPIHelpers.h"
+#include "support/Log.h"
+
+#define PROFILE_UNIT TEXT(".\\MAPIPack\\MAPIProfile")
+
+namespace {
+
+// Narrow names travel in a buffer of 256 bytes.
+constexpr int kNameBytes = 256;
+// PST paths read from a profile travel in a buffer of 260 bytes.
+constexpr int kPathBytes = MAX_PATH;
+constexpr ULONG kSectionFlags = MAPI_MODIFY | MAPI_FORCE_ACCESS;
+const char kUnicodePstService[] = "MSUPST MS";
+const char kAnsiPstService[] = "MSPST MS";
+const WCHAR kPersonalFolders[] = TEXT("Personal Folders");
+const WCHAR kAdminFailed[] = TEXT("Create profile administration object  failed.");
+const WCHAR kServicesFailed[] = TEXT("Message service administration object can not get the access right.");
+
+LPWSTR NarrowArg(const char* text) { return reinterpret_cast<LPWSTR>(const_cast<char*>(text)); }
+
+// A call that reports success but hands back no object counts as failed. The
+// object is taken by reference: it is read only after the call has filled it.
+template <class T>
+HRESULT Obtained(HRESULT hr, T* const& object) {
+  return (!FAILED(hr) && !object) ? MAPI_E_CALL_FAILED : hr;
+}
+
+// The name in the thread's ANSI code page, in the 256-byte buffer; a name that
+// does not fit is refused, never cut. A null name is the empty name.
+bool ToNarrowName(LPCWSTR wide, char (&out)[kNameBytes]) {
+  std::memset(out, 0, sizeof out);
+  if (!wide || !*wide) return true;
+  int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0 || needed > kNameBytes) return false;
+  return WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, out, kNameBytes, nullptr, nullptr) > 0;
+}
+
+void LogNameTooLong(int line, LPCWSTR name) {
+  LogMessageAt(LOG_ERROR, PROFILE_UNIT, line, TEXT("The profile name is too long. profile name:%s"),
+               name ? name : TEXT(""));
+}
+
+// A PST path written to MAPI: the ANSI form, as long as it needs to be.
+std::string ToAnsiPath(LPCWSTR wide) {
+  if (!wide || !*wide) return std::string();
+  int needed = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return std::string();
+  std::string out(static_cast<size_t>(needed), '\0');
+  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, out.data(), needed, nullptr, nullptr) <= 0) return std::string();
+  out.resize(std::strlen(out.c_str()));
+  return out;
+}
+
+std::u16string ToWide(const char* narrow, UINT cp) {
+  int needed = MultiByteToWideChar(cp, 0, narrow, -1, nullptr, 0);
+  if (needed <= 0) return std::u16string();
+  std::u16string out(static_cast<size_t>(needed), u'\0');
+  if (MultiByteToWideChar(cp, 0, narrow, -1, out.data(), needed) <= 0) return std::u16string();
+  out.resize(std::char_traits<char16_t>::length(out.c_str()));
+  return out;
+}
+
+// Whether a narrow string is readable memory up to its terminator.
+bool IsReadableNarrow(const char* s) {
+  if (!s) return false;
+  const char* at = s;
+  for (;;) {
+    size_t toPageEnd = 4096 - (reinterpret_cast<uintptr_t>(at) & 4095);
+    if (IsBadReadPtr(at, toPageEnd)) return false;
+    if (std::memchr(at, 0, toPageEnd)) return true;
+    at += toPageEnd;
+  }
+}
+
+bool IsReadableWide(LPCWSTR s) { return s && !IsBadStringPtrW(s, static_cast<UINT_PTR>(-1)); }
+
+// A string value read for a narrow property. PT_UNICODE passes the narrow type
+// test too; such a value is read as the wide string it is.
+struct StringValue {
+  const char* narrow = nullptr;
+  LPCWSTR wide = nullptr;
+  bool Present() const { return narrow || wide; }
+};
+
+StringValue PresentString(const SPropValue* value) {
+  StringValue out;
+  if (!value) return out;
+  ULONG type = PROP_TYPE(value->ulPropTag);
+  if (type == PT_STRING8 && IsReadableNarrow(value->Value.lpszA)) out.narrow = value->Value.lpszA;
+  if (type == PT_UNICODE && IsReadableWide(value->Value.lpszW)) out.wide = value->Value.lpszW;
+  return out;
+}
+
+// A wide value counts when it is a readable PT_UNICODE string.
+LPCWSTR PresentWide(const SPropValue* value) {
+  if (!value || PROP_TYPE(value->ulPropTag) != PT_UNICODE) return nullptr;
+  return IsReadableWide(value->Value.lpszW) ? value->Value.lpszW : nullptr;
+}
+
+enum class PathRead { Absent, TooLong, Read };
+
+// A PST path value into a buffer of 260 wide characters: at most 259 bytes of
+// narrow text (or 259 wide characters) are taken; a longer value is refused.
+PathRead ReadPathValue(const SPropValue* value, UINT cp, WCHAR (&out)[MAX_PATH]) {
+  StringValue text = PresentString(value);
+  if (text.narrow) {
+    if (std::strlen(text.narrow) >= static_cast<size_t>(kPathBytes)) return PathRead::TooLong;
+    char buffer[kPathBytes] = {};
+    std::memcpy(buffer, text.narrow, std::strlen(text.narrow));
+    WCHAR wide[MAX_PATH] = {};
+    if (buffer[0] && MultiByteToWideChar(cp, 0, buffer, -1, wide, MAX_PATH) <= 0) return PathRead::Absent;
+    wcscpy_s(out, wide);
+    return PathRead::Read;
+  }
+  if (text.wide) {
+    if (static_cast<size_t>(lstrlenW(text.wide)) >= static_cast<size_t>(MAX_PATH)) return PathRead::TooLong;
+    wcscpy_s(out, text.wide);
+    return PathRead::Read;
+  }
+  return PathRead::Absent;
+}
+
+// The 16-byte UID of a row's binary column, or null.
+LPMAPIUID UidOf(const SRow& row, ULONG column) {
+  if (!row.lpProps || column >= row.cValues) return nullptr;
+  const SPropValue& value = row.lpProps[column];
+  if (PROP_TYPE(value.ulPropTag) != PT_BINARY || value.Value.bin.cb < sizeof(MAPIUID) || !value.Value.bin.lpb)
+    return nullptr;
+  return reinterpret_cast<LPMAPIUID>(value.Value.bin.lpb);
+}
+
+bool IsDefaultStore(const SRow& row, ULONG column) {
+  if (!row.lpProps || column >= row.cValues) return false;
+  const SPropValue& value = row.lpProps[column];
+  return PROP_TYPE(value.ulPropTag) == PT_LONG && (static_cast<ULONG>(value.Value.l) & SERVICE_DEFAULT_STORE);
+}
+
+bool FileExists(LPCWSTR path) { return path && *path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+int FailureCode(HRESULT hr) { return FAILED(hr) ? HResultCode(hr) : 0; }
+
+// Column sets, with the names the call texts give them.
+SizedSPropTagArray(1, g_profileColumns) = {1, {PR_DISPLAY_NAME_A}};
+SizedSPropTagArray(1, g_uidColumns) = {1, {PR_SERVICE_UID}};
+SizedSPropTagArray(3, g_pstServiceColumns) = {3, {PR_SERVICE_NAME_W, PR_SERVICE_UID, PR_RESOURCE_FLAGS}};
+SizedSPropTagArray(2, g_deleteServiceColumns) = {2, {PR_SERVICE_NAME_W, PR_SERVICE_UID}};
+SizedSPropTagArray(3, sptCols) = {3, {PR_SERVICE_NAME_A, PR_SERVICE_UID, PR_RESOURCE_FLAGS}};
+SizedSPropTagArray(1, sptPrv) = {1, {PR_PROVIDER_UID}};
+enum { SVCNAME, SVCID, SVCFLAGS };
+enum { PROVIDERUID };
+
+template <class T>
+LPSPropTagArray Tags(T& columns) {
+  return reinterpret_cast<LPSPropTagArray>(&columns);
+}
+
+// The profile section of a service's first provider, for the scans of
+// GetPSTServices and DeletePSTFileFromProfile. S_FALSE: the service has no
+// provider (the scan goes on).
+HRESULT OpenFirstProviderSection(IMsgServiceAdmin* services, LPMAPIUID serviceUid, CMapiPtr<IProfSect>& section) {
+  CMapiPtr<IProviderAdmin> providerAdminPtr;
+  HRESULT hr = services->AdminProviders(serviceUid, 0, &providerAdminPtr);
+  if (FAILED(hr = Obtained(hr, providerAdminPtr.p))) return hr;
+  CMapiPtr<IMAPITable> tablePtr;
+  hr = providerAdminPtr->GetProviderTable(0, &tablePtr);
+  if (FAILED(hr = Obtained(hr, tablePtr.p))) return hr;
+  CRowSetPtr pRowSet;
+  hr = HrQueryAllRows(tablePtr, Tags(sptPrv), nullptr, nullptr, 0, &pRowSet);
+  if (FAILED(hr = Obtained(hr, pRowSet.p))) return hr;
+  LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
+  if (!providerUid) return S_FALSE;
+  hr = services->OpenProfileSection(providerUid, nullptr, kSectionFlags, &section);
+  return Obtained(hr, section.p);
+}
+
+// SetDefaultPSTFile, step a.
+int ConfigurePersonalFolders(IMsgServiceAdmin* pMsgsaPtr, LPMAPIUID pID, LPCWSTR path) {
+  std::string narrowPath = ToAnsiPath(path);
+  SPropValue props[2] = {};
+  props[0].ulPropTag = PR_DISPLAY_NAME_W;
+  props[0].Value.lpszW = const_cast<LPWSTR>(kPersonalFolders);
+  props[1].ulPropTag = PR_PST_PATH_A;
+  props[1].Value.lpszA = narrowPath.data();
+  HRESULT hr = pMsgsaPtr->ConfigureMsgService(pID, 0, 0, 2, props);
+  CheckHResult(hr, TEXT("pMsgsaPtr->ConfigureMsgService(pID, 0, 0, 2, props)"), PROFILE_UNIT, __LINE__);
+  return FailureCode(hr);
+}
+
+// SetDefaultPSTFile, step b.
+int SetDefaultStoragePath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr, LPCWSTR path) {
+  CHResultChain chain(PROFILE_UNIT);
+  CMapiPtr<IMAPITable> tablePtr;
+  CRowSetPtr pRowSet;
+  chain.Step(TEXT("pProviderAdmin->GetProviderTable(0, &tablePtr)"), __LINE__,
+             [&] { return Obtained(pProviderAdmin->GetProviderTable(0, &tablePtr), tablePtr.p); });
+  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)"), __LINE__, [&] {
+    return Obtained(HrQueryAllRows(tablePtr, Tags(sptPrv), nullptr, nullptr, 0, &pRowSet), pRowSet.p);
+  });
+  if (!chain.Failed() && pRowSet.Count() == 0) return 1;
+  LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
+  CMapiPtr<IProfSect> profSectPtr;
+  chain.Step(TEXT("pMsgsaPtr->OpenProfileSection((LPMAPIUID)pRowSet->aRow[0].lpProps[PROVIDERUID].Value.bin.lpb, 0, "
+                  "MAPI_MODIFY | 0X00080000, &profSectPtr)"),
+             __LINE__, [&] {
+               if (!providerUid) return MAPI_E_NOT_FOUND;
+               return Obtained(pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, &profSectPtr),
+                               profSectPtr.p);
+             });
+  std::u16string widePath(path ? path : TEXT(""));
+  SPropValue sp = {};
+  sp.ulPropTag = PR_PST_PATH_W;
+  sp.Value.lpszW = widePath.data();
+  chain.Step(TEXT("HrSetOneProp(profSectPtr, &sp)"), __LINE__, [&] { return HrSetOneProp(profSectPtr, &sp); });
+  chain.Step(TEXT("profSectPtr->SaveChanges(0)"), __LINE__, [&] { return profSectPtr->SaveChanges(0); });
+  LogMessageAt(LOG_INFO, PROFILE_UNIT, __LINE__, TEXT("Set Default storage:%s"), path ? path : TEXT(""));
+  return FailureCode(chain.Result());
+}
+
+// GetDefaultPSTPath: the path of the default store's first provider.
+int ReadPSTPath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr, LPWSTR path) {
+  CHResultChain chain(PROFILE_UNIT);
+  CMapiPtr<IMAPITable> tablePtr;
+  CRowSetPtr pRowSet;
+  chain.Step(TEXT("pProviderAdmin->GetProviderTable(0, &tablePtr)"), __LINE__,
+             [&] { return Obtained(pProviderAdmin->GetProviderTable(0, &tablePtr), tablePtr.p); });
+  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)"), __LINE__, [&] {
+    return Obtained(HrQueryAllRows(tablePtr, Tags(sptPrv), nullptr, nullptr, 0, &pRowSet), pRowSet.p);
+  });
+  if (!chain.Failed() && pRowSet.Count() == 0) return 1;
+  LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
+  CMapiPtr<IProfSect> profSectPtr;
+  chain.Step(TEXT("pMsgsaPtr->OpenProfileSection((LPMAPIUID)pRowSet->aRow[0].lpProps[PROVIDERUID].Value.bin.lpb, 0, "
+                  "MAPI_MODIFY | 0X00080000, &profSectPtr)"),
+             __LINE__, [&] {
+               if (!providerUid) return MAPI_E_NOT_FOUND;
+               return Obtained(pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, &profSectPtr),
+                               profSectPtr.p);
+             });
+  CMapiBuffer<SPropValue> sProp;
+  chain.Step(TEXT("HrGetOneProp((IMAPIProp*)profSectPtr.p, PR_PST_PATH, &sProp)"), __LINE__, [&] {
+    return Obtained(HrGetOneProp(static_cast<IMAPIProp*>(profSectPtr.p), PR_PST_PATH_A, &sProp), sProp.p);
+  });
+  if (chain.Failed()) return HResultCode(chain.Result());
+  WCHAR read[MAX_PATH] = {};
+  switch (ReadPathValue(sProp.p, CP_ACP, read)) {
+    case PathRead::TooLong:
+      LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("The buffer is too small"));
+      return 1;
+    case PathRead::Read:
+      wcscpy_s(path, MAX_PATH, read);
+      return 0;
+    case PathRead::Absent:
+      return 0;
+  }
+  return 0;
+}
+
+// The administration objects of the fixed profile and its service table, as
+// SetDefaultPSTFile, DeleteMinorPSTFiles and GetDefaultPSTPath start.
+struct FixedProfileServices {
+  CMapiPtr<IProfAdmin> profAdminPtr;
+  CMapiPtr<IMsgServiceAdmin> msgSAPtr;
+  CMapiPtr<IMAPITable> msgSACTablePtr;
+
+  void Open(CHResultChain& chain) {
+    char szName2[kNameBytes];
+    ToNarrowName(OUTLOOK_PROFILE_NAME, szName2);
+    chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
+               [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
+    chain.Step(TEXT("profAdminPtr->AdminServices((LPTSTR)szName2, 0, 0, 0, &msgSAPtr)"), __LINE__, [&] {
+      return Obtained(profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, &msgSAPtr), msgSAPtr.p);
+    });
+    chain.Step(TEXT("msgSAPtr->GetMsgServiceTable(0, &msgSACTablePtr)"), __LINE__,
+               [&] { return Obtained(msgSAPtr->GetMsgServiceTable(0, &msgSACTablePtr), msgSACTablePtr.p); });
+  }
+};
+
+}  // namespace
+
+int CMAPIProfile::CreateProfile(LPCWSTR profileName) {
+  CHResultChain chain(PROFILE_UNIT);
+  CMapiPtr<IProfAdmin> profAdminPtr;
+  chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
+             [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
+  if (chain.Failed()) return 0;
+  char szName2[kNameBytes];
+  if (!ToNarrowName(profileName, szName2)) {
+    LogNameTooLong(__LINE__, profileName);
+    return 0;
+  }
+  LPCWSTR shown = profileName ? profileName : TEXT("");
+  HRESULT hr = profAdminPtr->CreateProfile(NarrowArg(szName2), nullptr, 0, 0);
+  if (hr == E_ACCESSDENIED) {
+    LogMessageAt(LOG_INFO, PROFILE_UNIT, __LINE__, TEXT("The profile is already exist. profile name:%s"), shown);
+    return 1;
+  }
+  if (FAILED(hr)) {
+    LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("Can not create the profile. profile name:%s error:%d"), shown,
+                 static_cast<int>(GetLastError()));
+    return 0;
+  }
+  return 1;
+}
+
+int CMAPIProfile::DeleteProfile(LPCWSTR profileName) {
+  CHResultChain chain(PROFILE_UNIT);
+  CMapiPtr<IProfAdmin> profAdminPtr;
+  chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
+             [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
+  if (chain.Failed()) return 0;
+  char szName2[kNameBytes];
+  if (!ToNarrowName(profileName, szName2)) {
+    LogNameTooLong(__LINE__, profileName);
+    return 0;
+  }
+  HRESULT hr = profAdminPtr->DeleteProfile(NarrowArg(szName2), 0);
+  if (hr == MAPI_E_NOT_FOUND || !FAILED(hr)) return 1;
+  LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("DeleteProfile Failed. name: %s error: %d"),
+               profileName ? profileName : TEXT(""), static_cast<int>(GetLastError()));
+  return 0;
+}
+
+int CMAPIProfile::CountProfiles(LPCWSTR profileName) {
+  char szName2[kNameBytes];
+  if (!ToNarrowName(profileName, szName2)) {
+    LogNameTooLong(__LINE__, profileName);
+    return 0;
+  }
+  CHResultChain chain(PROFILE_UNIT);
+  CMapiPtr<IProfAdmin> profAdminPtr;
+  CMapiPtr<IMAPITable> talbePtr;
+  CRowSetPtr pRows;
+  chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
+             [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
+  chain.Step(TEXT("profAdminPtr->GetProfileTable(0, &talbePtr)"), __LINE__,
+             [&] { return Obtained(profAdminPtr->GetProfileTable(0, &talbePtr), talbePtr.p); });
+  chain.Step(TEXT("HrQueryAllRows(talbePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)"), __LINE__, [&] {
+    return Obtained(HrQueryAllRows(talbePtr, Tags(g_profileColumns), nullptr, nullptr, 0, &pRows), pRows.p);
+  });
+  if (chain.Failed()) return 0;
+  std::u16string wideName(profileName ? profileName : TEXT(""));
+  int count = 0;
+  for (ULONG i = 0; i < pRows.Count(); ++i) {
+    const SRow& row = pRows->aRow[i];
+    StringValue name = PresentString(row.cValues ? row.lpProps : nullptr);
+    if (name.narrow && std::strcmp(name.narrow, szName2) == 0) ++count;
+    if (name.wide && wideName == name.wide) ++count;
+  }
+  return count;
+}
+
+int CMAPIProfile::GetProfileNames(std::vector<CString>& names) {
+  CMapiPtr<IProfAdmin> profAdminPtr;
+  HRESULT hr = Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p);
+  if (FAILED(hr)) return 0;
+  CMapiPtr<IMAPITable> talbePtr;
+  hr = Obtained(profAdminPtr->GetProfileTable(0, &talbePtr), talbePtr.p);
+  if (FAILED(hr)) return 0;
+  CRowSetPtr pRows;
+  hr = Obtained(HrQueryAllRows(talbePtr, Tags(g_profileColumns), nullptr, nullptr, 0, &pRows), pRows.p);
+  if (FAILED(hr)) return 0;
+  for (ULONG i = 0; i < pRows.Count(); ++i) {
+    const SRow& row = pRows->aRow[i];
+    StringValue name = PresentString(row.cValues ? row.lpProps : nullptr);
+    if (name.narrow) names.push_back(CString(ToWide(name.narrow, CP_THREAD_ACP).c_str()));
+    if (name.wide) names.push_back(CString(name.wide));
+  }
+  return 1;
+}
+
+int CMAPIProfile::AttachPSTFileToProfile(LPCWSTR pstPath, LPCWSTR profileName, LPCWSTR displayName) {
+  char szName2[kNameBytes];
+  if (!ToNarrowName(profileName, szName2)) {
+    LogNameTooLong(__LINE__, profileName);
+    return 0;
+  }
+  CHResultChain chain(PROFILE_UNIT);
+  CMapiPtr<IProfAdmin> profAdimPtr;
+  CMapiPtr<IMsgServiceAdmin> servicesAdminPtr;
+  CMapiPtr<IMAPITable> oldTablePtr;
+  CRowSetPtr pOldRows;
+  chain.Step(TEXT("MAPIAdminProfiles(0, &profAdimPtr)"), __LINE__,
+             [&] { return Obtained(MAPIAdminProfiles(0, &profAdimPtr), profAdimPtr.p); });
+  chain.Step(TEXT("profAdimPtr->AdminServices((LPTSTR)szName2, 0, 0, 0, &servicesAdminPtr)"), __LINE__, [&] {
+    return Obtained(profAdimPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, &servicesAdminPtr),
+                    servicesAdminPtr.p);
+  });
+  chain.Step(TEXT("servicesAdminPtr->GetMsgServiceTable(0, &oldTablePtr)"), __LINE__,
+             [&] { return Obtained(servicesAdminPtr->GetMsgServiceTable(0, &oldTablePtr), oldTablePtr.p); });
+  chain.Step(TEXT("HrQueryAllRows(oldTablePtr, (LPSPropTagArray)&COLUMNS, 0,0,0,&pOldRows)"), __LINE__, [&] {
+    return Obtained(HrQueryAllRows(oldTablePtr, Tags(g_uidColumns), nullptr, nullptr, 0, &pOldRows), pOldRows.p);
+  });
+  oldTablePtr.Release();
+  char pst[] = "MSUPST MS";
+  chain.Step(TEXT("servicesAdminPtr->CreateMsgService((LPTSTR)pst, 0, 0, 0)"), __LINE__,
+             [&] { return servicesAdminPtr->CreateMsgService(NarrowArg(pst), nullptr, 0, 0); });
+  CMapiPtr<IMAPITable> tablePtr;
+  CRowSetPtr pRows;
+  chain.Step(TEXT("servicesAdminPtr->GetMsgServiceTable(0, &tablePtr)"), __LINE__,
+             [&] { return Obtained(servicesAdminPtr->GetMsgServiceTable(0, &tablePtr), tablePtr.p); });
+  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)"), __LINE__, [&] {
+    return Obtained(HrQueryAllRows(tablePtr, Tags(g_uidColumns), nullptr, nullptr, 0, &pRows), pRows.p);
+  });
+
+  // The new service: the first new row whose UID no old row has.
+  MAPIUID newUID = {};
+  bool found = false;
+  if (!chain.Failed()) {
+    for (ULONG i = 0; i < pRows.Count() && !found; ++i) {
+      LPMAPIUID uid = UidOf(pRows->aRow[i], 0);
+      if (!uid) continue;
+      bool old = false;
+      for (ULONG j = 0; j < pOldRows.Count() && !old; ++j) {
+        LPMAPIUID oldUid = UidOf(pOldRows->aRow[j], 0);
+        old = oldUid && std::memcmp(oldUid, uid, sizeof(MAPIUID)) == 0;
+      }
+      if (!old) {
+        newUID = *uid;
+        found = true;
+      }
+    }
+    if (!found)
+      LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__,
+                   TEXT("The new message service is not in the service table. profile name:%s"),
+                   profileName ? profileName : TEXT(""));
+  }
+  if (chain.Failed()) {
+    chain.Step(TEXT("servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props)"), __LINE__,
+               [] { return MAPI_E_CALL_FAILED; });  // not run: logged as skipped
+    return 0;
+  }
+  if (!found) return 0;
+
+  std::u16string display(displayName ? displayName : TEXT(""));
+  std::string narrowPath = ToAnsiPath(pstPath);
+  SPropValue props[2] = {};
+  props[0].ulPropTag = PR_DISPLAY_NAME_W;
+  props[0].Value.lpszW = display.data();
+  props[1].ulPropTag = PR_PST_PATH_A;
+  props[1].Value.lpszA = narrowPath.data();
+  HRESULT hr = chain.Step(TEXT("servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props)"), __LINE__,
+                          [&] { return servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props); });
+  return FAILED(hr) ? 0 : 1;
+}
+
+void CMAPIProfile::GetPSTServices(LPCWSTR profileName, std::vector<CString>& displayNames,
+                                  std::vector<CString>& pstPaths) {
+  CMapiPtr<IProfAdmin> profAdminPtr;
+  if (FAILED(Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p))) {
+    LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, kAdminFailed);
+    return;
+  }
+  char szName2[kNameBytes];
+  CMapiPtr<IMsgServiceAdmin> msgSAPtr;
+  if (!ToNarrowName(profileName, szName2) ||
+      FAILED(Obtained(profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, &msgSAPtr), msgSAPtr.p))) {
+    LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, kServicesFailed);
+    return;
+  }
+  CMapiPtr<IMAPITable> tablePtr;
+  if (FAILED(Obtained(msgSAPtr->GetMsgServiceTable(0, &tablePtr), tablePtr.p))) return;
+  CRowSetPtr pRowSet;
+  if (FAILED(Obtained(HrQueryAllRows(tablePtr, Tags(g_pstServiceColumns), nullptr, nullptr, 0, &pRowSet), pRowSet.p)))
+    return;
+  for (ULONG i = 0; i < pRowSet.Count(); ++i) {
+    LPMAPIUID serviceUid = UidOf(pRowSet->aRow[i], 1);
+    if (!serviceUid) continue;
+    CMapiPtr<IProfSect> section;
+    HRESULT hr = OpenFirstProviderSection(msgSAPtr, serviceUid, section);
+    if (FAILED(hr)) return;
+    if (hr == S_FALSE) continue;
+    CMapiBuffer<SPropValue> pathValue;
+    if (FAILED(Obtained(HrGetOneProp(section.p, PR_PST_PATH_A, &pathValue), pathValue.p))) continue;
+    WCHAR path[MAX_PATH] = {};
+    PathRead read = ReadPathValue(pathValue.p, CP_THREAD_ACP, path);
+    if (read == PathRead::TooLong)
+      LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("The PST path of a service is too long; it is skipped."));
+    if (read != PathRead::Read) continue;
+    CMapiBuffer<SPropValue> nameValue;
+    if (FAILED(Obtained(HrGetOneProp(section.p, PR_DISPLAY_NAME_W, &nameValue), nameValue.p))) continue;
+    LPCWSTR name = PresentWide(nameValue.p);
+    if (!name) continue;
+    pstPaths.push_back(CString(path));
+    displayNames.push_back(CString(name));
+  }
+}
+
+int CMAPIProfile::FindProfileOfPSTFile(LPCWSTR pstPath, CString& profileName, CString& displayName) {
+  std::vector<CString> profiles;
+  if (!GetProfileNames(profiles)) return 0;
+  LPCWSTR wanted = pstPath ? pstPath : TEXT("");
+  std::vector<CString> names;
+  std::vector<CString> paths;
+  for (const CString& profile : profiles) {
+    GetPSTServices(profile, names, paths);
+    for (size_t i = 0; i < paths.size() && i < names.size(); ++i) {
+      CString path = paths[i];
+      path.Trim();
+      if (path.CompareNoCase(wanted) == 0) {
+        profileName = profile;
+        displayName = names[i];
+        return 1;
+      }
+    }
+  }
+  return 1;
+}
+
+int CMAPIProfile::DeletePSTFileFromProfile(LPCWSTR pstPath) {
+  CMapiPtr<IProfAdmin> profAdminPtr;
+  if (FAILED(Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p))) {
+    LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, kAdminFailed);
+    return 0;
+  }
+  char szName2[kNameBytes];
+  ToNarrowName(OUTLOOK_PROFILE_NAME, szName2);
+  CMapiPtr<IMsgServiceAdmin> msgSAPtr;
+  if (FAILED(Obtained(profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, &msgSAPtr), msgSAPtr.p))) {
+    LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, kServicesFailed);
+    return 0;
+  }
+  CMapiPtr<IMAPITable> tablePtr;
+  if (FAILED(Obtained(msgSAPtr->GetMsgServiceTable(0, &tablePtr), tablePtr.p))) return 1;
+  CRowSetPtr pRowSet;
+  if (FAILED(Obtained(HrQueryAllRows(tablePtr, Tags(g_deleteServiceColumns), nullptr, nullptr, 0, &pRowSet),
+                      pRowSet.p)))
+    return 0;
+  LPCWSTR wanted = pstPath ? pstPath : TEXT("");
+  LPMAPIUID matched = nullptr;
+  for (ULONG i = 0; i < pRowSet.Count() && !matched; ++i) {
+    LPMAPIUID serviceUid = UidOf(pRowSet->aRow[i], 1);
+    if (!serviceUid) continue;
+    CMapiPtr<IProfSect> section;
+    HRESULT hr = OpenFirstProviderSection(msgSAPtr, serviceUid, section);
+    if (FAILED(hr)) return 0;
+    if (hr == S_FALSE) continue;
+    CMapiBuffer<SPropValue> pathValue;
+    if (FAILED(Obtained(HrGetOneProp(section.p, PR_PST_PATH_A, &pathValue), pathValue.p))) continue;
+    WCHAR path[MAX_PATH] = {};
+    if (ReadPathValue(pathValue.p, CP_THREAD_ACP, path) != PathRead::Read) continue;
+    if (lstrcmpiW(path, wanted) == 0) matched = serviceUid;
+  }
+  if (matched && FAILED(msgSAPtr->DeleteMsgService(matched)))
+    LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("Can not delete the pst file: %s"), wanted);
+  return 1;
+}
+
+int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath) {
+  CHResultChain chain(PROFILE_UNIT);
+  FixedProfileServices services;
+  services.Open(chain);
+  SPropValue serviceName = {};
+  serviceName.ulPropTag = PR_SERVICE_NAME_A;
+  char unicodePst[] = "MSUPST MS";
+  serviceName.Value.lpszA = unicodePst;
+  SRestriction sRes = {};
+  sRes.rt = RES_PROPERTY;
+  sRes.res.resProperty.relop = RELOP_EQ;
+  sRes.res.resProperty.ulPropTag = PR_SERVICE_NAME_A;
+  sRes.res.resProperty.lpProp = &serviceName;
+  CRowSetPtr pRowSet;
+  chain.Step(TEXT("HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, &sRes, 0, 0, &pRowSet)"), __LINE__,
+             [&] {
+               return Obtained(HrQueryAllRows(services.msgSACTablePtr.p, Tags(sptCols), &sRes, nullptr, 0, &pRowSet),
+                               pRowSet.p);
+             });
+  for (ULONG iIndex = 0; !chain.Failed() && iIndex < pRowSet.Count(); ++iIndex) {
+    const SRow& row = pRowSet->aRow[iIndex];
+    LPMAPIUID serviceUid = UidOf(row, SVCID);
+    if (!IsDefaultStore(row, SVCFLAGS) || !serviceUid) continue;
+    CMapiPtr<IProviderAdmin> providerAdminPtr;
+    chain.Step(TEXT("msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
+                    "&providerAdminPtr)"),
+               __LINE__, [&] {
+                 return Obtained(services.msgSAPtr->AdminProviders(serviceUid, 0, &providerAdminPtr),
+                                 providerAdminPtr.p);
+               });
+    if (chain.Failed()) break;
+    if (!FileExists(pstPath)) {
+      int result = ConfigurePersonalFolders(services.msgSAPtr, serviceUid, pstPath);
+      if (result) return result;
+    }
+    int result = SetDefaultStoragePath(providerAdminPtr, services.msgSAPtr, pstPath);
+    if (result) return result;
+  }
+  return FailureCode(chain.Result());
+}
+
+int CMAPIProfile::DeleteMinorPSTFiles() {
+  CHResultChain chain(PROFILE_UNIT);
+  FixedProfileServices services;
+  services.Open(chain);
+  char unicodePst[] = "MSUPST MS";
+  char ansiPst[] = "MSPST MS";
+  SPropValue names[2] = {};
+  names[0].ulPropTag = PR_SERVICE_NAME_A;
+  names[0].Value.lpszA = unicodePst;
+  names[1].ulPropTag = PR_SERVICE_NAME_A;
+  names[1].Value.lpszA = ansiPst;
+  SRestriction either[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    either[i].rt = RES_PROPERTY;
+    either[i].res.resProperty.relop = RELOP_EQ;
+    either[i].res.resProperty.ulPropTag = PR_SERVICE_NAME_A;
+    either[i].res.resProperty.lpProp = &names[i];
+  }
+  SRestriction sQueryRes = {};
+  sQueryRes.rt = RES_OR;
+  sQueryRes.res.resOr.cRes = 2;
+  sQueryRes.res.resOr.lpRes = either;
+  CRowSetPtr pRowSet;
+  chain.Step(TEXT("HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, &sQueryRes, 0, 0, &pRowSet)"),
+             __LINE__, [&] {
+               return Obtained(
+                   HrQueryAllRows(services.msgSACTablePtr.p, Tags(sptCols), &sQueryRes, nullptr, 0, &pRowSet),
+                   pRowSet.p);
+             });
+  for (ULONG iIndex = 0; iIndex < pRowSet.Count(); ++iIndex) {
+    const SRow& row = pRowSet->aRow[iIndex];
+    LPMAPIUID serviceUid = UidOf(row, SVCID);
+    if (IsDefaultStore(row, SVCFLAGS) || !serviceUid) continue;
+    chain.Step(TEXT("msgSAPtr->DeleteMsgService( (LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb)"),
+               __LINE__, [&] { return services.msgSAPtr->DeleteMsgService(serviceUid); });
+  }
+  return FailureCode(chain.Result());
+}
+
+int CMAPIProfile::GetDefaultPSTPath(LPWSTR path) {
+  CHResultChain chain(PROFILE_UNIT);
+  FixedProfileServices services;
+  services.Open(chain);
+  CRowSetPtr pRowSet;
+  chain.Step(TEXT("HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, 0, 0, 0, &pRowSet)"), __LINE__, [&] {
+    return Obtained(HrQueryAllRows(services.msgSACTablePtr.p, Tags(sptCols), nullptr, nullptr, 0, &pRowSet),
+                    pRowSet.p);
+  });
+  if (chain.Failed()) return HResultCode(chain.Result());
+  for (ULONG iIndex = 0; iIndex < pRowSet.Count(); ++iIndex) {
+    const SRow& row = pRowSet->aRow[iIndex];
+    LPMAPIUID serviceUid = UidOf(row, SVCID);
+    if (!IsDefaultStore(row, SVCFLAGS) || !serviceUid) continue;
+    CMapiPtr<IProviderAdmin> providerAdminPtr;
+    chain.Step(TEXT("msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
+                    "&providerAdminPtr)"),
+               __LINE__, [&] {
+                 return Obtained(services.msgSAPtr->AdminProviders(serviceUid, 0, &providerAdminPtr),
+                                 providerAdminPtr.p);
+               });
+    if (chain.Failed()) return HResultCode(chain.Result());
+    if (!path) return HResultCode(MAPI_E_INVALID_PARAMETER);
+    return ReadPSTPath(providerAdminPtr, services.msgSAPtr, path);
+  }
+  return 0;
+}

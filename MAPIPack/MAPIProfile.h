@@ -1,0 +1,29 @@
+// Administration of MAPI profiles and the message services inside them. Each
+// operation obtains its own administration objects and releases them before it
+// returns; MAPI must have been initialised by the caller.
+#pragma once
+
+#include <afx.h>
+#include <windows.h>
+
+#include <vector>
+
+class CMAPIProfile {
+ public:
+  CMAPIProfile() = default;
+  virtual ~CMAPIProfile() = default;
+
+  int CreateProfile(LPCWSTR profileName);
+  int DeleteProfile(LPCWSTR profileName);
+  int CountProfiles(LPCWSTR profileName);
+  int GetProfileNames(std::vector<CString>& names);
+  int AttachPSTFileToProfile(LPCWSTR pstPath, LPCWSTR profileName, LPCWSTR displayName);
+  void GetPSTServices(LPCWSTR profileName, std::vector<CString>& displayNames, std::vector<CString>& pstPaths);
+  int FindProfileOfPSTFile(LPCWSTR pstPath, CString& profileName, CString& displayName);
+
+  // These work on the profile "Outlook".
+  int DeletePSTFileFromProfile(LPCWSTR pstPath);
+  int SetDefaultPSTFile(LPCWSTR pstPath);
+  int DeleteMinorPSTFiles();
+  int GetDefaultPSTPath(LPWSTR path);  // path: MAX_PATH characters
+};
