@@ -1,0 +1,17 @@
+// The progress sinks handed to the copy: a window that receives a message per
+// step, a function of the host, or nothing. A sink cancels by clearing its
+// flags, which the copy loops read before each message and folder.
+#pragma once
+
+#include <mapix.h>
+#include <windows.h>
+
+// The host's progress function: (step, maximum, context); non-zero cancels.
+typedef int (*LPPROGRESSCALLBACK)(ULONG current, ULONG max, void* context);
+
+HRESULT CreateProgressWnd(HWND window, UINT message, void* userData, IMAPIProgress** out);
+HRESULT CreateProcessMethod(LPPROGRESSCALLBACK callback, void* userData, IMAPIProgress** out);
+HRESULT CreateProcessDumb(IMAPIProgress** out);
+
+// True when the sink's flags are 0: the host has cancelled.
+bool IsProgressCancelled(IMAPIProgress* progress);
