@@ -211,6 +211,8 @@ HRESULT StoreObj::FullRow(Row* row) {
   PutProp(row, MakeLong(PR_STORE_SUPPORT_MASK, static_cast<LONG>(kStoreSupportMask)));
   if (!displayName_.empty() || !FindProp(*row, PR_DISPLAY_NAME_W))
     PutProp(row, MakeUnicode(PR_DISPLAY_NAME_W, displayName_));
+  // A personal-folders store names its own file, unless one was written.
+  if (!FindProp(*row, PR_PST_PATH_W)) PutProp(row, MakeUnicode(PR_PST_PATH_W, ToWindowsPath(file_->path())));
   // Which special folders the store names (and that still exist).
   struct Bit {
     ULONG tag;

@@ -50,7 +50,8 @@ TEST_F(StoreTest, DisplayNameAndPathFitTheBuffersOrFail) {
   EXPECT_EQ(Narrow(name), "Personal Folders");
 
   WCHAR path[MAX_PATH] = {u'x', 0};
-  EXPECT_EQ(store.GetPSTFilePath(path), 0) << "the store names no path";
+  ASSERT_EQ(store.GetPSTFilePath(path), 1) << "the store names its own file";
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(path)), standin::ToWindowsPath(StorePath(root(), "source.pst")));
   std::u16string given = u"C:\\Mail\\Gr\u00fc\u00dfe.pst";
   SPropValue v = Unicode(PR_PST_PATH_W, given);
   ASSERT_EQ(source_->SetProps(1, &v, nullptr), S_OK);
