@@ -255,3 +255,109 @@ int swprintf_s(WCHAR (&buf)[N], const WCHAR* fmt, const Args&... args) {
 STANDIN_API int fputws(const WCHAR* s, FILE* f);
 STANDIN_API FILE* _wfopen(const WCHAR* path, const WCHAR* mode);
 #define _tfopen _wfopen
+
+// ---- Path splitting and composing, with the platform's path rules ----
+// A drive is a letter and a colon at the start; either separator ends the
+// directory part, which keeps its trailing separator; the extension is the
+// last '.' of the final part and everything after it, the dot included.
+// A part that is not wanted is passed as null with a size of 0.
+
+namespace standin {
+inline bool IsPathSeparator(WCHAR c) { return c == u'\\' || c == u'/'; }
+// Copies count characters of src and terminates; false when they do not fit.
+inline bool CopyPathPart(WCHAR* dst, size_t size, const WCHAR* src, size_t count) {
+  if (!dst) return true;
+  if (count >= size) return false;
+  for (size_t i = 0; i < count; ++i) dst[i] = src[i];
+  dst[count] = 0;
+  return true;
+}
+}  // namespace standin
+
+// If a wanted part does not fit its buffer, every wanted part is emptied and
+// ERANGE returned; a null path, or a buffer whose pointer and size disagree,
+// is EINVAL.
+inline errno_t _wsplitpath_s(const WCHAR* path, WCHAR* drive, size_t driveSize, WCHAR* dir, size_t dirSize,
+                             WCHAR* fname, size_t fnameSize, WCHAR* ext, size_t extSize) {
+  WCHAR* parts[] = {drive, dir, fname, ext};
+  size_t sizes[] = {driveSize, dirSize, fnameSize, extSize};
+  auto clear = [&] {
+    for (int i = 0; i < 4; ++i)
+      if (parts[i] && sizes[i]) parts[i][0] = 0;
+  };
+  for (int i = 0; i < 4; ++i)
+    if ((parts[i] == nullptr) != (sizes[i] == 0)) {
+      clear();
+      return EINVAL;
+    }
+  if (!path) {
+    clear();
+    return EINVAL;
+  }
+  size_t length = wcslen(path);
+  size_t driveLength = (length >= 2 && path[1] == u':') ? 2 : 0;
+  const WCHAR* rest = path + driveLength;
+  size_t restLength = length - driveLength;
+  size_t dirLength = 0;  // up to and including the last separator
+  for (size_t i = 0; i < restLength; ++i)
+    if (standin::IsPathSeparator(rest[i])) dirLength = i + 1;
+  const WCHAR* name = rest + dirLength;
+  size_t nameLength = restLength - dirLength;
+  size_t dot = nameLength;
+  for (size_t i = nameLength; i > 0; --i)
+    if (name[i - 1] == u'.') {
+      dot = i - 1;
+      break;
+    }
+  if (!standin::CopyPathPart(drive, driveSize, path, driveLength) ||
+      !standin::CopyPathPart(dir, dirSize, rest, dirLength) || !standin::CopyPathPart(fname, fnameSize, name, dot) ||
+      !standin::CopyPathPart(ext, extSize, name + dot, nameLength - dot)) {
+    clear();
+    return ERANGE;
+  }
+  return 0;
+}
+template <size_t D, size_t P, size_t F, size_t E>
+errno_t _wsplitpath_s(const WCHAR* path, WCHAR (&drive)[D], WCHAR (&dir)[P], WCHAR (&fname)[F], WCHAR (&ext)[E]) {
+  return _wsplitpath_s(path, drive, D, dir, P, fname, F, ext, E);
+}
+
+// Composes drive (its letter; the colon is added when missing), dir (a
+// separator is added when it lacks one), fname and ext (a dot is added when
+// it lacks one). Any part may be null. A result that does not fit empties
+// path and returns ERANGE.
+inline errno_t _wmakepath_s(WCHAR* path, size_t size, const WCHAR* drive, const WCHAR* dir, const WCHAR* fname,
+                            const WCHAR* ext) {
+  if (!path || size == 0) return EINVAL;
+  size_t used = 0;
+  bool fits = true;
+  auto put = [&](WCHAR c) {
+    if (used + 1 >= size) fits = false;
+    else path[used++] = c;
+  };
+  if (drive && *drive) {
+    put(drive[0]);
+    put(u':');
+  }
+  if (dir && *dir) {
+    size_t n = wcslen(dir);
+    for (size_t i = 0; i < n; ++i) put(dir[i]);
+    if (!standin::IsPathSeparator(dir[n - 1])) put(u'\\');
+  }
+  if (fname)
+    for (const WCHAR* p = fname; *p; ++p) put(*p);
+  if (ext && *ext) {
+    if (*ext != u'.') put(u'.');
+    for (const WCHAR* p = ext; *p; ++p) put(*p);
+  }
+  if (!fits) {
+    path[0] = 0;
+    return ERANGE;
+  }
+  path[used] = 0;
+  return 0;
+}
+template <size_t N>
+errno_t _wmakepath_s(WCHAR (&path)[N], const WCHAR* drive, const WCHAR* dir, const WCHAR* fname, const WCHAR* ext) {
+  return _wmakepath_s(path, N, drive, dir, fname, ext);
+}
