@@ -1,0 +1,95 @@
+// The parameter log, the file test and the destination naming that the
+// listing, backup and synchronise operations share.
+#include "facade/Operations.h"
+
+#include <shlwapi.h>
+#include <windows.h>
+
+#include "support/Log.h"
+
+namespace {
+
+// Parts of a split destination.
+constexpr size_t kPartChars = 256;
+// Numbers tried after a made-up name before the search for a free one gives up.
+constexpr int kMaxNameNumber = 99999;
+
+bool HasWildcard(LPCWSTR path) { return wcschr(path, TEXT('*')) || wcschr(path, TEXT('?')); }
+
+}  // namespace
+
+void LogOperationParameters(LPCWSTR title, ULONG count, LPCWSTR source, LPCWSTR destination,
+                            const OLCATALOGDATA* records) {
+  LogMessage(LOG_INFO, title);
+  LogMessage(LOG_INFO, TEXT("Source: %s, Destination: %s, And Count: %d"), source ? source : TEXT(""),
+             destination ? destination : TEXT(""), count);
+  if (!records) return;
+  for (ULONG i = 0; i < count; ++i) {
+    // The host's name field need not be terminated.
+    WCHAR name[OLCATALOG_NAME_CHARS + 1] = {};
+    wcsncpy_s(name, records[i].szName, OLCATALOG_NAME_CHARS);
+    LogMessage(LOG_INFO, TEXT("\tindex:%d, name:%s, and type:%d"), i, name, records[i].nType);
+  }
+}
+
+bool IsExistingFile(LPCWSTR path) {
+  // A pattern would find some other file; it names none.
+  if (!path || !*path || HasWildcard(path)) return false;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(path, &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+int NormalizeBackupDestination(CString& destination) {
+  WCHAR modulePath[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
+  // A cut path would name another folder.
+  if (length == 0 || length >= MAX_PATH) return 0;
+  destination.Trim();
+
+  bool madeUp = false;
+  if (destination.IsEmpty()) {
+    destination = modulePath;
+    madeUp = true;
+  }
+  if (destination.GetLength() >= MAX_PATH || HasWildcard(destination)) return 0;
+  int used = destination.GetLength();
+  if (used >= 4 && _wcsicmp(destination.GetString() + used - 4, TEXT(".pst")) == 0) return 1;
+
+  WCHAR drive[kPartChars], dir[kPartChars], fname[kPartChars], ext[kPartChars];
+  if (_wsplitpath_s(destination, drive, dir, fname, ext) != 0) return 0;
+  WCHAR pattern[MAX_PATH];
+  if (_wmakepath_s(pattern, drive, dir, TEXT("*"), TEXT("*")) != 0) return 0;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(pattern, &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  FindClose(find);
+
+  WCHAR base[kPartChars];
+  if (fname[0] == 0) {
+    // A folder: the store is named after the host executable, extension and all.
+    WCHAR unused[kPartChars], moduleName[kPartChars], moduleExt[kPartChars];
+    if (_wsplitpath_s(modulePath, unused, unused, moduleName, moduleExt) != 0) return 0;
+    if (_snwprintf_s(base, kPartChars, kPartChars - 1, TEXT("%s%s"), moduleName, moduleExt) < 0) return 0;
+    madeUp = true;
+  } else {
+    wcscpy_s(base, fname);
+  }
+
+  WCHAR path[MAX_PATH];
+  if (_wmakepath_s(path, drive, dir, base, TEXT("pst")) != 0) return 0;
+  if (madeUp && PathFileExistsW(path)) {
+    int number = 1;
+    for (;; ++number) {
+      if (number > kMaxNameNumber) return 0;
+      WCHAR numbered[kPartChars];
+      if (_snwprintf_s(numbered, kPartChars, kPartChars - 1, TEXT("%s%d"), base, number) < 0) return 0;
+      if (_wmakepath_s(path, drive, dir, numbered, TEXT("pst")) != 0) return 0;
+      if (!PathFileExistsW(path)) break;
+    }
+  }
+  destination = path;
+  return 1;
+}

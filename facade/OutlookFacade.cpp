@@ -1,0 +1,92 @@
+// The exported class: construction with a silent sink, the lifecycle of MAPI
+// for the host, the progress sink and the working profile name.
+#include "facade/OutlookFacade.h"
+
+#include <objbase.h>
+
+#include "MAPIPack/MAPIHelpers.h"
+#include "MAPIPack/MAPIProgress.h"
+#include "MAPIPack/MAPIWrapper.h"
+#include "facade/OutlookFacade2.h"
+#include "support/Log.h"
+#include "support/OutlookTrivial.h"
+
+namespace {
+
+// The sink the host asked for. When its factory fails a silent sink takes its
+// place, so that a facade always has one to hand to the copy.
+IMAPIProgress* CreateSink(LONG type, UINT_PTR callback, ULONG message, void* context) {
+  CMapiPtr<IMAPIProgress> sink;
+  HRESULT hr = E_FAIL;
+  if (type == CALLBACK_TYPE_WINDOW)
+    hr = CreateProgressWnd(reinterpret_cast<HWND>(callback), message, context, &sink);
+  else if (type == CALLBACK_TYPE_FUNCTION)
+    hr = CreateProcessMethod(reinterpret_cast<LPPROGRESSCALLBACK>(callback), context, &sink);
+  else
+    hr = CreateProcessDumb(&sink);
+  if (FAILED(hr) || !sink) {
+    LogMessage(LOG_ERROR, TEXT("Create the progress object failed, type:%d, HRESULT:0x%08X"), type, hr);
+    hr = CreateProcessDumb(&sink);
+    if (FAILED(hr)) sink.Release();
+  }
+  return sink.Detach();
+}
+
+}  // namespace
+
+COutlookFacade::COutlookFacade() : m_szProfileName{}, m_progressPtr(nullptr) {
+  wcscpy_s(m_szProfileName, DEFAULT_TEMP_PROFILE_NAME);
+  m_progressPtr = CreateSink(0, 0, 0, nullptr);
+}
+
+COutlookFacade::~COutlookFacade() {
+  if (m_progressPtr) {
+    IMAPIProgress* sink = m_progressPtr;
+    m_progressPtr = nullptr;
+    sink->Release();
+  }
+}
+
+int COutlookFacade::Init(int mode) {
+  LogMessage(LOG_INFO, TEXT("<!-------------Init------------------->"));
+  LogSessionBanner();
+  return CMAPIWrapper::InitializeMapi(mode);
+}
+
+void COutlookFacade::Term() {
+  LogMessage(LOG_INFO, TEXT("<!-------------Term------------------->"));
+  CMAPIWrapper::UninitializeMapi();
+}
+
+int COutlookFacade::IsInstalledOutlook() {
+  CLSID clsid = {};
+  return CLSIDFromProgID(TEXT("Outlook.Application"), &clsid) == S_OK ? 1 : 0;
+}
+
+// The flat lifecycle exports that are the members' own entries.
+#if defined(__GNUC__)
+extern "C" void Term2() __attribute__((alias("_ZN14COutlookFacade4TermEv")));
+extern "C" int IsInstalledOutlook() __attribute__((alias("_ZN14COutlookFacade18IsInstalledOutlookEv")));
+#else
+extern "C" void Term2() { COutlookFacade::Term(); }
+extern "C" int IsInstalledOutlook() { return COutlookFacade::IsInstalledOutlook(); }
+#endif
+
+void COutlookFacade::SetCallBack(const CALLBACKDATAS& data, void* context) {
+  // The new sink is made before the old one goes, so that the facade is never
+  // left without one.
+  IMAPIProgress* sink = CreateSink(data.nType, data.pfnCallBack, data.uMsg, context);
+  if (!sink) return;
+  IMAPIProgress* old = m_progressPtr;
+  m_progressPtr = sink;
+  if (old) old->Release();
+}
+
+void COutlookFacade::SetProfileName(LPCWSTR name) {
+  LogMessage(LOG_INFO, TEXT("<!--SetProfileName-->"));
+  LogMessage(LOG_INFO, TEXT("\tprofile name: %s"), name ? name : TEXT(""));
+  LogSessionBanner();
+  // A missing name keeps the current one; a longer one is cut to the field.
+  if (!name) return;
+  wcsncpy_s(m_szProfileName, name, _TRUNCATE);
+}

@@ -1,0 +1,75 @@
+// The library's exported class: a backup application creates one facade, sets
+// its progress sink and working profile name, and runs operations one at a
+// time between Init and Term.
+#pragma once
+
+#include <afx.h>
+#include <mapidefs.h>
+
+#include <vector>
+
+#include "CatalogData.h"
+
+#if defined(_WIN32)
+#define CORVANE_FACADE_API __declspec(dllexport)
+#else
+#define CORVANE_FACADE_API __attribute__((visibility("default")))
+#endif
+
+// The host's progress function: (step, maximum, context); non-zero cancels.
+typedef int (*LPPROGRESSCALLBACK)(ULONG current, ULONG max, void* context);
+
+#define CALLBACK_TYPE_WINDOW 1
+#define CALLBACK_TYPE_FUNCTION 2
+
+// The host's choice of progress sink, read once by SetCallBack.
+typedef struct _CALLBACKDATAS {
+  LONG nType;              // 1 window, 2 function, anything else silent
+  UINT_PTR pfnCallBack;    // the window handle (1) or the LPPROGRESSCALLBACK (2)
+  ULONG uMsg;              // the window message number (1)
+} CALLBACKDATAS;
+
+// The temporary profile name a facade starts with.
+#define DEFAULT_TEMP_PROFILE_NAME TEXT("QorILantheTemp")
+#define FACADE_PROFILE_NAME_CHARS 50
+
+class CORVANE_FACADE_API COutlookFacade : public CObject {
+ public:
+  COutlookFacade();
+  ~COutlookFacade() override;
+
+  // Lifecycle, once per unit of work; each successful Init is balanced by Term.
+  static int Init(int mode);
+  static void Term();
+  static int IsInstalledOutlook();
+
+  void SetCallBack(const CALLBACKDATAS& data, void* context);
+  void SetProfileName(LPCWSTR name);
+
+  // Listing.
+  void GetOutlookPst(std::vector<CString>& pstPaths, std::vector<CString>& displayNames);
+  int GetCatalog(LPCWSTR pstPath, OLCATALOGDATA** records, DWORD* count);
+  int GetCatalog(CString& pstPath, CString& storeName, OLCATALOGDATA** records, DWORD* count, LPCWSTR profileName);
+  int GetSubCatalog(LPCWSTR pstPath, const std::vector<OLCATALOGDATA>& folderPath, OLCATALOGDATA** records,
+                    DWORD* count);
+  int GetSubCatalog(CString& pstPath, CString& storeName, const std::vector<OLCATALOGDATA>& folderPath,
+                    OLCATALOGDATA** records, DWORD* count, LPCWSTR profileName);
+  LONGLONG GetTotalSize();
+
+  // Attaching a store to the profile "Outlook": 0 attached, 1 not.
+  int AttatchPSTFile(LPCWSTR szPath, LPCWSTR szDisplayName);
+
+  // Backup and synchronise: 1 success, 0 failure; the copy's result code is
+  // left in the thread's last error.
+  int BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count, int mode);
+  int SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count);
+
+ private:
+  int BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile, const CString& destProfile,
+                       const CString& sourceStoreName, const CString& destStoreName, int mode);
+  int SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile, const CString& destProfile,
+                     const CString& sourceStoreName, const CString& destStoreName);
+
+  WCHAR m_szProfileName[FACADE_PROFILE_NAME_CHARS];
+  IMAPIProgress* m_progressPtr;
+};

@@ -1,0 +1,206 @@
+// Synchronise: makes the selected folders exist in two stores and copies the
+// messages each side lacks, first into the destination, then back.
+#include <memory>
+#include <vector>
+
+#include "MAPIPack/MAPIFolder.h"
+#include "MAPIPack/MAPIHelpers.h"
+#include "MAPIPack/MAPIProfile.h"
+#include "MAPIPack/MAPIProgress.h"
+#include "MAPIPack/MAPIStore.h"
+#include "MAPIPack/MAPIWrapper.h"
+#include "facade/Operations.h"
+#include "facade/OutlookFacade.h"
+#include "support/AutoMutex.h"
+#include "support/Log.h"
+#include "support/OutlookTrivial.h"
+
+namespace {
+
+const WCHAR kUnit[] = TEXT(".\\facade\\OutlookFacade");
+const WCHAR kSourceStoreName[] = TEXT("QorSource");
+const WCHAR kDestinationStoreName[] = TEXT("QorDestination");
+
+// The facade's temporary profile, deleted on every way out once it was made:
+// a profile left behind would still hold this run's stores under the fixed
+// display names and mislead the next run.
+class CSyncProfile {
+ public:
+  CSyncProfile(CMAPIProfile& admin, LPCWSTR name) : m_admin(admin), m_name(name) {}
+  ~CSyncProfile() { Remove(); }
+  CSyncProfile(const CSyncProfile&) = delete;
+  CSyncProfile& operator=(const CSyncProfile&) = delete;
+
+  // One left by an earlier run must go first; when it cannot, nothing is made.
+  bool Make() {
+    if (m_admin.CountProfiles(m_name) > 0 && !m_admin.DeleteProfile(m_name)) return false;
+    m_made = m_admin.CreateProfile(m_name) != 0;
+    return m_made;
+  }
+  void Remove() {
+    if (m_made) m_admin.DeleteProfile(m_name);
+    m_made = false;
+  }
+
+ private:
+  CMAPIProfile& m_admin;
+  LPCWSTR m_name;
+  bool m_made = false;
+};
+
+struct CSyncPair {
+  CMapiPtr<IMAPIFolder> source;
+  CMapiPtr<IMAPIFolder> destination;
+  int type = OLFOLDER_NORMAL;
+};
+
+// Exact name, and exact class when the selection names one; kinds play no part.
+const OLCATALOGDATA* FindByNameAndClass(const OLCATALOGDATA& selected, const OLCATALOGDATA* listed, ULONG count) {
+  for (ULONG i = 0; i < count; ++i) {
+    if (wcscmp(listed[i].szName, selected.szName) != 0) continue;
+    if (selected.szClass[0] && wcscmp(listed[i].szClass, selected.szClass) != 0) continue;
+    return &listed[i];
+  }
+  return nullptr;
+}
+
+bool FitsPath(LPCWSTR path) { return path && wcsnlen(path, MAX_PATH) < MAX_PATH; }
+
+// Validates the standard folder tree of a store and saves it; both must
+// answer exactly zero.
+bool PrepareStore(IMsgStore* store, LPCWSTR validateText, LPCWSTR saveText, int line) {
+  if (!CheckHResult(HrValidateIPMSubtree(store, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, nullptr, nullptr, nullptr),
+                    validateText, kUnit, line))
+    return false;
+  return CheckHResult(store->SaveChanges(FORCE_SAVE), saveText, kUnit, line);
+}
+
+}  // namespace
+
+int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count) {
+  LogOperationParameters(TEXT("<---synchronize message parameter.--->"), count, source, destination, records);
+  LogSessionBanner();
+  if (!IsExistingFile(source) || !IsExistingFile(destination)) return 1;
+  // Paths beyond the platform's limit, or a selection without records, are refused.
+  if (!FitsPath(source) || !FitsPath(destination) || (count && !records)) return 0;
+  for (ULONG i = 0; i < count; ++i) {
+    records[i].szName[OLCATALOG_NAME_CHARS - 1] = 0;
+    records[i].szClass[OLCATALOG_NAME_CHARS - 1] = 0;
+  }
+
+  int result = COPY_SUCCEEDED;
+  {
+    AutoMutex mutex;
+    if (mutex.Acquire() != 0) return 0;
+
+    CMAPIProfile profile;
+    CString sourceProfile, sourceStoreName, destProfile, destStoreName;
+    if (!profile.FindProfileOfPSTFile(source, sourceProfile, sourceStoreName)) return 0;
+    if (!profile.FindProfileOfPSTFile(destination, destProfile, destStoreName)) return 0;
+
+    CSyncProfile tempProfile(profile, m_szProfileName);
+    if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
+      if (!tempProfile.Make()) return 0;
+    }
+    if (destProfile.IsEmpty()) {
+      if (!profile.AttachPSTFileToProfile(destination, m_szProfileName, kDestinationStoreName)) return 0;
+      destProfile = m_szProfileName;
+      destStoreName = kDestinationStoreName;
+    }
+    if (sourceProfile.IsEmpty()) {
+      if (!profile.AttachPSTFileToProfile(source, m_szProfileName, kSourceStoreName)) return 0;
+      sourceProfile = m_szProfileName;
+      sourceStoreName = kSourceStoreName;
+    }
+
+    result = SyncMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName);
+    tempProfile.Remove();
+    if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
+  }
+  SetLastError(static_cast<DWORD>(result));
+  return result == COPY_SUCCEEDED ? 1 : 0;
+}
+
+int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
+                                   const CString& destProfile, const CString& sourceStoreName,
+                                   const CString& destStoreName) {
+  // Declared so that the stores go before the sessions, the source side first.
+  CMAPIWrapper destSession;
+  CMAPIWrapper sourceSession;
+  CMapiPtr<IMsgStore> destinationStorePtr;
+  CMapiPtr<IMsgStore> sourceStorePtr;
+
+  if (!destSession.Logon(destProfile, MAPI_MODE_NORMAL)) return COPY_SETUP_FAILED;
+  destinationStorePtr.p = destSession.OpenStoreByName(destStoreName);
+  if (!sourceSession.Logon(sourceProfile, MAPI_MODE_NORMAL)) return COPY_SETUP_FAILED;
+  sourceStorePtr.p = sourceSession.OpenStoreByName(sourceStoreName);
+  if (!destinationStorePtr || !sourceStorePtr || !m_progressPtr) return COPY_SETUP_FAILED;
+
+  // Both files get the full standard folder tree.
+  if (!PrepareStore(destinationStorePtr,
+                    TEXT("HrValidateIPMSubtree(destinationStorePtr, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, 0, 0, 0)"),
+                    TEXT("destinationStorePtr->SaveChanges(FORCE_SAVE)"), __LINE__) ||
+      !PrepareStore(sourceStorePtr,
+                    TEXT("HrValidateIPMSubtree(sourceStorePtr, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, 0, 0, 0)"),
+                    TEXT("sourceStorePtr->SaveChanges(FORCE_SAVE)"), __LINE__))
+    return COPY_SETUP_FAILED;
+
+  CMAPIStore sourceStore(sourceStorePtr);
+  CMAPIStore destStore(destinationStorePtr);
+  CMapiPtr<IMAPIFolder> sourceSubtree(sourceStore.OpenIPMSubtree());
+  CMapiPtr<IMAPIFolder> destSubtree(destStore.OpenIPMSubtree());
+  if (!sourceSubtree || !destSubtree) return COPY_SETUP_FAILED;
+
+  CMAPIFolder sourceTop(sourceSubtree);
+  CMAPIFolder destTop(destSubtree);
+  ULONG sourceCount = 0, destCount = 0;
+  OLCATALOGDATA* listed = nullptr;
+  int listedSource = sourceTop.GetCategory(&sourceCount, &listed);
+  std::unique_ptr<OLCATALOGDATA[]> sourceFolders(listed);
+  listed = nullptr;
+  int listedDest = destTop.GetCategory(&destCount, &listed);
+  std::unique_ptr<OLCATALOGDATA[]> destFolders(listed);
+  if (!listedSource || !listedDest) return COPY_SETUP_FAILED;
+  if (!sourceFolders) sourceCount = 0;
+  if (!destFolders) destCount = 0;
+
+  int result = COPY_SUCCEEDED;
+  CMAPIStore::ApplyFolderClasses(records, count);
+
+  std::vector<std::unique_ptr<CSyncPair>> pairs;
+  for (ULONG i = 0; i < count; ++i) {
+    const OLCATALOGDATA& selected = records[i];
+    const OLCATALOGDATA* sourceMatch = FindByNameAndClass(selected, sourceFolders.get(), sourceCount);
+    const OLCATALOGDATA* destMatch = FindByNameAndClass(selected, destFolders.get(), destCount);
+    if (!sourceMatch && !destMatch) continue;
+    auto pair = std::make_unique<CSyncPair>();
+    pair->source.p = sourceMatch ? sourceStore.OpenCatalogFolder(*sourceMatch) : sourceTop.CreateSubFolder(selected);
+    pair->destination.p = destMatch ? destStore.OpenCatalogFolder(*destMatch) : destTop.CreateSubFolder(selected);
+    if (!pair->source || !pair->destination) {
+      result = COPY_SETUP_FAILED;
+      continue;
+    }
+    pair->type = selected.nType;
+    pairs.push_back(std::move(pair));
+  }
+
+  ULONG total = 0;
+  for (const auto& pair : pairs) {
+    total += CMAPIFolder(pair->source).GetTotalContentCount(sourceStorePtr);
+    total += CMAPIFolder(pair->destination).GetTotalContentCount(destinationStorePtr);
+  }
+  ULONG minimum = 0, flags = MAPI_TOP_LEVEL;
+  CheckHResult(m_progressPtr->SetLimits(&minimum, &total, &flags),
+               TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"), kUnit, __LINE__);
+
+  for (const auto& pair : pairs) {
+    if (IsProgressCancelled(m_progressPtr)) break;
+    CMAPIFolder forward(pair->source, pair->type);
+    int outcome = forward.ProcessFolder(sourceStorePtr, destinationStorePtr, pair->destination, 1, m_progressPtr);
+    if (outcome != COPY_SUCCEEDED) result = outcome;
+    CMAPIFolder backward(pair->destination, pair->type);
+    outcome = backward.ProcessFolder(destinationStorePtr, sourceStorePtr, pair->source, 1, m_progressPtr);
+    if (outcome != COPY_SUCCEEDED) result = outcome;
+  }
+  return result;
+}
