@@ -1,0 +1,343 @@
+#include "Host.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include <CLI/CLI.hpp>
+#include <standin/root.h>
+#include <wcrt.h>
+
+namespace host {
+
+Options& GlobalOptions() {
+  static Options options;
+  return options;
+}
+
+std::u16string W(std::string_view text) { return standin::ToUtf16(text); }
+std::string U(std::u16string_view text) { return standin::ToUtf8(text); }
+std::string U(LPCWSTR text) { return text ? standin::ToUtf8(std::u16string_view(text)) : std::string(); }
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path full = std::filesystem::absolute(path, ec);
+  if (ec) throw UsageError("cannot make sense of the path '" + path + "'");
+  std::string text = full.lexically_normal().string();
+  if (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+std::u16string LibraryPath(const std::string& posixPath) { return standin::ToWindowsPath(AbsolutePath(posixPath)); }
+
+std::string UserPath(LPCWSTR libraryPath) {
+  if (!libraryPath) return {};
+  std::string posix = standin::ToPosixPath(std::u16string_view(libraryPath));
+  return posix.empty() ? U(libraryPath) : posix;
+}
+
+bool IsRegularFile(const std::string& posixPath) {
+  struct stat st {};
+  return ::stat(posixPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsDirectory(const std::string& posixPath) {
+  struct stat st {};
+  return ::stat(posixPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+long long FileSize(const std::string& posixPath) {
+  struct stat st {};
+  if (::stat(posixPath.c_str(), &st) != 0) return -1;
+  return static_cast<long long>(st.st_size);
+}
+
+std::string HumanSize(long long bytes) {
+  if (bytes < 0) return "?";
+  static const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  int unit = 0;
+  while (value >= 1024 && unit < 4) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  if (unit == 0)
+    std::snprintf(text, sizeof text, "%lld B", bytes);
+  else
+    std::snprintf(text, sizeof text, value < 10 ? "%.1f %s" : "%.0f %s", value, units[unit]);
+  return text;
+}
+
+namespace {
+
+// The folder of this program, as the platform names it ("Z:\...\bin").
+std::u16string ProgramFolder() {
+  WCHAR exe[MAX_PATH] = {};
+  DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  std::u16string folder(exe, n);
+  size_t slash = folder.rfind(u'\\');
+  return slash == std::u16string::npos ? std::u16string() : folder.substr(0, slash);
+}
+
+struct LogTarget {
+  bool on = false;
+  int media = 0;
+  std::string file;  // POSIX, when media carries the file
+  std::string settings;  // POSIX path of corvane.ini
+};
+
+// Reads the settings with the same limits as the library does at load.
+LogTarget ReadLogTarget() {
+  LogTarget target;
+  std::u16string folder = ProgramFolder();
+  if (folder.empty()) return target;
+  std::u16string ini = folder + u"\\corvane.ini";
+  target.settings = UserPath(ini.c_str());
+  if (!IsRegularFile(target.settings)) return target;
+  const WCHAR section[] = u"log section";
+  UINT level = GetPrivateProfileIntW(section, u"level", 4, ini.c_str());
+  int media = static_cast<int>(GetPrivateProfileIntW(section, u"media", static_cast<INT>(-1), ini.c_str()));
+  if (level > 3 || media < 0 || media > 14 || media == 0) return target;
+  target.media = media;
+  target.on = true;
+  if (media & 8) {
+    WCHAR name[MAX_PATH] = {};
+    GetPrivateProfileStringW(section, u"file", u"", name, MAX_PATH, ini.c_str());
+    if (name[0] == 0) {
+      target.on = false;
+      return target;
+    }
+    std::u16string path = folder + u"\\Logs\\" + name;
+    target.file = UserPath(path.c_str());
+  }
+  return target;
+}
+
+}  // namespace
+
+std::string LogFilePath() { return ReadLogTarget().file; }
+
+std::string LogLocation() {
+  LogTarget target = ReadLogTarget();
+  if (!target.on)
+    return "logging is off (a corvane.ini at " + (target.settings.empty() ? std::string("the program's folder") : target.settings) +
+           " turns it on)";
+  std::string where;
+  if (!target.file.empty()) where = target.file;
+  if (target.media & 4) where += std::string(where.empty() ? "" : ", ") + "the console";
+  if (target.media & 2) where += std::string(where.empty() ? "" : ", ") + "the debugger output";
+  return "log: " + where;
+}
+
+std::string NotInstalled() {
+  return "the mail client is not installed on this machine (platform root " + standin::PlatformRoot() +
+         "); corvane demo makes a sample machine, mapiadmin install a bare one";
+}
+
+LibrarySession::LibrarySession() {
+  if (COutlookFacade::Init(0) != 1) {
+    // Without the mail client there is no MAPI to initialise; say so plainly.
+    if (!COutlookFacade::IsInstalledOutlook()) throw OperationFailed(NotInstalled());
+    throw OperationFailed("the library could not initialise MAPI (error " + std::to_string(GetLastError()) + "); " +
+                          LogLocation());
+  }
+}
+
+LibrarySession::~LibrarySession() { COutlookFacade::Term(); }
+
+Facade::Facade() {
+  std::u16string name = W(GlobalOptions().workProfile);
+  facade_.SetProfileName(name.c_str());
+}
+
+std::vector<StoreRef> ProfileStores(COutlookFacade& facade) {
+  std::vector<CString> paths, names;
+  facade.GetOutlookPst(paths, names);
+  std::vector<StoreRef> stores;
+  for (size_t i = 0; i < paths.size() && i < names.size(); ++i) {
+    StoreRef s;
+    s.libPath = std::u16string(paths[i].GetString());
+    s.path = UserPath(paths[i].GetString());
+    s.displayName = U(names[i].GetString());
+    stores.push_back(std::move(s));
+  }
+  return stores;
+}
+
+StoreRef ResolveStore(COutlookFacade& facade, const std::string& argument) {
+  if (argument.empty()) throw UsageError("an empty store name");
+  bool looksLikePath = argument.find('/') != std::string::npos ||
+                       (argument.size() > 4 && standin::CompareNoCase(W(argument.substr(argument.size() - 4)), u".pst") == 0);
+  if (IsDirectory(argument)) throw UsageError("'" + argument + "' is a folder, not a store file");
+  if (!IsRegularFile(argument) && looksLikePath) throw UsageError("no store file at '" + argument + "'");
+  std::vector<StoreRef> stores = ProfileStores(facade);
+  if (IsRegularFile(argument)) {
+    std::string full = AbsolutePath(argument);
+    // A file the profile holds is named as the profile names it, so that the
+    // library opens it through that profile.
+    std::error_code ec;
+    for (const StoreRef& s : stores)
+      if (!s.path.empty() && std::filesystem::equivalent(s.path, full, ec)) return s;
+    return {full, LibraryPath(full), ""};
+  }
+  for (const StoreRef& s : stores)
+    if (standin::CompareNoCase(W(s.displayName), W(argument)) == 0) {
+      if (!IsRegularFile(s.path))
+        throw UsageError("the store '" + s.displayName + "' names a file that does not exist: " + s.path);
+      return s;
+    }
+  throw UsageError("no store file or store of the profile named '" + argument + "' (see corvane list)");
+}
+
+std::vector<OLCATALOGDATA> ListFolders(COutlookFacade& facade, const StoreRef& store,
+                                       const std::vector<OLCATALOGDATA>& path) {
+  CatalogArray records;
+  int ok = path.empty() ? facade.GetCatalog(store.libPath.c_str(), records.Put(), records.Count())
+                        : facade.GetSubCatalog(store.libPath.c_str(), path, records.Put(), records.Count());
+  if (ok != 1) throw OperationFailed("listing the folders of " + store.path + " failed; " + LogLocation());
+  return records.Records();
+}
+
+std::vector<OLCATALOGDATA> ResolveFolderPath(COutlookFacade& facade, const StoreRef& store,
+                                             const std::string& folderPath) {
+  std::vector<OLCATALOGDATA> path;
+  std::string walked;
+  size_t start = 0;
+  while (start <= folderPath.size()) {
+    size_t slash = folderPath.find('/', start);
+    std::string part = folderPath.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    start = slash == std::string::npos ? folderPath.size() + 1 : slash + 1;
+    if (part.empty()) continue;
+    walked += (walked.empty() ? "" : "/") + part;
+    std::vector<OLCATALOGDATA> level = ListFolders(facade, store, path);
+    const OLCATALOGDATA* found = nullptr;
+    for (const OLCATALOGDATA& r : level)
+      if (r.nType != OLFOLDER_ROOT && standin::CompareNoCase(NameView(r), W(part)) == 0) {
+        found = &r;
+        break;
+      }
+    if (!found) throw UsageError("the store " + store.path + " has no folder '" + walked + "'");
+    path.push_back(*found);
+  }
+  return path;
+}
+
+namespace {
+const char* const kKindNames[] = {"folder", "inbox",    "outbox", "sent",    "deleted",
+                                  "drafts", "junk",     "calendar", "contacts", "tasks",
+                                  "notes",  "journal",  "homepage", "config",  "root"};
+}
+
+const char* KindName(LONG kind) {
+  return kind >= 0 && kind <= OLFOLDER_ROOT ? kKindNames[kind] : "unknown";
+}
+
+std::optional<LONG> KindFromName(const std::string& name) {
+  for (LONG k = 0; k <= OLFOLDER_ROOT; ++k)
+    if (k != OLFOLDER_CONFIG && standin::CompareNoCase(W(name), W(kKindNames[k])) == 0) return k;
+  return std::nullopt;
+}
+
+std::string KindNames() {
+  std::string out;
+  for (LONG k = 1; k <= OLFOLDER_ROOT; ++k)
+    if (k != OLFOLDER_CONFIG) out += std::string(out.empty() ? "" : ", ") + kKindNames[k];
+  return out;
+}
+
+std::u16string_view NameView(const OLCATALOGDATA& record) {
+  return {record.szName, wcsnlen(record.szName, OLCATALOG_NAME_CHARS)};
+}
+
+std::string RecordName(const OLCATALOGDATA& record) { return U(NameView(record)); }
+
+std::string RecordClass(const OLCATALOGDATA& record) {
+  return U(std::u16string_view(record.szClass, wcsnlen(record.szClass, OLCATALOG_NAME_CHARS)));
+}
+
+nlohmann::json RecordJson(const OLCATALOGDATA& record) {
+  return {{"name", RecordName(record)}, {"kind", KindName(record.nType)}, {"type", record.nType},
+          {"class", RecordClass(record)}};
+}
+
+std::vector<OLCATALOGDATA> ChooseFolders(const std::vector<OLCATALOGDATA>& topLevel,
+                                         const std::vector<std::string>& names,
+                                         const std::vector<std::string>& kinds, const std::string& storeLabel) {
+  if (names.empty() && kinds.empty()) return topLevel;
+  std::vector<OLCATALOGDATA> chosen;
+  auto add = [&](const OLCATALOGDATA& r) {
+    for (const OLCATALOGDATA& c : chosen)
+      if (c.nType == r.nType && standin::CompareNoCase(NameView(c), NameView(r)) == 0) return;
+    chosen.push_back(r);
+  };
+  for (const std::string& name : names) {
+    if (name.find('/') != std::string::npos)
+      throw UsageError("'" + name + "': only top-level folders can be chosen; their sub-folders come along");
+    bool found = false;
+    for (const OLCATALOGDATA& r : topLevel)
+      if (standin::CompareNoCase(NameView(r), W(name)) == 0) {
+        add(r);
+        found = true;
+        break;
+      }
+    if (!found) throw UsageError("the store " + storeLabel + " has no top-level folder '" + name + "'");
+  }
+  for (const std::string& kindName : kinds) {
+    std::optional<LONG> kind = KindFromName(kindName);
+    if (!kind) throw UsageError("unknown folder kind '" + kindName + "' (" + KindNames() + ")");
+    bool found = false;
+    for (const OLCATALOGDATA& r : topLevel)
+      if (r.nType == *kind) {
+        add(r);
+        found = true;
+      }
+    if (!found) throw UsageError("the store " + storeLabel + " has no folder of the kind '" + kindName + "'");
+  }
+  return chosen;
+}
+
+std::string ResultCodeText(int code) {
+  switch (code) {
+    case 0: return "0 (success)";
+    case -1: return "-1 (cancelled)";
+    case 1: return "1 (a session, store or folder listing could not be set up)";
+    case 112: return "112 (a message or folder could not be copied)";
+    default: {
+      char text[64];
+      std::snprintf(text, sizeof text, "%d (MAPI error 0x%04X)", code, static_cast<unsigned>(code) & 0xFFFF);
+      return text;
+    }
+  }
+}
+
+void AddCommonOptions(CLI::App& app, bool progress) {
+  Options& options = GlobalOptions();
+  app.add_option("--root", "the platform root: the folder that is the machine (default: CORVANE_PLATFORM_ROOT)")
+      ->type_name("DIR")
+      ->each([](const std::string& value) {
+        if (value.empty()) throw CLI::ValidationError("--root", "an empty folder name");
+        setenv("CORVANE_PLATFORM_ROOT", AbsolutePath(value).c_str(), 1);
+      });
+  app.add_flag("--json", options.json, "print the result as JSON");
+  if (progress) app.add_flag("-q,--quiet", options.quiet, "show no progress");
+  app.add_option("--work-profile", options.workProfile,
+                 "name of the temporary profile the library works in (default: QorILantheTemp)")
+      ->type_name("NAME")
+      ->check([](const std::string& value) {
+        return value.empty() || value.size() >= FACADE_PROFILE_NAME_CHARS ? std::string("a name of 1 to 49 characters")
+                                                                          : std::string();
+      });
+}
+
+void Out(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+void PrintJson(const nlohmann::json& value) { Out(value.dump(2) + "\n"); }
+
+}  // namespace host

@@ -1,0 +1,48 @@
+#include "Operation.h"
+
+#include "Progress.h"
+
+namespace host {
+
+Outcome RunOperation(COutlookFacade& facade, const std::string& label, const std::function<int()>& op) {
+  Outcome outcome;
+  Progress progress(label);
+  progress.Attach(facade);
+  {
+    InterruptScope interrupts;
+    // The operation sets the last error only when its copy ran; 0 before
+    // tells an early refusal from a copy's result.
+    SetLastError(0);
+    outcome.ok = op() != 0;
+    outcome.code = static_cast<int>(GetLastError());
+  }
+  progress.Finish(outcome.ok);
+  outcome.done = progress.Done();
+  outcome.planned = progress.Planned();
+  outcome.seconds = progress.Seconds();
+  outcome.cancelled = !outcome.ok && (outcome.code == -1 || Interrupted());
+  return outcome;
+}
+
+nlohmann::json OutcomeJson(const Outcome& outcome, nlohmann::json fields) {
+  fields["ok"] = outcome.ok;
+  fields["cancelled"] = outcome.cancelled;
+  fields["result"] = outcome.code;
+  fields["messages"] = outcome.done;
+  fields["planned"] = outcome.planned;
+  fields["seconds"] = outcome.seconds;
+  if (!outcome.ok) fields["log"] = LogFilePath();
+  return fields;
+}
+
+void ThrowUnlessOk(const Outcome& outcome, const std::string& what) {
+  if (outcome.ok) return;
+  if (outcome.cancelled)
+    throw Cancelled(what + " cancelled after " + std::to_string(outcome.done) + " of " + std::to_string(outcome.planned) +
+                    " messages; what was copied stays, and the same command again finishes the rest");
+  std::string reason = outcome.code == 0 ? "it could not start (result code 0: see the log)"
+                                         : "result code " + ResultCodeText(outcome.code);
+  throw OperationFailed(what + " failed: " + reason + "; " + LogLocation());
+}
+
+}  // namespace host

@@ -1,0 +1,43 @@
+// corvane demo: it runs to the end on a machine of its own, leaves the stores
+// where it says, and replaces only a folder that an earlier demo made.
+#include <filesystem>
+
+#include "host_support.h"
+
+namespace host_test {
+namespace {
+
+class DemoTest : public testing_support::FreshRoot {};
+
+TEST_F(DemoTest, RunsToTheEndAndLeavesTheMachineBehind) {
+  std::string dir = RootFile("demo");
+  Ran run = Corvane({"demo", "--dir", dir});
+  ASSERT_EQ(run.code, 0) << run.out << run.err;
+  for (const char* file : {"stores/Mail.pst", "stores/Archive.pst", "backups/Mail-backup.pst"})
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + file)) << file;
+  EXPECT_NE(run.out.find("[8/8] Where everything is"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("only the 3 new ones copied"), std::string::npos) << run.out;
+
+  // The demo's machine is one a user can go on with.
+  Ran list = Corvane({"list", "--json"}, {"CORVANE_PLATFORM_ROOT=" + dir + "/machine"});
+  ASSERT_EQ(list.code, 0) << list.err;
+  nlohmann::json stores = nlohmann::json::parse(list.out)["stores"];
+  EXPECT_EQ(stores.size(), 3u) << list.out;
+
+  // A second run replaces the first.
+  Ran again = Corvane({"demo", "--dir", dir, "--quiet"});
+  EXPECT_EQ(again.code, 0) << again.err;
+}
+
+TEST_F(DemoTest, LeavesAFolderItDidNotMakeAlone) {
+  std::string dir = RootFile("mine");
+  std::filesystem::create_directories(dir);
+  testing_support::WriteFileBytes(dir + "/precious.txt", "keep me");
+  Ran run = Corvane({"demo", "--dir", dir});
+  EXPECT_EQ(run.code, 2);
+  EXPECT_NE(run.err.find("not made by corvane demo"), std::string::npos) << run.err;
+  EXPECT_EQ(testing_support::ReadFileBytes(dir + "/precious.txt"), "keep me");
+}
+
+}  // namespace
+}  // namespace host_test
