@@ -2,6 +2,7 @@
 # Installs what the build needs (only what is missing), then configures and builds.
 #   ./setup.sh              set up and build (default preset)
 #   ./setup.sh test         ... then run the whole test suite
+#   ./setup.sh demo         ... then run `corvane demo` on a sample machine in build/corvane-demo
 #   ./setup.sh --preset asan test
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -11,8 +12,8 @@ action=build
 while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
-    build|test) action="$1"; shift ;;
-    *) echo "usage: $0 [--preset default|asan] [build|test]" >&2; exit 2 ;;
+    build|test|demo) action="$1"; shift ;;
+    *) echo "usage: $0 [--preset default|asan] [build|test|demo]" >&2; exit 2 ;;
   esac
 done
 
@@ -46,4 +47,8 @@ cmake --build --preset "$preset" >/dev/null   # fail here if anything did not bu
 
 if [ "$action" = test ]; then
   ctest --preset "$preset" -j"$(nproc)"
+fi
+
+if [ "$action" = demo ]; then
+  exec "build/$preset/bin/corvane" demo --dir "build/corvane-demo"
 fi
