@@ -19,52 +19,10 @@ namespace {
 
 const WCHAR kUnit[] = TEXT(".\\facade\\OutlookFacade");
 
-// The facade's temporary profile, deleted on every way out once it was made:
-// a profile left behind would still hold the stores of this run and mislead
-// the next one.
-class CTempProfile {
- public:
-  CTempProfile(CMAPIProfile& admin, LPCWSTR name) : m_admin(admin), m_name(name) {}
-  ~CTempProfile() { Remove(); }
-  CTempProfile(const CTempProfile&) = delete;
-  CTempProfile& operator=(const CTempProfile&) = delete;
-
-  // A profile of that name left by an earlier run goes first.
-  bool Make() {
-    m_admin.DeleteProfile(m_name);
-    m_made = m_admin.CreateProfile(m_name) != 0;
-    return m_made;
-  }
-  void Remove() {
-    if (m_made) m_admin.DeleteProfile(m_name);
-    m_made = false;
-  }
-
- private:
-  CMAPIProfile& m_admin;
-  LPCWSTR m_name;
-  bool m_made = false;
-};
-
-// One selected folder and where it goes.
-struct CFolderPair {
-  CMapiPtr<IMAPIFolder> source;
-  CMapiPtr<IMAPIFolder> destination;
-  int type = OLFOLDER_NORMAL;
-};
-
 // Another reference to a folder that is already held.
 IMAPIFolder* Share(IMAPIFolder* folder) {
   if (folder) folder->AddRef();
   return folder;
-}
-
-// A host's name field need not be terminated; it is cut to its last character.
-void TerminateNames(OLCATALOGDATA* records, ULONG count) {
-  for (ULONG i = 0; i < count; ++i) {
-    records[i].szName[OLCATALOG_NAME_CHARS - 1] = 0;
-    records[i].szClass[OLCATALOG_NAME_CHARS - 1] = 0;
-  }
 }
 
 bool MatchesByKind(const OLCATALOGDATA& selected, const OLCATALOGDATA& listed) {
@@ -120,7 +78,7 @@ int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALO
 
     CTempProfile tempProfile(profile, m_szProfileName);
     if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
-      if (!tempProfile.Make()) return 0;
+      if (!tempProfile.Make(false)) return 0;
     }
     // The destination goes first: attaching a path that names no file makes the store.
     if (destProfile.IsEmpty()) {

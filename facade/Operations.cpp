@@ -93,3 +93,24 @@ int NormalizeBackupDestination(CString& destination) {
   destination = path;
   return 1;
 }
+
+void TerminateNames(OLCATALOGDATA* records, ULONG count) {
+  for (ULONG i = 0; i < count; ++i) {
+    records[i].szName[OLCATALOG_NAME_CHARS - 1] = 0;
+    records[i].szClass[OLCATALOG_NAME_CHARS - 1] = 0;
+  }
+}
+
+bool CTempProfile::Make(bool deletionMustSucceed) {
+  if (!deletionMustSucceed)
+    m_admin.DeleteProfile(m_name);
+  else if (m_admin.CountProfiles(m_name) > 0 && !m_admin.DeleteProfile(m_name))
+    return false;
+  m_made = m_admin.CreateProfile(m_name) != 0;
+  return m_made;
+}
+
+void CTempProfile::Remove() {
+  if (m_made) m_admin.DeleteProfile(m_name);
+  m_made = false;
+}

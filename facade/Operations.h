@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include "CatalogData.h"
+#include "MAPIPack/MAPIHelpers.h"
+#include "MAPIPack/MAPIProfile.h"
 
 // Logs the title, the two paths with the count, and each record's index, name
 // and kind.
@@ -15,3 +17,36 @@ bool IsExistingFile(LPCWSTR path);
 // Settles a backup destination: a store path as given, a folder or nothing
 // turned into a free store name; 0 when the destination's folder is missing.
 int NormalizeBackupDestination(CString& destination);
+
+// A host's name and class fields need not be terminated; they are cut to
+// their last character.
+void TerminateNames(OLCATALOGDATA* records, ULONG count);
+
+// One selected folder and where it goes.
+struct CFolderPair {
+  CMapiPtr<IMAPIFolder> source;
+  CMapiPtr<IMAPIFolder> destination;
+  int type = OLFOLDER_NORMAL;
+};
+
+// The facade's temporary profile, deleted on every way out once it was made:
+// a profile left behind would still hold the stores of this run and mislead
+// the next one.
+class CTempProfile {
+ public:
+  CTempProfile(CMAPIProfile& admin, LPCWSTR name) : m_admin(admin), m_name(name) {}
+  ~CTempProfile() { Remove(); }
+  CTempProfile(const CTempProfile&) = delete;
+  CTempProfile& operator=(const CTempProfile&) = delete;
+
+  // A profile of that name left by an earlier run goes first. Backup ignores
+  // whether that deletion worked; synchronise deletes only a profile that
+  // exists and makes nothing when it cannot.
+  bool Make(bool deletionMustSucceed);
+  void Remove();
+
+ private:
+  CMAPIProfile& m_admin;
+  LPCWSTR m_name;
+  bool m_made = false;
+};

@@ -21,39 +21,6 @@ const WCHAR kUnit[] = TEXT(".\\facade\\OutlookFacade");
 const WCHAR kSourceStoreName[] = TEXT("QorSource");
 const WCHAR kDestinationStoreName[] = TEXT("QorDestination");
 
-// The facade's temporary profile, deleted on every way out once it was made:
-// a profile left behind would still hold this run's stores under the fixed
-// display names and mislead the next run.
-class CSyncProfile {
- public:
-  CSyncProfile(CMAPIProfile& admin, LPCWSTR name) : m_admin(admin), m_name(name) {}
-  ~CSyncProfile() { Remove(); }
-  CSyncProfile(const CSyncProfile&) = delete;
-  CSyncProfile& operator=(const CSyncProfile&) = delete;
-
-  // One left by an earlier run must go first; when it cannot, nothing is made.
-  bool Make() {
-    if (m_admin.CountProfiles(m_name) > 0 && !m_admin.DeleteProfile(m_name)) return false;
-    m_made = m_admin.CreateProfile(m_name) != 0;
-    return m_made;
-  }
-  void Remove() {
-    if (m_made) m_admin.DeleteProfile(m_name);
-    m_made = false;
-  }
-
- private:
-  CMAPIProfile& m_admin;
-  LPCWSTR m_name;
-  bool m_made = false;
-};
-
-struct CSyncPair {
-  CMapiPtr<IMAPIFolder> source;
-  CMapiPtr<IMAPIFolder> destination;
-  int type = OLFOLDER_NORMAL;
-};
-
 // Exact name, and exact class when the selection names one; kinds play no part.
 const OLCATALOGDATA* FindByNameAndClass(const OLCATALOGDATA& selected, const OLCATALOGDATA* listed, ULONG count) {
   for (ULONG i = 0; i < count; ++i) {
@@ -83,10 +50,7 @@ int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDA
   if (!IsExistingFile(source) || !IsExistingFile(destination)) return 1;
   // Paths beyond the platform's limit, or a selection without records, are refused.
   if (!FitsPath(source) || !FitsPath(destination) || (count && !records)) return 0;
-  for (ULONG i = 0; i < count; ++i) {
-    records[i].szName[OLCATALOG_NAME_CHARS - 1] = 0;
-    records[i].szClass[OLCATALOG_NAME_CHARS - 1] = 0;
-  }
+  TerminateNames(records, count);
 
   int result = COPY_SUCCEEDED;
   {
@@ -98,9 +62,9 @@ int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDA
     if (!profile.FindProfileOfPSTFile(source, sourceProfile, sourceStoreName)) return 0;
     if (!profile.FindProfileOfPSTFile(destination, destProfile, destStoreName)) return 0;
 
-    CSyncProfile tempProfile(profile, m_szProfileName);
+    CTempProfile tempProfile(profile, m_szProfileName);
     if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
-      if (!tempProfile.Make()) return 0;
+      if (!tempProfile.Make(true)) return 0;
     }
     if (destProfile.IsEmpty()) {
       if (!profile.AttachPSTFileToProfile(destination, m_szProfileName, kDestinationStoreName)) return 0;
@@ -167,13 +131,13 @@ int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CS
   int result = COPY_SUCCEEDED;
   CMAPIStore::ApplyFolderClasses(records, count);
 
-  std::vector<std::unique_ptr<CSyncPair>> pairs;
+  std::vector<std::unique_ptr<CFolderPair>> pairs;
   for (ULONG i = 0; i < count; ++i) {
     const OLCATALOGDATA& selected = records[i];
     const OLCATALOGDATA* sourceMatch = FindByNameAndClass(selected, sourceFolders.get(), sourceCount);
     const OLCATALOGDATA* destMatch = FindByNameAndClass(selected, destFolders.get(), destCount);
     if (!sourceMatch && !destMatch) continue;
-    auto pair = std::make_unique<CSyncPair>();
+    auto pair = std::make_unique<CFolderPair>();
     pair->source.p = sourceMatch ? sourceStore.OpenCatalogFolder(*sourceMatch) : sourceTop.CreateSubFolder(selected);
     pair->destination.p = destMatch ? destStore.OpenCatalogFolder(*destMatch) : destTop.CreateSubFolder(selected);
     if (!pair->source || !pair->destination) {
