@@ -21,6 +21,30 @@
 
 // The low 16 bits of a result code, as the operations report a failed call.
 inline int HResultCode(HRESULT hr) { return static_cast<int>(static_cast<ULONG>(hr) & 0xFFFF); }
+// 0 for a call that did not fail, else its low 16 bits.
+inline int FailureCode(HRESULT hr) { return FAILED(hr) ? HResultCode(hr) : 0; }
+
+// A call that reports success but hands back no object counts as failed. The
+// object is taken by reference: it is read only after the call has filled it.
+template <class T>
+HRESULT Obtained(HRESULT hr, T* const& object) {
+  return (!FAILED(hr) && !object) ? MAPI_E_CALL_FAILED : hr;
+}
+
+// A counted column set as the table calls take it.
+template <class T>
+LPSPropTagArray Tags(T& columns) {
+  return reinterpret_cast<LPSPropTagArray>(&columns);
+}
+
+// The 16-byte UID of a row's binary column, or null.
+inline LPMAPIUID UidOf(const SRow& row, ULONG column) {
+  if (!row.lpProps || column >= row.cValues) return nullptr;
+  const SPropValue& value = row.lpProps[column];
+  if (PROP_TYPE(value.ulPropTag) != PT_BINARY || value.Value.bin.cb < sizeof(MAPIUID) || !value.Value.bin.lpb)
+    return nullptr;
+  return reinterpret_cast<LPMAPIUID>(value.Value.bin.lpb);
+}
 
 // One reference to a COM interface, released on every way out of the scope.
 // The member is named p so that call texts read as the code does.

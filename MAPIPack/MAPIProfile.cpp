@@ -10,6 +10,7 @@
 #include <string>
 
 #include "MAPIPack/MAPIHelpers.h"
+#include "support/PropTrival.h"
 #include "support/Log.h"
 
 #define PROFILE_UNIT TEXT(".\\MAPIPack\\MAPIProfile")
@@ -28,13 +29,6 @@ const WCHAR kAdminFailed[] = TEXT("Create profile administration object  failed.
 const WCHAR kServicesFailed[] = TEXT("Message service administration object can not get the access right.");
 
 LPWSTR NarrowArg(const char* text) { return reinterpret_cast<LPWSTR>(const_cast<char*>(text)); }
-
-// A call that reports success but hands back no object counts as failed. The
-// object is taken by reference: it is read only after the call has filled it.
-template <class T>
-HRESULT Obtained(HRESULT hr, T* const& object) {
-  return (!FAILED(hr) && !object) ? MAPI_E_CALL_FAILED : hr;
-}
 
 // The name in the thread's ANSI code page, in the 256-byte buffer; a name that
 // does not fit is refused, never cut. A null name is the empty name.
@@ -69,18 +63,6 @@ std::u16string ToWide(const char* narrow, UINT cp) {
   if (MultiByteToWideChar(cp, 0, narrow, -1, out.data(), needed) <= 0) return std::u16string();
   out.resize(std::char_traits<char16_t>::length(out.c_str()));
   return out;
-}
-
-// Whether a narrow string is readable memory up to its terminator.
-bool IsReadableNarrow(const char* s) {
-  if (!s) return false;
-  const char* at = s;
-  for (;;) {
-    size_t toPageEnd = 4096 - (reinterpret_cast<uintptr_t>(at) & 4095);
-    if (IsBadReadPtr(at, toPageEnd)) return false;
-    if (std::memchr(at, 0, toPageEnd)) return true;
-    at += toPageEnd;
-  }
 }
 
 bool IsReadableWide(LPCWSTR s) { return s && !IsBadStringPtrW(s, static_cast<UINT_PTR>(-1)); }
@@ -131,15 +113,6 @@ PathRead ReadPathValue(const SPropValue* value, UINT cp, WCHAR (&out)[MAX_PATH])
   return PathRead::Absent;
 }
 
-// The 16-byte UID of a row's binary column, or null.
-LPMAPIUID UidOf(const SRow& row, ULONG column) {
-  if (!row.lpProps || column >= row.cValues) return nullptr;
-  const SPropValue& value = row.lpProps[column];
-  if (PROP_TYPE(value.ulPropTag) != PT_BINARY || value.Value.bin.cb < sizeof(MAPIUID) || !value.Value.bin.lpb)
-    return nullptr;
-  return reinterpret_cast<LPMAPIUID>(value.Value.bin.lpb);
-}
-
 bool IsDefaultStore(const SRow& row, ULONG column) {
   if (!row.lpProps || column >= row.cValues) return false;
   const SPropValue& value = row.lpProps[column];
@@ -148,7 +121,6 @@ bool IsDefaultStore(const SRow& row, ULONG column) {
 
 bool FileExists(LPCWSTR path) { return path && *path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
-int FailureCode(HRESULT hr) { return FAILED(hr) ? HResultCode(hr) : 0; }
 
 // Column sets, with the names the call texts give them.
 SizedSPropTagArray(1, g_profileColumns) = {1, {PR_DISPLAY_NAME_A}};
@@ -159,11 +131,6 @@ SizedSPropTagArray(3, sptCols) = {3, {PR_SERVICE_NAME_A, PR_SERVICE_UID, PR_RESO
 SizedSPropTagArray(1, sptPrv) = {1, {PR_PROVIDER_UID}};
 enum { SVCNAME, SVCID, SVCFLAGS };
 enum { PROVIDERUID };
-
-template <class T>
-LPSPropTagArray Tags(T& columns) {
-  return reinterpret_cast<LPSPropTagArray>(&columns);
-}
 
 // The profile section of a service's first provider, for the scans of
 // GetPSTServices and DeletePSTFileFromProfile. S_FALSE: the service has no

@@ -36,46 +36,12 @@ SizedSPropTagArray(1, g_proColumn) = {1, {PR_PROVIDER_UID}};
 enum { TC_PR_SERVICE_NAME, TC_PR_SERVICE_UID };
 enum { PR_PR_PROVIDER_UID };
 
-template <class T>
-LPSPropTagArray Tags(T& columns) {
-  return reinterpret_cast<LPSPropTagArray>(&columns);
-}
-
-// A call that reports success but hands back no object counts as failed. The
-// object is taken by reference: it is read only after the call has filled it.
-template <class T>
-HRESULT Obtained(HRESULT hr, T* const& object) {
-  return (!FAILED(hr) && !object) ? MAPI_E_CALL_FAILED : hr;
-}
-
-int FailureCode(HRESULT hr) { return FAILED(hr) ? HResultCode(hr) : 0; }
-
-// The 16-byte UID of a row's binary column, or null.
-LPMAPIUID UidOf(const SRow& row, ULONG column) {
-  if (!row.lpProps || column >= row.cValues) return nullptr;
-  const SPropValue& value = row.lpProps[column];
-  if (PROP_TYPE(value.ulPropTag) != PT_BINARY || value.Value.bin.cb < sizeof(MAPIUID) || !value.Value.bin.lpb)
-    return nullptr;
-  return reinterpret_cast<LPMAPIUID>(value.Value.bin.lpb);
-}
 
 // The service name of a row when it is a readable wide string (an unreadable
 // one is logged by GetValidString).
 LPCWSTR ServiceNameOf(const SRow& row) {
   if (!row.lpProps || row.cValues <= TC_PR_SERVICE_NAME) return nullptr;
   return GetValidString(&row.lpProps[TC_PR_SERVICE_NAME]);
-}
-
-// Whether a narrow string is readable memory up to its terminator.
-bool IsReadableNarrow(const char* s) {
-  if (!s) return false;
-  const char* at = s;
-  for (;;) {
-    size_t toPageEnd = 4096 - (reinterpret_cast<uintptr_t>(at) & 4095);
-    if (IsBadReadPtr(at, toPageEnd)) return false;
-    if (std::memchr(at, 0, toPageEnd)) return true;
-    at += toPageEnd;
-  }
 }
 
 // A PST path value as wide text: a readable narrow string converted from the

@@ -2,6 +2,9 @@
 
 #include "support/Log.h"
 
+#include <cstdint>
+#include <cstring>
+
 LPCWSTR GetValidString(const SPropValue* value) {
   // The whole type must be PT_UNICODE: a multi-valued string shares its low
   // bits but holds a count and an array, not a string.
@@ -12,4 +15,15 @@ LPCWSTR GetValidString(const SPropValue* value) {
     return nullptr;
   }
   return value->Value.lpszW;
+}
+
+bool IsReadableNarrow(const char* s) {
+  if (!s) return false;
+  const char* at = s;
+  for (;;) {
+    size_t toPageEnd = 4096 - (reinterpret_cast<uintptr_t>(at) & 4095);
+    if (IsBadReadPtr(at, toPageEnd)) return false;
+    if (std::memchr(at, 0, toPageEnd)) return true;
+    at += toPageEnd;
+  }
 }
