@@ -114,3 +114,12 @@ void CTempProfile::Remove() {
   if (m_made) m_admin.DeleteProfile(m_name);
   m_made = false;
 }
+
+bool ListSubFolders(CMAPIFolder& folder, std::unique_ptr<OLCATALOGDATA[]>& records, ULONG* count) {
+  OLCATALOGDATA* listed = nullptr;
+  *count = 0;
+  int ok = folder.GetCategory(count, &listed);
+  records.reset(listed);
+  if (!records) *count = 0;
+  return ok != 0;
+}

@@ -6,7 +6,10 @@
 
 #include "CatalogData.h"
 #include "MAPIPack/MAPIHelpers.h"
+#include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIProfile.h"
+
+#include <memory>
 
 // Logs the title, the two paths with the count, and each record's index, name
 // and kind.
@@ -50,3 +53,7 @@ class CTempProfile {
   LPCWSTR m_name;
   bool m_made = false;
 };
+
+// The sub-folders of a folder, owned; false when they cannot be listed. A
+// folder without sub-folders gives count 0 and no array.
+bool ListSubFolders(CMAPIFolder& folder, std::unique_ptr<OLCATALOGDATA[]>& records, ULONG* count);

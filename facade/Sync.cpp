@@ -118,15 +118,10 @@ int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CS
   CMAPIFolder sourceTop(sourceSubtree);
   CMAPIFolder destTop(destSubtree);
   ULONG sourceCount = 0, destCount = 0;
-  OLCATALOGDATA* listed = nullptr;
-  int listedSource = sourceTop.GetCategory(&sourceCount, &listed);
-  std::unique_ptr<OLCATALOGDATA[]> sourceFolders(listed);
-  listed = nullptr;
-  int listedDest = destTop.GetCategory(&destCount, &listed);
-  std::unique_ptr<OLCATALOGDATA[]> destFolders(listed);
+  std::unique_ptr<OLCATALOGDATA[]> sourceFolders, destFolders;
+  bool listedSource = ListSubFolders(sourceTop, sourceFolders, &sourceCount);
+  bool listedDest = ListSubFolders(destTop, destFolders, &destCount);
   if (!listedSource || !listedDest) return COPY_SETUP_FAILED;
-  if (!sourceFolders) sourceCount = 0;
-  if (!destFolders) destCount = 0;
 
   int result = COPY_SUCCEEDED;
   CMAPIStore::ApplyFolderClasses(records, count);
