@@ -81,16 +81,8 @@ int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALO
       if (!tempProfile.Make(false)) return 0;
     }
     // The destination goes first: attaching a path that names no file makes the store.
-    if (destProfile.IsEmpty()) {
-      if (!profile.AttachPSTFileToProfile(destination, m_szProfileName, destination)) return 0;
-      destProfile = m_szProfileName;
-      destStoreName = destination;
-    }
-    if (sourceProfile.IsEmpty()) {
-      if (!profile.AttachPSTFileToProfile(szSource, m_szProfileName, szSource)) return 0;
-      sourceProfile = m_szProfileName;
-      sourceStoreName = szSource;
-    }
+    if (!tempProfile.AttachUnheld(destination, destination, destProfile, destStoreName)) return 0;
+    if (!tempProfile.AttachUnheld(szSource, szSource, sourceProfile, sourceStoreName)) return 0;
 
     result = BackupMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName, mode);
     tempProfile.Remove();

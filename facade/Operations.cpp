@@ -123,3 +123,11 @@ bool ListSubFolders(CMAPIFolder& folder, std::unique_ptr<OLCATALOGDATA[]>& recor
   if (!records) *count = 0;
   return ok != 0;
 }
+
+bool CTempProfile::AttachUnheld(LPCWSTR path, LPCWSTR displayName, CString& profile, CString& storeName) {
+  if (!profile.IsEmpty()) return true;
+  if (!m_admin.AttachPSTFileToProfile(path, m_name, displayName)) return false;
+  profile = m_name;
+  storeName = displayName;
+  return true;
+}

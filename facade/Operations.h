@@ -47,6 +47,10 @@ class CTempProfile {
   // exists and makes nothing when it cannot.
   bool Make(bool deletionMustSucceed);
   void Remove();
+  // A store no profile holds is attached to the temporary profile under
+  // displayName; profile and storeName then name it there. Nothing to do for a
+  // held store.
+  bool AttachUnheld(LPCWSTR path, LPCWSTR displayName, CString& profile, CString& storeName);
 
  private:
   CMAPIProfile& m_admin;

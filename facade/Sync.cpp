@@ -66,16 +66,8 @@ int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDA
     if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
       if (!tempProfile.Make(true)) return 0;
     }
-    if (destProfile.IsEmpty()) {
-      if (!profile.AttachPSTFileToProfile(destination, m_szProfileName, kDestinationStoreName)) return 0;
-      destProfile = m_szProfileName;
-      destStoreName = kDestinationStoreName;
-    }
-    if (sourceProfile.IsEmpty()) {
-      if (!profile.AttachPSTFileToProfile(source, m_szProfileName, kSourceStoreName)) return 0;
-      sourceProfile = m_szProfileName;
-      sourceStoreName = kSourceStoreName;
-    }
+    if (!tempProfile.AttachUnheld(destination, kDestinationStoreName, destProfile, destStoreName)) return 0;
+    if (!tempProfile.AttachUnheld(source, kSourceStoreName, sourceProfile, sourceStoreName)) return 0;
 
     result = SyncMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName);
     tempProfile.Remove();
