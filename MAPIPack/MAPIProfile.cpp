@@ -164,9 +164,10 @@ int ConfigurePersonalFolders(IMsgServiceAdmin* pMsgsaPtr, LPMAPIUID pID, LPCWSTR
   return FailureCode(hr);
 }
 
-// SetDefaultPSTFile, step b.
-int SetDefaultStoragePath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr, LPCWSTR path) {
-  CHResultChain chain(PROFILE_UNIT);
+// The profile section of the first provider, as steps of the caller's chain;
+// false when the provider table was read and holds no row.
+bool OpenFirstSection(CHResultChain& chain, IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr,
+                      CMapiPtr<IProfSect>& profSectPtr) {
   CMapiPtr<IMAPITable> tablePtr;
   CRowSetPtr pRowSet;
   chain.Step(TEXT("pProviderAdmin->GetProviderTable(0, &tablePtr)"), __LINE__,
@@ -174,9 +175,8 @@ int SetDefaultStoragePath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsg
   chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)"), __LINE__, [&] {
     return Obtained(HrQueryAllRows(tablePtr, Tags(sptPrv), nullptr, nullptr, 0, &pRowSet), pRowSet.p);
   });
-  if (!chain.Failed() && pRowSet.Count() == 0) return 1;
+  if (!chain.Failed() && pRowSet.Count() == 0) return false;
   LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
-  CMapiPtr<IProfSect> profSectPtr;
   chain.Step(TEXT("pMsgsaPtr->OpenProfileSection((LPMAPIUID)pRowSet->aRow[0].lpProps[PROVIDERUID].Value.bin.lpb, 0, "
                   "MAPI_MODIFY | 0X00080000, &profSectPtr)"),
              __LINE__, [&] {
@@ -184,6 +184,14 @@ int SetDefaultStoragePath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsg
                return Obtained(pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, &profSectPtr),
                                profSectPtr.p);
              });
+  return true;
+}
+
+// SetDefaultPSTFile, step b.
+int SetDefaultStoragePath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr, LPCWSTR path) {
+  CHResultChain chain(PROFILE_UNIT);
+  CMapiPtr<IProfSect> profSectPtr;
+  if (!OpenFirstSection(chain, pProviderAdmin, pMsgsaPtr, profSectPtr)) return 1;
   std::u16string widePath(path ? path : TEXT(""));
   SPropValue sp = {};
   sp.ulPropTag = PR_PST_PATH_W;
@@ -197,23 +205,8 @@ int SetDefaultStoragePath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsg
 // GetDefaultPSTPath: the path of the default store's first provider.
 int ReadPSTPath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr, LPWSTR path) {
   CHResultChain chain(PROFILE_UNIT);
-  CMapiPtr<IMAPITable> tablePtr;
-  CRowSetPtr pRowSet;
-  chain.Step(TEXT("pProviderAdmin->GetProviderTable(0, &tablePtr)"), __LINE__,
-             [&] { return Obtained(pProviderAdmin->GetProviderTable(0, &tablePtr), tablePtr.p); });
-  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(tablePtr, Tags(sptPrv), nullptr, nullptr, 0, &pRowSet), pRowSet.p);
-  });
-  if (!chain.Failed() && pRowSet.Count() == 0) return 1;
-  LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
   CMapiPtr<IProfSect> profSectPtr;
-  chain.Step(TEXT("pMsgsaPtr->OpenProfileSection((LPMAPIUID)pRowSet->aRow[0].lpProps[PROVIDERUID].Value.bin.lpb, 0, "
-                  "MAPI_MODIFY | 0X00080000, &profSectPtr)"),
-             __LINE__, [&] {
-               if (!providerUid) return MAPI_E_NOT_FOUND;
-               return Obtained(pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, &profSectPtr),
-                               profSectPtr.p);
-             });
+  if (!OpenFirstSection(chain, pProviderAdmin, pMsgsaPtr, profSectPtr)) return 1;
   CMapiBuffer<SPropValue> sProp;
   chain.Step(TEXT("HrGetOneProp((IMAPIProp*)profSectPtr.p, PR_PST_PATH, &sProp)"), __LINE__, [&] {
     return Obtained(HrGetOneProp(static_cast<IMAPIProp*>(profSectPtr.p), PR_PST_PATH_A, &sProp), sProp.p);
