@@ -165,4 +165,11 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
   return true;
 }
 
+std::filesystem::path TestData() { return std::filesystem::path(CORVANE_TESTDATA_DIR).lexically_normal(); }
+
+bool TestDataRequired() {
+  const char* ci = std::getenv("CI");
+  return ci && std::string(ci) == "true";
+}
+
 }  // namespace testing_support

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -80,6 +81,12 @@ class Child {
   bool done_ = false;
 };
 
+// The real files written by others that the tests use (mail, registry
+// exports, hives), beside the repository.
+std::filesystem::path TestData();
+// Under CI (CI=true) missing test data fails the test; elsewhere it is skipped.
+bool TestDataRequired();
+
 // Reads a whole file as bytes ("" when missing).
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
@@ -87,3 +94,13 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
 
 }  // namespace testing_support
+
+// Goes on only when the test data the test needs is there.
+#define REQUIRE_TEST_DATA(present)                                                      \
+  do {                                                                                  \
+    if (!(present)) {                                                                   \
+      if (::testing_support::TestDataRequired()) FAIL() << "the shared test data is missing: " \
+                                                       << ::testing_support::TestData(); \
+      GTEST_SKIP() << "no test data beside the repository";                             \
+    }                                                                                   \
+  } while (0)

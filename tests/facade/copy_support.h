@@ -29,8 +29,6 @@ namespace copying {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-inline fs::path TestData() { return fs::path(__FILE__).parent_path() / "../../../shared/testdata"; }
-
 // The .eml files of the test data, in name order (empty without test data).
 inline std::vector<std::string> EmlFiles() {
   std::vector<std::string> files;

@@ -28,8 +28,6 @@ namespace fs = std::filesystem;
 inline std::u16string W(const std::string& s) { return standin::ToUtf16(s); }
 inline std::string N(LPCWSTR s) { return s ? standin::ToUtf8(s) : std::string("(null)"); }
 
-inline fs::path TestData() { return fs::path(__FILE__).parent_path() / "../../../shared/testdata"; }
-
 // A message service of a profile as the admin tool lists it.
 struct ServiceRow {
   std::string service, displayName, path;

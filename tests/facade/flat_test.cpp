@@ -91,7 +91,7 @@ TEST_F(Flat, SynchronisingNothingOrWhatDoesNotFitTouchesNoProfile) {
 
 TEST_F(Flat, SynchronisationRunsInTheNamedProfileWithNamesCutToTheRecord) {
   std::string message = SomeMail();
-  if (message.empty()) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(!message.empty());
   AddPst("mail.pst", "Mail", true);
   std::string source = AddPst("source.pst", "Source");
   Ok({"import", "Outlook", "--store", "Source", "--folder", "Inbox", message});

@@ -8,11 +8,11 @@
 #include <sstream>
 #include <string>
 
+#include "common/fresh_root.h"
+
 namespace mailimport_testing {
 
-inline std::filesystem::path TestData() {
-  return std::filesystem::path(__FILE__).parent_path() / "../../../shared/testdata";
-}
+using testing_support::TestData;
 
 inline std::filesystem::path MailFile(const std::string& kind, const std::string& name) {
   return TestData() / "mail" / kind / name;
@@ -59,8 +59,4 @@ inline std::string WithoutFromLine(const std::string& bytes) {
 
 }  // namespace mailimport_testing
 
-#define SKIP_WITHOUT_TESTDATA()                                                      \
-  do {                                                                               \
-    if (!std::filesystem::is_directory(mailimport_testing::TestData() / "mail"))     \
-      GTEST_SKIP() << "shared mail test data not present";                           \
-  } while (0)
+#define SKIP_WITHOUT_TESTDATA() REQUIRE_TEST_DATA(std::filesystem::is_directory(mailimport_testing::TestData() / "mail"))

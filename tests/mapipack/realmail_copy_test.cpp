@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 namespace folder_test {
 namespace {
 
-fs::path TestData() { return fs::path(__FILE__).parent_path() / "../../../shared/testdata"; }
+using testing_support::TestData;
 
 class RealMailCopy : public testing_support::FreshRoot {
  protected:
@@ -50,7 +50,7 @@ class RealMailCopy : public testing_support::FreshRoot {
 TEST_F(RealMailCopy, AnIncrementalCopyOfImportedMailMakesAnEqualStoreAndThenNothingMore) {
   fs::path eml = TestData() / "mail/eml";
   fs::path mbox = TestData() / "mail/mbox";
-  if (!fs::exists(eml) || !fs::exists(mbox)) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(fs::exists(eml) || !fs::exists(mbox));
   source_ = RootFile("mail.pst");
   dest_ = RootFile("copy.pst");
   Admin({"install"});

@@ -220,7 +220,7 @@ TEST_F(RegHive, SaveRefusesAnExistingFileAndNeedsThePrivilege) {
 
 TEST_F(RegHive, RestoresHivesWrittenByWindows) {
   std::string minimal = TestData("hive/hivex-minimal.hive"), special = TestData("hive/hivex-special.hive");
-  if (minimal.empty()) GTEST_SKIP() << "no shared test data";
+  REQUIRE_TEST_DATA(!minimal.empty());
   Key dst;
   ASSERT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, u"Software\\FromWindows\\Child", &dst));
   ASSERT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, u"Software\\FromWindows", &dst));
@@ -253,7 +253,8 @@ TEST_F(RegHive, RestoresHivesWrittenByWindows) {
 TEST_F(RegHive, EmbeddedNulNamesSurviveASaveAndRestore) {
   std::string special = TestData("hive/hivex-special.hive");
   Hivex hx;
-  if (special.empty() || !hx.open) GTEST_SKIP() << "no shared test data or no libhivex.so.0";
+  REQUIRE_TEST_DATA(!special.empty());
+  if (!hx.open) GTEST_SKIP() << "libhivex.so.0 is not installed";
   Key a, b;
   ASSERT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, u"Software\\A", &a));
   ASSERT_EQ(ERROR_SUCCESS, RegRestoreKeyW(a, standin::ToUtf16(special).c_str(), 0));

@@ -123,7 +123,7 @@ inline std::vector<std::string> Dump(HKEY root, const char16_t* path) {
 
 // ../shared/testdata next to the source tree; empty when it is not there.
 inline std::string TestData(const std::string& rel) {
-  std::filesystem::path dir = std::filesystem::path(__FILE__).parent_path() / "../../../shared/testdata";
+  std::filesystem::path dir = testing_support::TestData();
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec)) return {};
   return (dir / rel).lexically_normal().string();

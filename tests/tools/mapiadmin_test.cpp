@@ -11,8 +11,6 @@ namespace fs = std::filesystem;
 namespace testing_support {
 namespace {
 
-fs::path TestData() { return fs::path(__FILE__).parent_path() / "../../../shared/testdata"; }
-
 class MapiAdminTest : public FreshRoot {
  protected:
   ChildResult Admin(std::vector<std::string> args) {
