@@ -23,11 +23,12 @@ HRESULT CMAPIProgressWnd::OnProgress(ULONG current, ULONG max, void* userData) {
   block[eMax] = max;
   block[eContext] = static_cast<DWORD>(reinterpret_cast<uintptr_t>(userData));
   // SendMessageW answers 0 both when the window procedure returns 0 and when the
-  // message cannot be delivered; only the latter sets the last error, so it is
-  // cleared first.
+  // message cannot be delivered. The procedure may leave any last error behind
+  // (a call inside it that failed), so only the platform's own "invalid window"
+  // error means the message never arrived; a stale one is cleared first.
   SetLastError(0);
   LRESULT answer = SendMessageW(m_window, m_message, reinterpret_cast<WPARAM>(block), reinterpret_cast<LPARAM>(userData));
-  if (answer == 0 && GetLastError() != 0) return E_FAIL;
+  if (answer == 0 && GetLastError() == ERROR_INVALID_WINDOW_HANDLE) return E_FAIL;
   // The window has handled the message: read what it left in the cancel word.
   if (static_cast<volatile DWORD*>(block)[eCancelWord] != 0) {
     m_flags = 0;

@@ -120,6 +120,7 @@ struct WindowLog {
   std::vector<DWORD> cancelWord, current, max, context;
   std::vector<LPARAM> lParam;
   ULONG cancelAt = 0;  // the step at which the window sets the cancel word
+  DWORD lastErrorLeft = 0;  // the last error the procedure leaves behind
 };
 WindowLog* g_window = nullptr;
 
@@ -132,6 +133,8 @@ LRESULT CALLBACK SinkProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   g_window->context.push_back(block[3]);
   g_window->lParam.push_back(lParam);
   if (g_window->cancelAt && block[1] == g_window->cancelAt) block[0] = 1;
+  // A call inside the procedure that failed leaves its error behind.
+  if (g_window->lastErrorLeft) SetLastError(g_window->lastErrorLeft);
   return 0;
 }
 
@@ -200,12 +203,24 @@ TEST_F(MapiProgressWindow, UndeliveredMessageFailsTheStepAndKeepsTheFlags) {
   ASSERT_EQ(CreateProgressWnd(hwnd_, WM_APP + 7, nullptr, &p), S_OK);
   ULONG min = 0, max = 10, flags = MAPI_TOP_LEVEL;
   ASSERT_EQ(p->SetLimits(&min, &max, &flags), S_OK);
-  standin::ArmFault("SendMessageW", ERROR_ACCESS_DENIED, 1);
+  standin::ArmFault("SendMessageW", ERROR_INVALID_WINDOW_HANDLE, 1);
   EXPECT_EQ(p->Progress(1, 0, 0), E_FAIL);
   EXPECT_EQ(Flags(p), 1u);
   EXPECT_EQ(p->Progress(1, 0, 0), S_OK);  // the next one is delivered
   ASSERT_EQ(log_.current.size(), 1u);
   EXPECT_EQ(log_.current[0], 2u);
+  p->Release();
+}
+
+TEST_F(MapiProgressWindow, ProcedureLeavingALastErrorDoesNotCancel) {
+  IMAPIProgress* p = nullptr;
+  ASSERT_EQ(CreateProgressWnd(hwnd_, WM_APP + 7, nullptr, &p), S_OK);
+  ULONG min = 0, max = 10, flags = MAPI_TOP_LEVEL;
+  ASSERT_EQ(p->SetLimits(&min, &max, &flags), S_OK);
+  log_.lastErrorLeft = ERROR_FILE_NOT_FOUND;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(p->Progress(1, 0, 0), S_OK) << i;
+  EXPECT_EQ(Flags(p), 1u);
+  EXPECT_EQ(log_.current.size(), 3u);
   p->Release();
 }
 
