@@ -3,6 +3,7 @@
 #include <wcrt.h>
 
 #include <cstring>
+#include <optional>
 
 namespace standin::mapi {
 
@@ -90,6 +91,33 @@ HRESULT MarkDefaultStore(const std::u16string& profile, const MAPIUID& serviceUi
   return S_OK;
 }
 
+// A profile has one default store: the service (or store provider) marked as
+// the default takes the mark from every other service and its providers.
+HRESULT MakeSoleDefaultStore(const std::u16string& profile, const MAPIUID& section, const Row& written) {
+  std::optional<LONG> flags = RowLong(written, PR_RESOURCE_FLAGS);
+  if (!flags) return S_OK;
+  std::vector<MAPIUID> services;
+  HRESULT hr = ListServices(profile, &services);
+  if (FAILED(hr)) return hr;
+  // The service that section belongs to: itself, or the service of a store
+  // provider.
+  const MAPIUID* marked = nullptr;
+  std::vector<Row> rows(services.size());
+  for (size_t i = 0; i < services.size(); ++i) {
+    hr = ReadSection(profile, services[i], &rows[i]);
+    if (FAILED(hr)) return hr;
+    if (SameUid(services[i], section) && (*flags & SERVICE_DEFAULT_STORE)) marked = &services[i];
+    for (const MAPIUID& p : RowUidList(rows[i], PR_STORE_PROVIDERS))
+      if (SameUid(p, section) && (*flags & STATUS_DEFAULT_STORE)) marked = &services[i];
+  }
+  if (!marked || !IsStoreService(rows[marked - services.data()])) return S_OK;
+  for (size_t i = 0; i < services.size(); ++i) {
+    hr = MarkDefaultStore(profile, services[i], &services[i] == marked);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
 // ---- IProfSect ----
 
 class ProfSect final : public ComObject<IProfSect> {
@@ -162,7 +190,9 @@ class ProfSect final : public ComObject<IProfSect> {
       if (!ToOwned(values[i], &p)) return MAPI_E_INVALID_TYPE;
       row.push_back(std::move(p));
     }
-    return WriteSection(profile_, uid_, row);
+    HRESULT hr = WriteSection(profile_, uid_, row);
+    if (FAILED(hr)) return hr;
+    return MakeSoleDefaultStore(profile_, uid_, row);
   }
   STDMETHODIMP DeleteProps(LPSPropTagArray tags, LPSPropProblemArray* problems) override {
     MAPI_FAULT_POINT("IProfSect::DeleteProps");

@@ -68,7 +68,11 @@ TEST_F(Catalog, StoresComeDefaultFirstThenByFileNameFromTheGreatest) {
   std::string a = AddPst("z/a.pst", "Store A");
   EXPECT_EQ(Paths(facade), std::vector<std::string>{a});
   std::string b = AddPst("b.pst", "Store B", true);
-  MakeOnlyDefault(b);
+  // Making B the default took the mark from A: one default store.
+  std::vector<ServiceRow> services = Services();
+  ASSERT_EQ(services.size(), 2u);
+  EXPECT_FALSE(services[0].isDefault);
+  EXPECT_TRUE(services[1].isDefault);
   std::vector<std::string> names;
   EXPECT_EQ(Paths(facade, &names), (std::vector<std::string>{b, a})) << "the default store goes first";
   EXPECT_EQ(names, (std::vector<std::string>{"Store B", "Store A"}));

@@ -104,42 +104,6 @@ class FacadeMachine : public FreshRoot {
     }
     return rows;
   }
-  // Leaves the service whose store file is path the profile's only default
-  // store (the client marks the first store it gets as the default).
-  static void MakeOnlyDefault(const std::string& path, const std::string& profile = "Outlook") {
-    LPPROFADMIN admin = nullptr;
-    ASSERT_EQ(MAPIAdminProfiles(0, &admin), S_OK);
-    store_test::Held<IProfAdmin> adminHold(admin);
-    std::u16string name = W(profile);
-    LPSERVICEADMIN services = nullptr;
-    ASSERT_EQ(admin->AdminServices(name.data(), nullptr, 0, MAPI_UNICODE, &services), S_OK);
-    store_test::Held<IMsgServiceAdmin> servicesHold(services);
-    LPMAPITABLE table = nullptr;
-    ASSERT_EQ(services->GetMsgServiceTable(0, &table), S_OK);
-    store_test::Held<IMAPITable> tableHold(table);
-    SizedSPropTagArray(1, columns) = {1, {PR_SERVICE_UID}};
-    LPSRowSet rows = nullptr;
-    ASSERT_EQ(HrQueryAllRows(table, reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, &rows), S_OK);
-    store_test::RowsHeld rowsHold(rows);
-    for (ULONG i = 0; i < rows->cRows; ++i) {
-      LPMAPIUID uid = reinterpret_cast<LPMAPIUID>(rows->aRow[i].lpProps[0].Value.bin.lpb);
-      LPPROFSECT section = nullptr;
-      ASSERT_EQ(services->OpenProfileSection(uid, nullptr, MAPI_MODIFY, &section), S_OK);
-      store_test::Held<IProfSect> sectionHold(section);
-      LPSPropValue stored = nullptr;
-      std::string sectionPath;
-      if (SUCCEEDED(HrGetOneProp(section, PR_PST_PATH_W, &stored))) sectionPath = N(stored->Value.lpszW);
-      MAPIFreeBuffer(stored);
-      LPSPropValue flags = nullptr;
-      LONG value = SUCCEEDED(HrGetOneProp(section, PR_RESOURCE_FLAGS, &flags)) ? flags->Value.l : 0;
-      MAPIFreeBuffer(flags);
-      SPropValue next = {};
-      next.ulPropTag = PR_RESOURCE_FLAGS;
-      next.Value.l = sectionPath == path ? (value | SERVICE_DEFAULT_STORE) : (value & ~SERVICE_DEFAULT_STORE);
-      ASSERT_EQ(HrSetOneProp(section, &next), S_OK);
-      ASSERT_EQ(section->SaveChanges(0), S_OK);
-    }
-  }
   std::string ProfileList() { return Ok({"profile", "list"}); }
   bool HasProfile(const std::string& name) {
     std::string list = "\n" + ProfileList();

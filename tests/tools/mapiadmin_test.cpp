@@ -53,13 +53,21 @@ TEST_F(MapiAdminTest, InstallsAClientWithProfilesAndServices) {
   EXPECT_EQ(services[0]["displayName"], "Mail");
   EXPECT_EQ(services[0]["default"], true);
   EXPECT_EQ(services[1]["service"], "CONTAB");
+  // A profile has one default store: a new default takes the mark from Mail.
+  Ok({"service", "add", "Outlook", "--type", "pst", "--name", "Other", "--path", RootFile("other.pst"), "--default"});
+  services = nlohmann::json::parse(Ok({"service", "list", "Outlook", "--json"}));
+  ASSERT_EQ(services.size(), 3u) << services;
+  EXPECT_EQ(services[0]["default"], false);
+  EXPECT_EQ(services[1]["default"], false);
+  EXPECT_EQ(services[2]["default"], true);
+  Ok({"service", "remove", "Outlook", "--name", "Other"});
   Ok({"service", "remove", "Outlook", "--name", "Mail"});
   EXPECT_EQ(nlohmann::json::parse(Ok({"service", "list", "Outlook", "--json"})).size(), 1u);
 }
 
 TEST_F(MapiAdminTest, ImportedMailKeepsItsAttachmentsAndExportsByteForByte) {
   fs::path eml = TestData() / "mail/eml";
-  if (!fs::exists(eml)) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(fs::exists(eml));
   Arrange();
   std::vector<std::string> args = {"import", "Outlook", "--store", "Mail", "--folder", "Inbox/Imported"};
   std::vector<fs::path> files;
@@ -102,7 +110,7 @@ TEST_F(MapiAdminTest, ImportedMailKeepsItsAttachmentsAndExportsByteForByte) {
 
 TEST_F(MapiAdminTest, ImportsAWholeMbox) {
   fs::path mbox = TestData() / "mail/mbox/mailbox-perl-imagemagick-list.mbox";
-  if (!fs::exists(mbox)) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(fs::exists(mbox));
   Arrange();
   Ok({"import", "Outlook", "--store", "Mail", mbox.string()});
   auto tree = Dump()["tree"];
