@@ -150,7 +150,13 @@ int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const 
     bool hasMailFolders = false;
     for (ULONG i = 0; i < destCount; ++i)
       if (destFolders[i].nType >= OLFOLDER_INBOX && destFolders[i].nType <= OLFOLDER_DELETED) hasMailFolders = true;
-    if (!hasMailFolders) return static_cast<int>(lowLevelError);
+    // Nothing can be copied into such a tree. A record without a low-level
+    // error still fails the backup, with the validation's own code.
+    if (!hasMailFolders) {
+      if (lowLevelError) return static_cast<int>(lowLevelError);
+      int code = HResultCode(chain.Result());
+      return code ? code : COPY_SETUP_FAILED;
+    }
   }
 
   std::vector<std::unique_ptr<CFolderPair>> pairs;

@@ -64,7 +64,9 @@ SPropValue BinaryValue(ULONG tag, std::string& bytes) {
   return v;
 }
 
-HRESULT FillError(HRESULT hr, const char* what, LPMAPIERROR* err) {
+// The error record of a failed validation. lowLevel is the provider's own
+// error behind it; 0 when it has none to tell.
+HRESULT FillError(HRESULT hr, const char* what, ULONG lowLevel, LPMAPIERROR* err) {
   if (!err) return hr;
   *err = nullptr;
   std::u16string text = ToUtf16(std::string("Cannot validate the folder tree: ") + what);
@@ -74,7 +76,7 @@ HRESULT FillError(HRESULT hr, const char* what, LPMAPIERROR* err) {
   auto* record = static_cast<LPMAPIERROR>(block);
   std::memset(record, 0, sizeof *record);
   record->ulVersion = MAPI_ERROR_VERSION;
-  record->ulLowLevelError = static_cast<ULONG>(hr);
+  record->ulLowLevelError = lowLevel;
   void* t = nullptr;
   void* c = nullptr;
   if (SUCCEEDED(MAPIAllocateMore(static_cast<ULONG>((text.size() + 1) * 2), block, &t)) &&
@@ -213,18 +215,18 @@ MAPIAPI HRESULT STDMETHODCALLTYPE HrValidateIPMSubtree(LPMDB lpMDB, ULONG ulFlag
     int32_t code = 0;
     if (standin::TakeFault("HrValidateIPMSubtree", &code)) {
       HRESULT hr = static_cast<HRESULT>(code);
-      return FAILED(hr) ? FillError(hr, "armed fault", lpperr) : hr;
+      return FAILED(hr) ? FillError(hr, "armed fault", 0, lpperr) : hr;
     }
   }
   if (!lpMDB) return MAPI_E_INVALID_PARAMETER;
   std::vector<OwnedProp> props;
   const char* step = "";
   HRESULT hr = Validate(lpMDB, ulFlags, &props, &step);
-  if (FAILED(hr)) return FillError(hr, step, lpperr);
+  if (FAILED(hr)) return FillError(hr, step, static_cast<ULONG>(hr), lpperr);
   if (lpcValues && lppValues) {
     Row row(props.begin(), props.end());
     hr = BuildPropArray(row, nullptr, lpcValues, lppValues);
-    if (FAILED(hr)) return FillError(hr, "returning the folder values", lpperr);
+    if (FAILED(hr)) return FillError(hr, "returning the folder values", static_cast<ULONG>(hr), lpperr);
   }
   return S_OK;
 }

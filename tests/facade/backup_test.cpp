@@ -102,9 +102,157 @@ TEST_F(FacadeBackup, FoldersPairByKindOrExactNameAndMissingOnesAreCreated) {
   EXPECT_EQ(std::u16string(unterminated[0].szName), std::u16string(OLCATALOG_NAME_CHARS - 1, u'x'));
 }
 
+// The copier follows the kind of the matched source folder: a plain record
+// that names a calendar is merged as a calendar. A plain copy would add the
+// newer item beside the older one (their subjects differ); the merge replaces
+// the older copy, which has the same creation time.
+TEST_F(FacadeBackup, APlainRecordNamingACalendarIsMergedAsACalendar) {
+  std::string source = AddStore("Outlook", "Mail");
+  AddStore("Outlook", "Archive");
+  MakeClassedFolder("Outlook", "Mail", u"Holidays", u"IPF.Appointment");
+  MakeClassedFolder("Outlook", "Archive", u"Holidays", u"IPF.Appointment");
+  auto event = [&](const std::string& store, const std::string& subject) {
+    Ok({"calendar", "add", "Outlook", "--store", store, "--folder", "Holidays", "--subject", subject, "--start",
+        "2026-07-01T09:00:00Z", "--end", "2026-07-01T11:00:00Z", "--created", "2026-06-01T08:00:00Z"});
+  };
+  event("Archive", "Ferry (draft)");  // saved first: the older copy
+  event("Mail", "Ferry");
+
+  COutlookFacade facade;
+  OLCATALOGDATA records[] = {Record(OLFOLDER_NORMAL, u"Holidays")};
+  CString destination(Win(RootFile("Archive.pst")).c_str());
+  ASSERT_EQ(facade.BackupMessage(Win(source).c_str(), destination, records, 1, 0), 1);
+  const json archive = Dump("Outlook", "Archive");
+  const json* holidays = Folder(archive, "Holidays");
+  ASSERT_NE(holidays, nullptr);
+  EXPECT_EQ((*holidays)["count"], 1) << "merged, not copied beside the older item";
+}
+
+// Once a folder pair failed with 112, the next pair is not started: the
+// calendar (merged, not copied with CopyMessages) stays empty.
+TEST_F(FacadeBackup, AFailedFolderStopsTheBackupBeforeTheNextOne) {
+  std::vector<std::string> eml = EmlFiles();
+  REQUIRE_TEST_DATA(!eml.empty());
+  std::string source = AddStore("Outlook", "Mail");
+  Import("Outlook", "Mail", "Inbox", {eml[0]});
+  Ok({"calendar", "add", "Outlook", "--store", "Mail", "--subject", "Review", "--start", "2026-03-04T09:00:00Z",
+      "--end", "2026-03-04T10:00:00Z"});
+  COutlookFacade facade;
+  OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox"), Record(OLFOLDER_CALENDAR, u"Calendar")};
+  CString destination(Win(RootFile("stopped.pst")).c_str());
+  standin::ArmFault("IMAPIFolder::CopyMessages", MAPI_E_NO_ACCESS);
+  EXPECT_EQ(facade.BackupMessage(Win(source).c_str(), destination, records, 2, 0), 0);
+  standin::ClearAllFaults();
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(112));
+  json copy = DumpFile(RootFile("stopped.pst"));
+  EXPECT_EQ(Count(copy, "Inbox"), 0u);
+  EXPECT_EQ(Count(copy, "Calendar"), 0u) << "the calendar pair never ran";
+  EXPECT_EQ(Count(Dump("Outlook", "Mail"), "Calendar"), 1u);
+}
+
+// A destination whose tree cannot be validated and that has none of Inbox,
+// Outbox, Sent Items and Deleted Items takes nothing: the backup fails with
+// the validation's low-level error, or with its own code when the error
+// record carries none, and never reports success.
+TEST_F(FacadeBackup, AnUnvalidatedTreeWithoutMailFoldersFailsTheBackup) {
+  std::string source = AddStore("Outlook", "Mail");
+  std::string bare = RootFile("bare.pst");
+  Ok({"store", "create", standin::ToUtf8(Win(bare))});
+  // The names of the top folders; with remove, the mail folders go.
+  auto topFolders = [&](bool remove) {
+    std::vector<std::string> names;
+    auto store = store_test::OpenStore(bare);
+    EXPECT_NE(store, nullptr);
+    if (!store) return names;
+    auto subtree = store_test::OpenFolder(store.get(), store_test::BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID));
+    auto rows = store_test::Hierarchy(subtree.get(), {PR_DISPLAY_NAME_W, PR_ENTRYID});
+    for (ULONG i = 0; rows && i < rows->cRows; ++i) {
+      std::string name = store_test::Narrow(rows->aRow[i].lpProps[0].Value.lpszW);
+      const bool mail = name == "Inbox" || name == "Outbox" || name == "Sent Items" || name == "Deleted Items";
+      if (remove && mail) {
+        SBinary& id = rows->aRow[i].lpProps[1].Value.bin;
+        EXPECT_EQ(subtree->DeleteFolder(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), 0, nullptr,
+                                        DEL_FOLDERS | DEL_MESSAGES),
+                  S_OK);
+        continue;
+      }
+      names.push_back(name);
+    }
+    return names;
+  };
+  const std::vector<std::string> before = topFolders(true);
+  ASSERT_EQ(before.size(), 7u);
+  COutlookFacade facade;
+  OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox")};
+  CString destination(Win(bare).c_str());
+
+  // The record carries no low-level error: the validation's own code.
+  standin::ArmFault("HrValidateIPMSubtree", static_cast<int32_t>(0x80004005));
+  EXPECT_EQ(facade.BackupMessage(Win(source).c_str(), destination, records, 1, 0), 0);
+  standin::ClearAllFaults();
+  EXPECT_EQ(GetLastError(), 0x4005u);
+  // The provider failed on its own: its low-level error.
+  standin::ArmFault("IMAPIFolder::CreateFolder", MAPI_E_NO_ACCESS);
+  EXPECT_EQ(facade.BackupMessage(Win(source).c_str(), destination, records, 1, 0), 0);
+  standin::ClearAllFaults();
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(MAPI_E_NO_ACCESS));
+  EXPECT_EQ(topFolders(false), before) << "nothing was made or copied";
+  EXPECT_FALSE(HasProfile("QorILantheTemp"));
+}
+
+// Whichever table read fails, a backup that reports success has copied the
+// selection; no failed read is reported as a success that copied nothing.
+TEST_F(FacadeBackup, NoFailedTableReadIsReportedAsSuccess) {
+  std::vector<std::string> eml = EmlFiles();
+  REQUIRE_TEST_DATA(eml.size() >= 2);
+  std::string source = AddStore("Outlook", "Mail");
+  Import("Outlook", "Mail", "Inbox", {eml[0], eml[1]});
+  COutlookFacade facade;
+  OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox")};
+  for (unsigned nth = 1;; ++nth) {
+    const std::string target = RootFile("read" + std::to_string(nth) + ".pst");
+    CString destination(Win(target).c_str());
+    standin::ArmFault("HrQueryAllRows", MAPI_E_CALL_FAILED, nth);
+    const int result = facade.BackupMessage(Win(source).c_str(), destination, records, 1, 0);
+    const bool fired = standin::FaultCallCount("HrQueryAllRows") >= nth;
+    standin::ClearAllFaults();
+    size_t copied = 0;
+    if (auto store = store_test::OpenStore(target)) {
+      if (auto inbox = store_test::Inbox(store.get())) copied = store_test::Contents(inbox.get(), {PR_ENTRYID})->cRows;
+    }
+    if (result == 1) {
+      EXPECT_EQ(copied, 2u) << "a success with read " << nth << " failing";
+    }
+    if (!fired) {
+      EXPECT_EQ(result, 1);
+      break;
+    }
+    ASSERT_LT(nth, 200u);
+  }
+}
+
+// Backup ignores whether the leftover temporary profile could be deleted: the
+// profile of that name is used as it is, and the copy goes on (synchronise, in
+// contrast, stops).
+TEST_F(FacadeBackup, ALeftoverTemporaryProfileThatCannotGoIsUsedAsItIs) {
+  std::vector<std::string> eml = EmlFiles();
+  REQUIRE_TEST_DATA(!eml.empty());
+  std::string source = AddStore("Outlook", "Mail");
+  Import("Outlook", "Mail", "Inbox", {eml[0]});
+  Ok({"profile", "create", "QorILantheTemp"});
+  COutlookFacade facade;
+  OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox")};
+  CString destination(Win(RootFile("through-leftover.pst")).c_str());
+  standin::ArmFault("IProfAdmin::DeleteProfile", MAPI_E_NO_ACCESS);
+  EXPECT_EQ(facade.BackupMessage(Win(source).c_str(), destination, records, 1, 0), 1);
+  standin::ClearAllFaults();
+  EXPECT_EQ(Count(DumpFile(RootFile("through-leftover.pst")), "Inbox"), 1u);
+  EXPECT_TRUE(HasProfile("QorILantheTemp")) << "it could not be deleted afterwards either";
+}
+
 TEST_F(FacadeBackup, CancellingInTheSecondFolderKeepsTheFirstAndStopsAfterTheCancelledMessage) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.size() < 3) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(eml.size() >= 3);
   std::string source = AddStore("Outlook", "Mail");
   Import("Outlook", "Mail", "Inbox", eml);
   // Distinct subjects throughout, so that the resumed run can tell every message apart.
