@@ -109,7 +109,9 @@ int CMAPIFolder::GetCategory(ULONG* count, OLCATALOGDATA** records) {
   CRowSetPtr rows;
   if (HrQueryAllRows(table, Columns(&g_tcCategoryColumns), nullptr, nullptr, 0, &rows) != S_OK) {
     LogMessageAt(LOG_ERROR, kUnit, __LINE__, TEXT("CMAPIFolder::GetCategory HrQueryAllRows Failed."));
-    return 1;
+    // A level that could not be read is not an empty one: listing, backup and
+    // synchronise report it instead of going on with nothing.
+    return 0;
   }
   const ULONG n = rows.Count();
   if (n == 0) return 1;

@@ -88,12 +88,56 @@ TEST_F(Catalog, StoresComeDefaultFirstThenByFileNameFromTheGreatest) {
       << "a file that cannot be read adds nothing";
 }
 
+// When the default store cannot be read, the stores keep the order of the
+// service table: neither the default nor the file names move anything.
+TEST_F(Catalog, AFailedDefaultStoreLookupLeavesTheServiceOrder) {
+  std::string a = AddPst("a.pst", "Store A");
+  std::string b = AddPst("b.pst", "Store B");
+  std::string c = AddPst("c.pst", "Store C");
+  COutlookFacade facade;
+  EXPECT_EQ(Paths(facade), (std::vector<std::string>{a, c, b})) << "ordered while the lookup works";
+  // The default store's path does not fit the profile's path buffer.
+  std::string deep;
+  while (RootFile(deep).size() < MAX_PATH + 10) deep += std::string(40, 'd') + "/";
+  fs::create_directories(RootFile(deep));
+  std::string longer = AddPst(deep + "long.pst", "Long", true);
+  EXPECT_EQ(Paths(facade), (std::vector<std::string>{a, b, c, longer}));
+}
+
+// Whichever table read fails, a listing that succeeds lists the whole level:
+// an unreadable level never shows as an empty store.
+TEST_F(Catalog, NoFailedTableReadIsReportedAsAnEmptyStore) {
+  const std::string held = AddPst("mail.pst", "Mail", true);
+  const std::string loose = LoosePst("loose.pst");
+  COutlookFacade facade;
+  for (const std::string& pst : {held, loose}) {
+    for (unsigned nth = 1;; ++nth) {
+      standin::ArmFault("HrQueryAllRows", MAPI_E_CALL_FAILED, nth);
+      Listing listing = List(facade, pst);
+      const bool fired = standin::FaultCallCount("HrQueryAllRows") >= nth;
+      standin::ClearAllFaults();
+      if (listing.result == 1) {
+        EXPECT_EQ(listing.count, 11u) << pst << ", read " << nth << " failing";
+      }
+      if (!fired) {
+        EXPECT_EQ(listing.result, 1);
+        break;
+      }
+      ASSERT_LT(nth, 200u);
+    }
+  }
+  EXPECT_FALSE(HasProfile("QorILantheTemp"));
+}
+
 TEST_F(Catalog, AHeldStoreIsListedThroughItsProfileWhichStaysAsItWas) {
   std::string mail = AddPst("mail.pst", "Mail", true);
   const std::string services = Ok({"service", "list", "Outlook"}), profiles = ProfileList();
   COutlookFacade facade;
 
+  // No temporary profile could be made: a held store never needs one.
+  standin::ArmFault("IProfAdmin::CreateProfile", MAPI_E_CALL_FAILED);
   Listing top = List(facade, mail);
+  standin::ClearAllFaults();
   ASSERT_EQ(top.result, 1);
   std::vector<std::pair<LONG, std::string>> expected = {
       {1, "Inbox"},    {2, "Outbox"},    {3, "Sent Items"}, {4, "Deleted Items"}, {7, "Calendar"}, {8, "Contacts"},

@@ -90,6 +90,98 @@ TEST_F(FacadeSync, FoldersMatchByExactNameAndByClassWhenTheSelectionHasOne) {
   EXPECT_FALSE(HasProfile("QorILantheTemp")) << "both stores were reached through their own profile";
 }
 
+// A calendar pair is merged in both directions. Each side holds one item the
+// other has an older copy of (same creation time, another subject): merged,
+// the newer copy replaces the older on each side; copied plainly, each side
+// would gain the other's item beside its own.
+TEST_F(FacadeSync, ACalendarPairIsMergedInBothDirections) {
+  std::string mail = AddStore("Outlook", "Mail");
+  std::string archive = AddStore("Outlook", "Archive");
+  MakeClassedFolder("Outlook", "Mail", u"Holidays", u"IPF.Appointment");
+  MakeClassedFolder("Outlook", "Archive", u"Holidays", u"IPF.Appointment");
+  auto event = [&](const std::string& store, const std::string& subject, const std::string& created) {
+    Ok({"calendar", "add", "Outlook", "--store", store, "--folder", "Holidays", "--subject", subject, "--start",
+        "2026-07-01T09:00:00Z", "--end", "2026-07-01T11:00:00Z", "--created", created});
+  };
+  // Saved in this order, each later one is the newer copy.
+  event("Archive", "Ferry (draft)", "2026-06-01T08:00:00Z");
+  event("Mail", "Ferry", "2026-06-01T08:00:00Z");
+  event("Mail", "Train (draft)", "2026-06-02T08:00:00Z");
+  event("Archive", "Train", "2026-06-02T08:00:00Z");
+
+  COutlookFacade facade;
+  OLCATALOGDATA records[] = {Record(OLFOLDER_CALENDAR, u"Holidays")};
+  ASSERT_EQ(facade.SyncMessage(Win(mail).c_str(), Win(archive).c_str(), records, 1), 1);
+  for (const char* store : {"Mail", "Archive"}) {
+    const json tree = Dump("Outlook", store);
+    const json* holidays = Folder(tree, "Holidays");
+    ASSERT_NE(holidays, nullptr) << store;
+    EXPECT_EQ((*holidays)["count"], 2) << store << ": the newer copy of each item, nothing beside it";
+  }
+}
+
+// A selected folder that cannot be made on one side fails the run with 1, and
+// the other selected folders are still synchronised.
+TEST_F(FacadeSync, AFolderThatCannotBeMadeFailsTheRunAndTheOthersStillRun) {
+  std::vector<std::string> eml = EmlFiles();
+  REQUIRE_TEST_DATA(eml.size() >= 2);
+  std::string source = LooseStore("Mine", {{"Only Mine", eml[0]}, {"Inbox", eml[1]}});
+  std::string destination = LooseStore("Theirs", {});
+  COutlookFacade facade;
+  // The folder calls a run makes before it pairs folders: with everything
+  // present on both sides, that is every call of a whole run.
+  OLCATALOGDATA present[] = {Record(OLFOLDER_NORMAL, u"Sent Items")};
+  standin::ArmFault("IMAPIFolder::CreateFolder", MAPI_E_NO_ACCESS, 100000);  // only counts
+  ASSERT_EQ(facade.SyncMessage(Win(source).c_str(), Win(destination).c_str(), present, 1), 1);
+  const unsigned beforePairing = standin::FaultCallCount("IMAPIFolder::CreateFolder");
+  standin::ClearAllFaults();
+
+  // "Only Mine" must be made in the destination, and that fails.
+  OLCATALOGDATA records[] = {Record(OLFOLDER_NORMAL, u"Only Mine"), Record(OLFOLDER_NORMAL, u"Inbox")};
+  standin::ArmFault("IMAPIFolder::CreateFolder", MAPI_E_NO_ACCESS, beforePairing + 1);
+  EXPECT_EQ(facade.SyncMessage(Win(source).c_str(), Win(destination).c_str(), records, 2), 0);
+  standin::ClearAllFaults();
+  EXPECT_EQ(GetLastError(), 1u);
+  json theirs = DumpFile(destination);
+  EXPECT_EQ(Folder(theirs, "Only Mine"), nullptr);
+  EXPECT_EQ(Count(theirs, "Inbox"), 1u) << "the other pair ran";
+}
+
+// Whichever table read fails, a synchronisation that reports success has
+// brought both sides together.
+TEST_F(FacadeSync, NoFailedTableReadIsReportedAsSuccess) {
+  std::vector<std::string> eml = EmlFiles();
+  REQUIRE_TEST_DATA(eml.size() >= 2);
+  const std::string mineOriginal = LooseStore("Mine", {{"Inbox", eml[0]}});
+  const std::string theirsOriginal = LooseStore("Theirs", {{"Inbox", eml[1]}});
+  COutlookFacade facade;
+  OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox")};
+  for (unsigned nth = 1;; ++nth) {
+    // Each run on fresh copies of the two stores.
+    const std::string mine = RootFile("mine" + std::to_string(nth) + ".pst");
+    const std::string theirs = RootFile("theirs" + std::to_string(nth) + ".pst");
+    fs::copy_file(mineOriginal, mine);
+    fs::copy_file(theirsOriginal, theirs);
+    standin::ArmFault("HrQueryAllRows", MAPI_E_CALL_FAILED, nth);
+    const int result = facade.SyncMessage(Win(mine).c_str(), Win(theirs).c_str(), records, 1);
+    const bool fired = standin::FaultCallCount("HrQueryAllRows") >= nth;
+    standin::ClearAllFaults();
+    if (result == 1) {
+      for (const std::string& path : {mine, theirs}) {
+        auto store = store_test::OpenStore(path);
+        ASSERT_NE(store, nullptr);
+        EXPECT_EQ(store_test::Contents(store_test::Inbox(store.get()).get(), {PR_ENTRYID})->cRows, 2u)
+            << "a success with read " << nth << " failing";
+      }
+    }
+    if (!fired) {
+      EXPECT_EQ(result, 1);
+      break;
+    }
+    ASSERT_LT(nth, 200u);
+  }
+}
+
 TEST_F(FacadeSync, AMissingFileIsNoFailureAndTouchesNothing) {
   std::string source = AddStore("Outlook", "Mail");
   std::vector<std::string> before = Profiles();

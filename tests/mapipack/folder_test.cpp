@@ -60,8 +60,9 @@ TEST_F(FolderTest, ListingRecordsNameClassAndIdentifier) {
 
   standin::ArmFault("HrQueryAllRows", MAPI_E_CALL_FAILED);
   count = 7;
-  EXPECT_EQ(work.GetCategory(&count, &records), 1);
+  EXPECT_EQ(work.GetCategory(&count, &records), 0) << "a level that could not be read is no empty level";
   EXPECT_EQ(count, 0u);
+  EXPECT_EQ(records, nullptr);
   EXPECT_EQ(LogCount("CMAPIFolder::GetCategory HrQueryAllRows Failed."), 1u) << LogText();
   standin::ClearAllFaults();
   standin::ArmFault("IMAPIFolder::GetHierarchyTable", MAPI_E_CALL_FAILED);
