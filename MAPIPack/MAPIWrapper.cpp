@@ -91,10 +91,18 @@ int CMAPIWrapper::InitializeMapi(MapiMode mode) {
 }
 
 void CMAPIWrapper::UninitializeMapi() {
-  if (InterlockedDecrement(&g_initializeCount) < 0) {
-    InterlockedCompareExchange(&g_initializeCount, 0, -1);
-    LogMessageAt(LOG_ERROR, WRAPPER_UNIT, __LINE__, TEXT("Call Term too times."));
-    return;
+  // The count is lowered only from a positive value, in one exchange, so that
+  // threads calling Term too often at the same moment cannot leave it below
+  // zero for every later Init and Term.
+  LONG count = InterlockedCompareExchange(&g_initializeCount, 0, 0);
+  for (;;) {
+    if (count <= 0) {
+      LogMessageAt(LOG_ERROR, WRAPPER_UNIT, __LINE__, TEXT("Call Term too times."));
+      return;
+    }
+    LONG seen = InterlockedCompareExchange(&g_initializeCount, count - 1, count);
+    if (seen == count) break;
+    count = seen;
   }
   LONG result = 0;
   DWORD exceptionCode = 0;

@@ -2,6 +2,10 @@
 // logon and opening a store by its display name.
 #include <winreg.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include <standin/registry.h>
 
 #include "MAPIPack/MAPIWrapper.h"
@@ -152,6 +156,31 @@ TEST_F(CMAPIWrapperTest, OneTermTooManyIsReportedAndLeavesTheCountAtZero) {
   CMAPIWrapper::UninitializeMapi();
   EXPECT_EQ(0, CMAPIWrapper::GetInitializeCount());
   EXPECT_EQ(1u, CountLines("Call Term too times."));
+}
+
+// Threads that call Term too often at the same moment cannot leave the count
+// below zero, where every later Init and Term pair would be off by one. The log
+// is off meanwhile, so that the calls overlap as closely as they can.
+TEST_F(CMAPIWrapperTest, TermsTooManyOnThreadsAtOnceLeaveTheCountAtZero) {
+  constexpr int kThreads = 4;
+  constexpr int kCalls = 200000;
+  const LogSettings saved = g_logSettings;
+  g_logSettings.nMedia = 0;
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&] {
+      ++ready;
+      while (ready.load() < kThreads) std::this_thread::yield();
+      for (int i = 0; i < kCalls; ++i) CMAPIWrapper::UninitializeMapi();
+    });
+  for (std::thread& t : threads) t.join();
+  g_logSettings = saved;
+  ASSERT_EQ(CMAPIWrapper::GetInitializeCount(), 0) << "below zero after Terms that overlapped";
+  ASSERT_EQ(1, CMAPIWrapper::InitializeMapi(MAPI_MODE_NORMAL));
+  EXPECT_EQ(1, CMAPIWrapper::GetInitializeCount());
+  CMAPIWrapper::UninitializeMapi();
+  EXPECT_EQ(0, CMAPIWrapper::GetInitializeCount());
 }
 
 TEST_F(CMAPIWrapperTest, FailedMapiInitializeIsFatalAndNotCounted) {
