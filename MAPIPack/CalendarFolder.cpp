@@ -104,9 +104,11 @@ int MergeCalendarFolder(IMAPIFolder* sourceFolder, IMAPIFolder* destinationFolde
                     "(LPENTRYID)sourceContentRows->aRow[si].lpProps[ePR_ENTRYID].Value.bin.lpb, 0, MAPI_MODIFY | "
                     "MAPI_NO_CACHE, &dwObjType, (IUnknown**)&sMsgPtr)"),
                kLineOpenSource, [&] {
-                 return sourceFolder->OpenEntry(sourceContentRows->aRow[si].lpProps[ePR_ENTRYID].Value.bin.cb,
-                                                (LPENTRYID)sourceContentRows->aRow[si].lpProps[ePR_ENTRYID].Value.bin.lpb,
-                                                0, MAPI_MODIFY | MAPI_NO_CACHE, &dwObjType, sMsgPtr.PutUnknown());
+                 // An item without a usable identifier cannot be opened: a failed copy.
+                 const SBinary* entryID = RowEntryID(sourceRow, ePR_ENTRYID);
+                 if (!entryID) return static_cast<HRESULT>(MAPI_E_INVALID_ENTRYID);
+                 return sourceFolder->OpenEntry(entryID->cb, (LPENTRYID)entryID->lpb, 0, MAPI_MODIFY | MAPI_NO_CACHE,
+                                                &dwObjType, sMsgPtr.PutUnknown());
                });
     chain.Step(TEXT("destinationFolder->CreateMessage(0, 0, &dMsgPtr)"), kLineCreate,
                [&] { return destinationFolder->CreateMessage(0, 0, &dMsgPtr); });
@@ -124,9 +126,14 @@ int MergeCalendarFolder(IMAPIFolder* sourceFolder, IMAPIFolder* destinationFolde
     if (replace) {
       // Only now that the replacement is saved does the older copy go; after a
       // failed step above this is skipped and the older copy stays.
-      ENTRYLIST elist = {1, &destinContentRows->aRow[di].lpProps[ePR_ENTRYID].Value.bin};
-      chain.Step(TEXT("destinationFolder->DeleteMessages(&elist, 0, 0 ,0)"), kLineDeleteOlder,
-                 [&] { return destinationFolder->DeleteMessages(&elist, 0, 0, 0); });
+      const SBinary* olderID = RowEntryID(destinContentRows->aRow[di], ePR_ENTRYID);
+      SBinary older = olderID ? *olderID : SBinary{};
+      ENTRYLIST elist = {1, &older};
+      chain.Step(TEXT("destinationFolder->DeleteMessages(&elist, 0, 0 ,0)"), kLineDeleteOlder, [&] {
+        // Without its identifier the older copy cannot go: both stay.
+        if (!olderID) return static_cast<HRESULT>(MAPI_E_INVALID_ENTRYID);
+        return destinationFolder->DeleteMessages(&elist, 0, 0, 0);
+      });
     }
     if (chain.Failed()) {
       LogMessageAt(LOG_ERROR, kUnit, kLineCopyFailed, TEXT("Copy message failed.error:%d, HRESULT:0x%4x"),

@@ -34,12 +34,6 @@ LPSPropTagArray Columns(const void* columns) {
   return reinterpret_cast<LPSPropTagArray>(const_cast<void*>(columns));
 }
 
-// The entry identifier of a row, or null when the row has none.
-const SBinary* RowEntryID(const SRow& row, ULONG column) {
-  if (column >= row.cValues || row.lpProps[column].ulPropTag != PR_ENTRYID) return nullptr;
-  return &row.lpProps[column].Value.bin;
-}
-
 LPCWSTR RowText(const SRow& row, ULONG column) {
   return column < row.cValues ? GetValidString(&row.lpProps[column]) : nullptr;
 }

@@ -46,6 +46,13 @@ inline LPMAPIUID UidOf(const SRow& row, ULONG column) {
   return reinterpret_cast<LPMAPIUID>(value.Value.bin.lpb);
 }
 
+// The entry identifier of a row, or null when the row has none of type
+// binary (a provider reports a missing one as an error value).
+inline const SBinary* RowEntryID(const SRow& row, ULONG column) {
+  if (!row.lpProps || column >= row.cValues || row.lpProps[column].ulPropTag != PR_ENTRYID) return nullptr;
+  return &row.lpProps[column].Value.bin;
+}
+
 // One reference to a COM interface, released on every way out of the scope.
 // The member is named p so that call texts read as the code does.
 template <class T>

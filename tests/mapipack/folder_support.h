@@ -253,10 +253,13 @@ class FakeTable : public IMAPITable {
   ULONG refs_ = 1;
 };
 
-// A folder whose hierarchy table lists fixed rows; nothing else is supported.
+// A folder whose hierarchy and contents tables list fixed rows and that counts
+// the items it is asked to open; nothing else is supported.
 class FakeFolder : public IMAPIFolder {
  public:
-  explicit FakeFolder(std::vector<std::vector<FakeProp>> rows) : rows_(std::move(rows)) {}
+  explicit FakeFolder(std::vector<std::vector<FakeProp>> rows, std::vector<std::vector<FakeProp>> contents = {})
+      : rows_(std::move(rows)), contents_(std::move(contents)) {}
+  unsigned openEntryCalls = 0;
   STDMETHODIMP QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -280,8 +283,15 @@ class FakeFolder : public IMAPIFolder {
                          LPSPropProblemArray*)
   FOLDER_TEST_NO_SUPPORT(GetNamesFromIDs, LPSPropTagArray*, LPGUID, ULONG, ULONG*, LPMAPINAMEID**)
   FOLDER_TEST_NO_SUPPORT(GetIDsFromNames, ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray*)
-  FOLDER_TEST_NO_SUPPORT(GetContentsTable, ULONG, LPMAPITABLE*)
-  FOLDER_TEST_NO_SUPPORT(OpenEntry, ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN*)
+  STDMETHODIMP GetContentsTable(ULONG, LPMAPITABLE* out) override {
+    *out = new FakeTable(contents_);
+    return S_OK;
+  }
+  STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN* out) override {
+    ++openEntryCalls;
+    *out = nullptr;
+    return MAPI_E_NOT_FOUND;
+  }
   FOLDER_TEST_NO_SUPPORT(SetSearchCriteria, LPSRestriction, LPENTRYLIST, ULONG)
   FOLDER_TEST_NO_SUPPORT(GetSearchCriteria, ULONG, LPSRestriction*, LPENTRYLIST*, ULONG*)
   FOLDER_TEST_NO_SUPPORT(CreateMessage, LPCIID, ULONG, LPMESSAGE*)
@@ -298,6 +308,7 @@ class FakeFolder : public IMAPIFolder {
 
  private:
   std::vector<std::vector<FakeProp>> rows_;
+  std::vector<std::vector<FakeProp>> contents_;
 };
 
 #undef FOLDER_TEST_NO_SUPPORT

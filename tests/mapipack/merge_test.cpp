@@ -8,6 +8,7 @@
 #include "MAPIPack/ContactFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/RowIndex.h"
+#include "folder_support.h"
 #include "merge_support.h"
 
 using namespace merge_test;
@@ -162,6 +163,21 @@ TEST_F(MergeTest, OlderCopyIsDeletedOnlyAfterItsReplacementIsSaved) {
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].subject, "old");
     EXPECT_EQ(got[1].subject, "new");
+  }
+}
+
+TEST_F(MergeTest, AnItemWithoutAUsableIdentifierIsAFailedCopyAndNeverOpened) {
+  using folder_test::FakeLong;
+  using folder_test::FakeText;
+  for (const Kind& kind : kKinds) {
+    SCOPED_TRACE(kind.name);
+    // The provider reports the identifier as an error value.
+    folder_test::FakeFolder source({}, {{FakeText(PR_GIVEN_NAME_W, u"Ann"), FakeText(PR_SURNAME_W, u"Lee"),
+                                         FakeLong(PR_CREATION_TIME, 7), FakeLong(PR_LAST_MODIFICATION_TIME, 9)}});
+    EXPECT_EQ(kind.merge(&source, destination_.get(), progress_), COPY_FAILED);
+    EXPECT_EQ(source.openEntryCalls, 0u) << "an error code is no length";
+    EXPECT_TRUE(Items(destination_.get()).empty());
+    EXPECT_EQ(LogCount(std::string(kind.unit) + std::to_string(kind.copyFailedLine)), 1u) << LogText();
   }
 }
 
