@@ -3,6 +3,7 @@
 #include "MAPIPack/MAPIProgress.h"
 
 #include <cstdint>
+#include <new>
 
 #include "MAPIPack/MAPIProgressImpl.h"
 
@@ -65,7 +66,8 @@ HRESULT HandOut(T* object, IMAPIProgress** out) {
 }  // namespace
 
 HRESULT CreateProgressWnd(HWND window, UINT message, void* userData, IMAPIProgress** out) {
-  CMAPIProgressWnd* object = new CMAPIProgressWnd();
+  CMAPIProgressWnd* object = new (std::nothrow) CMAPIProgressWnd();
+  if (!object) return E_OUTOFMEMORY;
   ULONG min = 0, max = 1000, flags = 0;
   object->SetLimits(&min, &max, &flags);
   object->m_window = window;
@@ -75,7 +77,8 @@ HRESULT CreateProgressWnd(HWND window, UINT message, void* userData, IMAPIProgre
 }
 
 HRESULT CreateProcessMethod(LPPROGRESSCALLBACK callback, void* userData, IMAPIProgress** out) {
-  CMAPIProcessMethod* object = new CMAPIProcessMethod();
+  CMAPIProcessMethod* object = new (std::nothrow) CMAPIProcessMethod();
+  if (!object) return E_OUTOFMEMORY;
   ULONG min = 0, max = 1000, flags = MAPI_TOP_LEVEL;
   object->SetLimits(&min, &max, &flags);
   object->m_callback = callback;
@@ -84,7 +87,8 @@ HRESULT CreateProcessMethod(LPPROGRESSCALLBACK callback, void* userData, IMAPIPr
 }
 
 HRESULT CreateProcessDumb(IMAPIProgress** out) {
-  MAPIProcessDumb* object = new MAPIProcessDumb();
+  MAPIProcessDumb* object = new (std::nothrow) MAPIProcessDumb();
+  if (!object) return E_OUTOFMEMORY;
   ULONG min = 0, max = 1000, flags = MAPI_TOP_LEVEL;
   object->SetLimits(&min, &max, &flags);
   return HandOut(object, out);

@@ -2,6 +2,7 @@
 // host's choice, replacing a service that already holds the same file.
 #include <shlwapi.h>
 
+#include "facade/Boundary.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
 #include "facade/OutlookFacade.h"
@@ -10,22 +11,24 @@
 
 // 0 when the file is attached, 1 when it is not.
 int COutlookFacade::AttatchPSTFile(LPCWSTR szPath, LPCWSTR szDisplayName) {
-  if (!szDisplayName) szDisplayName = TEXT("");
-  LogMessage(LOG_INFO, TEXT("<---AttatchPSTFile--->"));
-  LogMessage(LOG_INFO, TEXT("szPath: %s, and szDisplayName: %s"), szPath ? szPath : TEXT(""), szDisplayName);
-  LogSessionBanner();
-  // The profile keeps store paths in buffers of MAX_PATH characters: a longer
-  // path could never be found there again, and would be attached twice.
-  if (!szPath || wcsnlen(szPath, MAX_PATH) >= MAX_PATH || !PathFileExistsW(szPath)) {
-    LogMessage(LOG_ERROR, TEXT("Invalid path.%s"), szPath ? szPath : TEXT(""));
-    return 1;
-  }
+  return RunWithoutThrowing(1, [&] {
+    if (!szDisplayName) szDisplayName = TEXT("");
+    LogMessage(LOG_INFO, TEXT("<---AttatchPSTFile--->"));
+    LogMessage(LOG_INFO, TEXT("szPath: %s, and szDisplayName: %s"), szPath ? szPath : TEXT(""), szDisplayName);
+    LogSessionBanner();
+    // The profile keeps store paths in buffers of MAX_PATH characters: a longer
+    // path could never be found there again, and would be attached twice.
+    if (!szPath || wcsnlen(szPath, MAX_PATH) >= MAX_PATH || !PathFileExistsW(szPath)) {
+      LogMessage(LOG_ERROR, TEXT("Invalid path.%s"), szPath ? szPath : TEXT(""));
+      return 1;
+    }
 
-  CMAPIProfile profile;
-  LogMessage(LOG_INFO, TEXT(">>>>>>>>>>DeletePSTFileFromProfile"));
-  if (!profile.DeletePSTFileFromProfile(szPath)) return 1;
-  LogMessage(LOG_INFO, TEXT(">>>>>>>>>>AttachPSTFileToProfile"));
-  if (!profile.AttachPSTFileToProfile(szPath, OUTLOOK_PROFILE_NAME, szDisplayName)) return 1;
-  LogMessage(LOG_INFO, TEXT("<!---Quit AttatchPSTFile----->"));
-  return 0;
+    CMAPIProfile profile;
+    LogMessage(LOG_INFO, TEXT(">>>>>>>>>>DeletePSTFileFromProfile"));
+    if (!profile.DeletePSTFileFromProfile(szPath)) return 1;
+    LogMessage(LOG_INFO, TEXT(">>>>>>>>>>AttachPSTFileToProfile"));
+    if (!profile.AttachPSTFileToProfile(szPath, OUTLOOK_PROFILE_NAME, szDisplayName)) return 1;
+    LogMessage(LOG_INFO, TEXT("<!---Quit AttatchPSTFile----->"));
+    return 0;
+  });
 }

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "facade/Boundary.h"
 #include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
@@ -53,44 +54,46 @@ void LogValidationError(HRESULT hr, const MAPIERROR& error) {
 
 int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count,
                                   int mode) {
-  WCHAR szSource[MAX_PATH] = {};
-  // A path that does not fit is refused whole rather than cut to another one.
-  bool sourceFits = source && wcscpy_s(szSource, source) == 0;
-  LogOperationParameters(TEXT("<---Backup message parameter.--->"), count, source, destination, records);
-  LogSessionBanner();
-  if (!sourceFits || !IsExistingFile(szSource)) return 0;
-  if (count && !records) return 0;
-  if (!NormalizeBackupDestination(destination)) return 0;
-  TerminateNames(records, count);
+  return RunWithoutThrowing(0, [&] {
+    WCHAR szSource[MAX_PATH] = {};
+    // A path that does not fit is refused whole rather than cut to another one.
+    bool sourceFits = source && wcscpy_s(szSource, source) == 0;
+    LogOperationParameters(TEXT("<---Backup message parameter.--->"), count, source, destination, records);
+    LogSessionBanner();
+    if (!sourceFits || !IsExistingFile(szSource)) return 0;
+    if (count && !records) return 0;
+    if (!NormalizeBackupDestination(destination)) return 0;
+    TerminateNames(records, count);
 
-  int result = COPY_SUCCEEDED;
-  {
-    AutoMutex mutex;
-    if (mutex.Acquire() != 0) return 0;
+    int result = COPY_SUCCEEDED;
+    {
+      AutoMutex mutex;
+      if (mutex.Acquire() != 0) return 0;
 
-    CMAPIProfile profile;
-    CString sourceProfile, sourceStoreName, destProfile, destStoreName;
-    if (!profile.FindProfileOfPSTFile(szSource, sourceProfile, sourceStoreName)) return 0;
-    if (IsExistingFile(destination) && !profile.FindProfileOfPSTFile(destination, destProfile, destStoreName))
-      return 0;
-    LogMessage(LOG_INFO, TEXT("source pro: %s, dest pro: %s: default:%s"), sourceProfile.GetString(),
-               destProfile.GetString(), m_szProfileName);
+      CMAPIProfile profile;
+      CString sourceProfile, sourceStoreName, destProfile, destStoreName;
+      if (!profile.FindProfileOfPSTFile(szSource, sourceProfile, sourceStoreName)) return 0;
+      if (IsExistingFile(destination) && !profile.FindProfileOfPSTFile(destination, destProfile, destStoreName))
+        return 0;
+      LogMessage(LOG_INFO, TEXT("source pro: %s, dest pro: %s: default:%s"), sourceProfile.GetString(),
+                 destProfile.GetString(), m_szProfileName);
 
-    CTempProfile tempProfile(profile, m_szProfileName);
-    if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
-      if (!tempProfile.Make(false)) return 0;
+      CTempProfile tempProfile(profile, m_szProfileName);
+      if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
+        if (!tempProfile.Make(false)) return 0;
+      }
+      // The destination goes first: attaching a path that names no file makes the store.
+      if (!tempProfile.AttachUnheld(destination, destination, destProfile, destStoreName)) return 0;
+      if (!tempProfile.AttachUnheld(szSource, szSource, sourceProfile, sourceStoreName)) return 0;
+
+      result = BackupMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName, mode);
+      tempProfile.Remove();
+      if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
     }
-    // The destination goes first: attaching a path that names no file makes the store.
-    if (!tempProfile.AttachUnheld(destination, destination, destProfile, destStoreName)) return 0;
-    if (!tempProfile.AttachUnheld(szSource, szSource, sourceProfile, sourceStoreName)) return 0;
-
-    result = BackupMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName, mode);
-    tempProfile.Remove();
-    if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
-  }
-  // Set once the mutex is released, so that nothing after it overwrites the code.
-  SetLastError(static_cast<DWORD>(result));
-  return result == COPY_SUCCEEDED ? 1 : 0;
+    // Set once the mutex is released, so that nothing after it overwrites the code.
+    SetLastError(static_cast<DWORD>(result));
+    return result == COPY_SUCCEEDED ? 1 : 0;
+  });
 }
 
 int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,

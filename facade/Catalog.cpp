@@ -2,8 +2,10 @@
 // the host shows them, their total size, and the folder tree of a store file
 // one level at a time.
 #include <memory>
+#include <new>
 #include <utility>
 
+#include "facade/Boundary.h"
 #include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
@@ -61,9 +63,10 @@ bool SameFolder(const OLCATALOGDATA& listed, const OLCATALOGDATA& wanted) {
 }
 
 // Puts the record that stands for the store's top folder in front. Only the
-// kind and the name travel into the new array.
-void PrependRoot(CatalogArray& records, ULONG& count) {
-  CatalogArray grown(new OLCATALOGDATA[count + 1]());
+// kind and the name travel into the new array. False when memory runs out.
+bool PrependRoot(CatalogArray& records, ULONG& count) {
+  CatalogArray grown(new (std::nothrow) OLCATALOGDATA[count + 1]());
+  if (!grown) return false;
   grown[0].nType = OLFOLDER_ROOT;
   wcscpy_s(grown[0].szName, kRootName);
   for (ULONG k = 1; k <= count; ++k) {
@@ -72,6 +75,7 @@ void PrependRoot(CatalogArray& records, ULONG& count) {
   }
   records = std::move(grown);
   ++count;
+  return true;
 }
 
 // Configuration folders are never shown: the last record takes the place of
@@ -90,150 +94,162 @@ void RemoveConfigurationFolders(OLCATALOGDATA* records, ULONG& count) {
 }  // namespace
 
 void COutlookFacade::GetOutlookPst(std::vector<CString>& pstPaths, std::vector<CString>& displayNames) {
-  LogMessage(LOG_INFO, TEXT("<!--GetOutlookPst-->"));
-  LogSessionBanner();
-  pstPaths.clear();
-  displayNames.clear();
-  // A failed inspection leaves what it found; the lists stay pairwise.
-  GetProfilePSTFiles(pstPaths, displayNames);
-  const size_t n = pstPaths.size() < displayNames.size() ? pstPaths.size() : displayNames.size();
-  pstPaths.resize(n);
-  displayNames.resize(n);
-  if (n == 0) return;
+  RunWithoutThrowing([&] {
+    LogMessage(LOG_INFO, TEXT("<!--GetOutlookPst-->"));
+    LogSessionBanner();
+    pstPaths.clear();
+    displayNames.clear();
+    // A failed inspection leaves what it found; the lists stay pairwise.
+    GetProfilePSTFiles(pstPaths, displayNames);
+    const size_t n = pstPaths.size() < displayNames.size() ? pstPaths.size() : displayNames.size();
+    pstPaths.resize(n);
+    displayNames.resize(n);
+    if (n == 0) return;
 
-  WCHAR defaultPath[MAX_PATH] = {};
-  CMAPIProfile profile;
-  if (profile.GetDefaultPSTPath(defaultPath) != 0) return;
+    WCHAR defaultPath[MAX_PATH] = {};
+    CMAPIProfile profile;
+    if (profile.GetDefaultPSTPath(defaultPath) != 0) return;
 
-  // The default store first.
-  for (size_t i = 1; i < n; ++i) {
-    if (pstPaths[i].CompareNoCase(defaultPath) == 0) {
-      SwapEntries(pstPaths, displayNames, 0, i);
-      break;
+    // The default store first.
+    for (size_t i = 1; i < n; ++i) {
+      if (pstPaths[i].CompareNoCase(defaultPath) == 0) {
+        SwapEntries(pstPaths, displayNames, 0, i);
+        break;
+      }
     }
-  }
-  // Then the others by file name, the greatest first.
-  if (n >= 3) {
-    for (size_t p = 1; p + 1 < n; ++p) {
-      size_t best = p;
-      for (size_t j = p + 1; j < n; ++j)
-        if (_wcsicmp(FileNamePart(pstPaths[best]), FileNamePart(pstPaths[j])) < 0) best = j;
-      if (best != p) SwapEntries(pstPaths, displayNames, p, best);
+    // Then the others by file name, the greatest first.
+    if (n >= 3) {
+      for (size_t p = 1; p + 1 < n; ++p) {
+        size_t best = p;
+        for (size_t j = p + 1; j < n; ++j)
+          if (_wcsicmp(FileNamePart(pstPaths[best]), FileNamePart(pstPaths[j])) < 0) best = j;
+        if (best != p) SwapEntries(pstPaths, displayNames, p, best);
+      }
     }
-  }
-  for (size_t i = 0; i < n; ++i)
-    LogMessage(LOG_INFO, TEXT("path is:%s and display:%s"), pstPaths[i].GetString(), displayNames[i].GetString());
+    for (size_t i = 0; i < n; ++i)
+      LogMessage(LOG_INFO, TEXT("path is:%s and display:%s"), pstPaths[i].GetString(), displayNames[i].GetString());
+  });
 }
 
 LONGLONG COutlookFacade::GetTotalSize() {
-  std::vector<CString> paths, names;
-  GetOutlookPst(paths, names);
-  LONGLONG total = 0;
-  for (const CString& path : paths) {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) continue;
-    total += static_cast<LONGLONG>((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-  }
-  return total;
+  return RunWithoutThrowing(0, [&] {
+    std::vector<CString> paths, names;
+    GetOutlookPst(paths, names);
+    LONGLONG total = 0;
+    for (const CString& path : paths) {
+      WIN32_FILE_ATTRIBUTE_DATA data = {};
+      if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) continue;
+      total += static_cast<LONGLONG>((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    }
+    return total;
+  });
 }
 
 int COutlookFacade::GetCatalog(LPCWSTR pstPath, OLCATALOGDATA** records, DWORD* count) {
-  LogMessage(LOG_INFO, TEXT("<!------GetCatalog---------->"));
-  LogSessionBanner();
-  if (!records || !count) return 0;
-  int result = GetSubCatalog(pstPath, std::vector<OLCATALOGDATA>(), records, count);
-  LogOperationParameters(TEXT("---<Get catalog>---"), *count, pstPath ? pstPath : TEXT(""), TEXT(""), *records);
-  return result;
+  return RunWithoutThrowing(0, [&] {
+    LogMessage(LOG_INFO, TEXT("<!------GetCatalog---------->"));
+    LogSessionBanner();
+    if (!records || !count) return 0;
+    int result = GetSubCatalog(pstPath, std::vector<OLCATALOGDATA>(), records, count);
+    LogOperationParameters(TEXT("---<Get catalog>---"), *count, pstPath ? pstPath : TEXT(""), TEXT(""), *records);
+    return result;
+  });
 }
 
 int COutlookFacade::GetCatalog(CString& pstPath, CString& storeName, OLCATALOGDATA** records, DWORD* count,
                                LPCWSTR profileName) {
-  return GetSubCatalog(pstPath, storeName, std::vector<OLCATALOGDATA>(), records, count, profileName);
+  return RunWithoutThrowing(0, [&] {
+    return GetSubCatalog(pstPath, storeName, std::vector<OLCATALOGDATA>(), records, count, profileName);
+  });
 }
 
 int COutlookFacade::GetSubCatalog(LPCWSTR pstPath, const std::vector<OLCATALOGDATA>& folderPath,
                                   OLCATALOGDATA** records, DWORD* count) {
-  if (!records || !count) return 0;
-  if (!pstPath || !IsExistingFile(pstPath)) return 1;
-  // Store paths travel in buffers of MAX_PATH characters further on.
-  if (wcsnlen(pstPath, MAX_PATH) >= MAX_PATH) {
-    LogMessage(LOG_ERROR, TEXT("The path is too long: %s"), pstPath);
-    return 0;
-  }
+  return RunWithoutThrowing(0, [&] {
+    if (!records || !count) return 0;
+    if (!pstPath || !IsExistingFile(pstPath)) return 1;
+    // Store paths travel in buffers of MAX_PATH characters further on.
+    if (wcsnlen(pstPath, MAX_PATH) >= MAX_PATH) {
+      LogMessage(LOG_ERROR, TEXT("The path is too long: %s"), pstPath);
+      return 0;
+    }
 
-  CMAPIProfile profile;
-  CString holder, storeName;
-  if (!profile.FindProfileOfPSTFile(pstPath, holder, storeName)) return 0;
-  if (!holder.IsEmpty()) {
-    CString path;
-    return GetSubCatalog(path, storeName, folderPath, records, count, holder);
-  }
+    CMAPIProfile profile;
+    CString holder, storeName;
+    if (!profile.FindProfileOfPSTFile(pstPath, holder, storeName)) return 0;
+    if (!holder.IsEmpty()) {
+      CString path;
+      return GetSubCatalog(path, storeName, folderPath, records, count, holder);
+    }
 
-  // No profile holds the file: list it through the temporary profile, made
-  // afresh for the call.
-  int existing = profile.CountProfiles(m_szProfileName);
-  if (existing < 0) return 0;
-  if (existing > 0 && !profile.DeleteProfile(m_szProfileName)) return 0;
-  if (!profile.CreateProfile(m_szProfileName)) return 0;
-  int result = 0;
-  if (profile.AttachPSTFileToProfile(pstPath, m_szProfileName, kTempStoreName)) {
-    CString path, tempStore(kTempStoreName);
-    result = GetSubCatalog(path, tempStore, folderPath, records, count, m_szProfileName);
-  }
-  // The temporary profile goes on failure too: left behind, it would hold the
-  // file and be taken for the file's own profile by the next operation.
-  if (!profile.DeleteProfile(m_szProfileName)) return 0;
-  return result;
+    // No profile holds the file: list it through the temporary profile, made
+    // afresh for the call.
+    int existing = profile.CountProfiles(m_szProfileName);
+    if (existing < 0) return 0;
+    if (existing > 0 && !profile.DeleteProfile(m_szProfileName)) return 0;
+    if (!profile.CreateProfile(m_szProfileName)) return 0;
+    int result = 0;
+    if (profile.AttachPSTFileToProfile(pstPath, m_szProfileName, kTempStoreName)) {
+      CString path, tempStore(kTempStoreName);
+      result = GetSubCatalog(path, tempStore, folderPath, records, count, m_szProfileName);
+    }
+    // The temporary profile goes on failure too: left behind, it would hold the
+    // file and be taken for the file's own profile by the next operation.
+    if (!profile.DeleteProfile(m_szProfileName)) return 0;
+    return result;
+  });
 }
 
 int COutlookFacade::GetSubCatalog(CString& pstPath, CString& storeName, const std::vector<OLCATALOGDATA>& folderPath,
                                   OLCATALOGDATA** records, DWORD* count, LPCWSTR profileName) {
-  if (!records || !count) return 0;
-  // Released in reverse order: folders, the store, then the session.
-  CMAPIWrapper session;
-  if (!session.Logon(profileName, MAPI_MODE_NORMAL)) return 0;
-  storeName.Trim();
-  CMapiPtr<IMsgStore> storePtr(session.OpenStoreByName(storeName.IsEmpty() ? nullptr : storeName.GetString()));
-  if (!storePtr) return 0;
-  CMAPIStore store(storePtr);
+  return RunWithoutThrowing(0, [&] {
+    if (!records || !count) return 0;
+    // Released in reverse order: folders, the store, then the session.
+    CMAPIWrapper session;
+    if (!session.Logon(profileName, MAPI_MODE_NORMAL)) return 0;
+    storeName.Trim();
+    CMapiPtr<IMsgStore> storePtr(session.OpenStoreByName(storeName.IsEmpty() ? nullptr : storeName.GetString()));
+    if (!storePtr) return 0;
+    CMAPIStore store(storePtr);
 
-  WCHAR name[kStoreNameChars] = {};
-  WCHAR path[MAX_PATH] = {};
-  if (!store.GetStoreDisplayName(name)) return 0;
-  storeName = name;
-  if (!store.GetPSTFilePath(path)) return 0;
-  pstPath = path;
+    WCHAR name[kStoreNameChars] = {};
+    WCHAR path[MAX_PATH] = {};
+    if (!store.GetStoreDisplayName(name)) return 0;
+    storeName = name;
+    if (!store.GetPSTFilePath(path)) return 0;
+    pstPath = path;
 
-  CMapiPtr<IMAPIFolder> subtreePtr(store.OpenIPMSubtree());
-  if (!subtreePtr) return 0;
+    CMapiPtr<IMAPIFolder> subtreePtr(store.OpenIPMSubtree());
+    if (!subtreePtr) return 0;
 
-  CatalogArray level;
-  ULONG levelCount = 0;
-  if (!ListSubfolders(subtreePtr, level, levelCount)) {
-    *count = 0;
-    return 0;
-  }
-  store.ClassifyFolders(level.get(), levelCount);
+    CatalogArray level;
+    ULONG levelCount = 0;
+    if (!ListSubfolders(subtreePtr, level, levelCount)) {
+      *count = 0;
+      return 0;
+    }
+    store.ClassifyFolders(level.get(), levelCount);
 
-  for (const OLCATALOGDATA& wanted : folderPath) {
-    const OLCATALOGDATA* found = nullptr;
-    for (ULONG i = 0; i < levelCount && !found; ++i)
-      if (SameFolder(level[i], wanted)) found = &level[i];
-    *records = nullptr;
-    *count = 0;
-    if (!found) return 0;
-    CMapiPtr<IMAPIFolder> folderPtr(store.OpenCatalogFolder(*found));
-    level.reset();
-    levelCount = 0;
-    if (!ListSubfolders(folderPtr, level, levelCount)) return 0;
-  }
+    for (const OLCATALOGDATA& wanted : folderPath) {
+      const OLCATALOGDATA* found = nullptr;
+      for (ULONG i = 0; i < levelCount && !found; ++i)
+        if (SameFolder(level[i], wanted)) found = &level[i];
+      *records = nullptr;
+      *count = 0;
+      if (!found) return 0;
+      CMapiPtr<IMAPIFolder> folderPtr(store.OpenCatalogFolder(*found));
+      level.reset();
+      levelCount = 0;
+      if (!ListSubfolders(folderPtr, level, levelCount)) return 0;
+    }
 
-  CMAPIFolder subtree(subtreePtr);
-  if (subtree.GetContentCount() > 0) PrependRoot(level, levelCount);
-  if (level) RemoveConfigurationFolders(level.get(), levelCount);
+    CMAPIFolder subtree(subtreePtr);
+    if (subtree.GetContentCount() > 0 && !PrependRoot(level, levelCount)) return 0;
+    if (level) RemoveConfigurationFolders(level.get(), levelCount);
 
-  // A level without subfolders leaves the caller's pointer as it was.
-  *count = levelCount;
-  if (level) *records = level.release();
-  return 1;
+    // A level without subfolders leaves the caller's pointer as it was.
+    *count = levelCount;
+    if (level) *records = level.release();
+    return 1;
+  });
 }

@@ -1,6 +1,7 @@
 // The flat exports: each operation runs on a facade of its own, made and
 // destroyed for the call. Strings handed out are buffers of FLAT_STRING_CHARS
 // characters from the library's array allocator, returned with FreeArray2.
+#include "facade/Boundary.h"
 #include "facade/OutlookFacade2.h"
 
 #include <memory>
@@ -41,48 +42,52 @@ int Init2() { return COutlookFacade::Init(MAPI_MODE_NORMAL); }
 void SafeQuit() {}
 
 int GetOutlookPstW2(LPWSTR* pstPaths, LPWSTR* displayNames, ULONG* count) {
-  if (!count) return 1;
-  std::vector<CString> paths, names;
-  {
-    COutlookFacade facade;
-    facade.GetOutlookPst(paths, names);
-  }
-  *count = static_cast<ULONG>(paths.size());
-  if (*count == 0 || !pstPaths || !displayNames) return 1;
-
-  for (ULONG i = 0; i < *count; ++i) {
-    std::unique_ptr<WCHAR[]> name(NewFlatString(names[i]));
-    std::unique_ptr<WCHAR[]> path(NewFlatString(paths[i]));
-    if (!name || !path) {
-      // Nothing half-filled goes back: what was handed out is taken back.
-      FreeArray2(pstPaths, i);
-      FreeArray2(displayNames, i);
-      *count = 0;
-      return 1;
+  return RunWithoutThrowing(1, [&] {
+    if (!count) return 1;
+    std::vector<CString> paths, names;
+    {
+      COutlookFacade facade;
+      facade.GetOutlookPst(paths, names);
     }
-    displayNames[i] = name.release();
-    pstPaths[i] = path.release();
-  }
-  return 1;
+    *count = static_cast<ULONG>(paths.size());
+    if (*count == 0 || !pstPaths || !displayNames) return 1;
+
+    for (ULONG i = 0; i < *count; ++i) {
+      std::unique_ptr<WCHAR[]> name(NewFlatString(names[i]));
+      std::unique_ptr<WCHAR[]> path(NewFlatString(paths[i]));
+      if (!name || !path) {
+        // Nothing half-filled goes back: what was handed out is taken back.
+        FreeArray2(pstPaths, i);
+        FreeArray2(displayNames, i);
+        *count = 0;
+        return 1;
+      }
+      displayNames[i] = name.release();
+      pstPaths[i] = path.release();
+    }
+    return 1;
+  });
 }
 
 int GetOutlookPstW2CallBack(LPPSTENUMCALLBACK callback, void* context) {
-  std::vector<CString> paths, names;
-  {
-    COutlookFacade facade;
-    facade.GetOutlookPst(paths, names);
-  }
-  if (!callback) return 1;
-  WCHAR path[FLAT_STRING_CHARS] = {};
-  WCHAR name[FLAT_STRING_CHARS] = {};
-  for (size_t i = 0; i < paths.size(); ++i) {
-    wcsncpy_s(path, paths[i], _TRUNCATE);
-    wcsncpy_s(name, names[i], _TRUNCATE);
-    callback(path, name, context);
-    path[0] = 0;
-    name[0] = 0;
-  }
-  return 1;
+  return RunWithoutThrowing(1, [&] {
+    std::vector<CString> paths, names;
+    {
+      COutlookFacade facade;
+      facade.GetOutlookPst(paths, names);
+    }
+    if (!callback) return 1;
+    WCHAR path[FLAT_STRING_CHARS] = {};
+    WCHAR name[FLAT_STRING_CHARS] = {};
+    for (size_t i = 0; i < paths.size(); ++i) {
+      wcsncpy_s(path, paths[i], _TRUNCATE);
+      wcsncpy_s(name, names[i], _TRUNCATE);
+      callback(path, name, context);
+      path[0] = 0;
+      name[0] = 0;
+    }
+    return 1;
+  });
 }
 
 void FreeArray2(LPWSTR* strings, ULONG count) {
@@ -95,27 +100,29 @@ void FreeArray2(LPWSTR* strings, ULONG count) {
 
 int SyncMessageW2(LPCWSTR profileName, LPCWSTR source, LPCWSTR destination, const LONG* types, LPCWSTR* names,
                   ULONG count) {
-  if (count == 0) return 1;
-  if (!types || !names) return 0;
-  WCHAR sourcePath[kSyncStringChars] = {};
-  WCHAR destinationPath[kSyncStringChars] = {};
-  WCHAR profile[kSyncStringChars] = {};
-  if (!CopyArgument(sourcePath, source, TEXT("source")) ||
-      !CopyArgument(destinationPath, destination, TEXT("destination")) ||
-      !CopyArgument(profile, profileName, TEXT("profile name")))
-    return 0;
+  return RunWithoutThrowing(0, [&] {
+    if (count == 0) return 1;
+    if (!types || !names) return 0;
+    WCHAR sourcePath[kSyncStringChars] = {};
+    WCHAR destinationPath[kSyncStringChars] = {};
+    WCHAR profile[kSyncStringChars] = {};
+    if (!CopyArgument(sourcePath, source, TEXT("source")) ||
+        !CopyArgument(destinationPath, destination, TEXT("destination")) ||
+        !CopyArgument(profile, profileName, TEXT("profile name")))
+      return 0;
 
-  std::unique_ptr<OLCATALOGDATA[]> records(new (std::nothrow) OLCATALOGDATA[count]());
-  if (!records) return 0;
-  for (ULONG i = 0; i < count; ++i) {
-    records[i].nType = types[i];
-    // Names are cut to the record's field, as the listing cuts them.
-    if (names[i]) wcsncpy_s(records[i].szName, names[i], _TRUNCATE);
-  }
+    std::unique_ptr<OLCATALOGDATA[]> records(new (std::nothrow) OLCATALOGDATA[count]());
+    if (!records) return 0;
+    for (ULONG i = 0; i < count; ++i) {
+      records[i].nType = types[i];
+      // Names are cut to the record's field, as the listing cuts them.
+      if (names[i]) wcsncpy_s(records[i].szName, names[i], _TRUNCATE);
+    }
 
-  COutlookFacade facade;
-  facade.SetProfileName(profile);
-  return facade.SyncMessage(sourcePath, destinationPath, records.get(), count);
+    COutlookFacade facade;
+    facade.SetProfileName(profile);
+    return facade.SyncMessage(sourcePath, destinationPath, records.get(), count);
+  });
 }
 
 int AttatchPSTFileW2(LPCWSTR szPath, LPCWSTR szDisplayName) {

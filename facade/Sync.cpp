@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "facade/Boundary.h"
 #include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
@@ -45,36 +46,38 @@ bool PrepareStore(IMsgStore* store, LPCWSTR validateText, LPCWSTR saveText, int 
 }  // namespace
 
 int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count) {
-  LogOperationParameters(TEXT("<---synchronize message parameter.--->"), count, source, destination, records);
-  LogSessionBanner();
-  if (!IsExistingFile(source) || !IsExistingFile(destination)) return 1;
-  // Paths beyond the platform's limit, or a selection without records, are refused.
-  if (!FitsPath(source) || !FitsPath(destination) || (count && !records)) return 0;
-  TerminateNames(records, count);
+  return RunWithoutThrowing(0, [&] {
+    LogOperationParameters(TEXT("<---synchronize message parameter.--->"), count, source, destination, records);
+    LogSessionBanner();
+    if (!IsExistingFile(source) || !IsExistingFile(destination)) return 1;
+    // Paths beyond the platform's limit, or a selection without records, are refused.
+    if (!FitsPath(source) || !FitsPath(destination) || (count && !records)) return 0;
+    TerminateNames(records, count);
 
-  int result = COPY_SUCCEEDED;
-  {
-    AutoMutex mutex;
-    if (mutex.Acquire() != 0) return 0;
+    int result = COPY_SUCCEEDED;
+    {
+      AutoMutex mutex;
+      if (mutex.Acquire() != 0) return 0;
 
-    CMAPIProfile profile;
-    CString sourceProfile, sourceStoreName, destProfile, destStoreName;
-    if (!profile.FindProfileOfPSTFile(source, sourceProfile, sourceStoreName)) return 0;
-    if (!profile.FindProfileOfPSTFile(destination, destProfile, destStoreName)) return 0;
+      CMAPIProfile profile;
+      CString sourceProfile, sourceStoreName, destProfile, destStoreName;
+      if (!profile.FindProfileOfPSTFile(source, sourceProfile, sourceStoreName)) return 0;
+      if (!profile.FindProfileOfPSTFile(destination, destProfile, destStoreName)) return 0;
 
-    CTempProfile tempProfile(profile, m_szProfileName);
-    if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
-      if (!tempProfile.Make(true)) return 0;
+      CTempProfile tempProfile(profile, m_szProfileName);
+      if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
+        if (!tempProfile.Make(true)) return 0;
+      }
+      if (!tempProfile.AttachUnheld(destination, kDestinationStoreName, destProfile, destStoreName)) return 0;
+      if (!tempProfile.AttachUnheld(source, kSourceStoreName, sourceProfile, sourceStoreName)) return 0;
+
+      result = SyncMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName);
+      tempProfile.Remove();
+      if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
     }
-    if (!tempProfile.AttachUnheld(destination, kDestinationStoreName, destProfile, destStoreName)) return 0;
-    if (!tempProfile.AttachUnheld(source, kSourceStoreName, sourceProfile, sourceStoreName)) return 0;
-
-    result = SyncMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName);
-    tempProfile.Remove();
-    if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
-  }
-  SetLastError(static_cast<DWORD>(result));
-  return result == COPY_SUCCEEDED ? 1 : 0;
+    SetLastError(static_cast<DWORD>(result));
+    return result == COPY_SUCCEEDED ? 1 : 0;
+  });
 }
 
 int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
