@@ -6,6 +6,7 @@
 #include <standin/fault.h>
 
 #include "facade/copy_support.h"
+#include "mapi/store_support.h"
 
 namespace testing_support {
 namespace copying {
@@ -15,7 +16,7 @@ class FacadeBackup : public CopyTest {};
 
 TEST_F(FacadeBackup, RealMailCopyEqualsItsSourceAndASecondRunOnlyCountsProgress) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.empty()) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(!eml.empty());
   std::string source = AddStore("Outlook", "Mail");
   Import("Outlook", "Mail", "Inbox", eml);
   Import("Outlook", "Mail", "Lists", {Mbox("mailparser-from-quoting.mbox")});
@@ -61,7 +62,7 @@ TEST_F(FacadeBackup, RealMailCopyEqualsItsSourceAndASecondRunOnlyCountsProgress)
 
 TEST_F(FacadeBackup, FoldersPairByKindOrExactNameAndMissingOnesAreCreated) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.size() < 6) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(eml.size() >= 6);
   std::string source = AddStore("Outlook", "Mail");
   AddStore("Outlook", "Archive");
   Import("Outlook", "Mail", "Sent Items", {eml[0], eml[1], eml[2]});
@@ -87,10 +88,13 @@ TEST_F(FacadeBackup, FoldersPairByKindOrExactNameAndMissingOnesAreCreated) {
   EXPECT_EQ((*holidays)["class"], "IPF.Appointment");
   EXPECT_EQ((*holidays)["count"], 1);
 
+  // A folder below the top that is not selected stays behind.
+  Import("Outlook", "Mail", "Unselected", {eml[5]});
   OLCATALOGDATA top[] = {Record(OLFOLDER_ROOT, u"root"), Record(OLFOLDER_NORMAL, u"Projects")};
   ASSERT_EQ(facade.BackupMessage(Win(source).c_str(), destination, top, 2, 0), 1);
   archive = Dump("Outlook", "Archive");
   EXPECT_EQ(archive["count"], 2) << "the top folder's own messages";
+  EXPECT_EQ(Folder(archive, "Unselected"), nullptr) << "the top folder brings none of its sub-folders";
   EXPECT_EQ(Count(archive, "Projects"), 2u);
   EXPECT_FALSE(HasProfile("QorILantheTemp"));
 
@@ -357,7 +361,7 @@ TEST_F(FacadeBackup, BadPathsAreRefusedBeforeTheOperationMutex) {
 
 TEST_F(FacadeBackup, TwoProcessesTakeTurnsAndLeaveNoTemporaryProfile) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.empty()) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(!eml.empty());
   std::string source = AddStore("Outlook", "Mail");
   Import("Outlook", "Mail", "Inbox", eml);
   TempDir hostDir;
@@ -385,7 +389,7 @@ TEST_F(FacadeBackup, TwoProcessesTakeTurnsAndLeaveNoTemporaryProfile) {
 
 TEST_F(FacadeBackup, FailuresLeaveTheirCodeAndTheirLogLines) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.empty()) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(!eml.empty());
   std::string source = AddStore("Outlook", "Mail");
   Import("Outlook", "Mail", "Inbox", {eml[0], eml[1]});
   TempDir hostDir;

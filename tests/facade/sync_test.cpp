@@ -4,6 +4,7 @@
 #include <standin/fault.h>
 
 #include "facade/copy_support.h"
+#include "mapi/store_support.h"
 
 namespace testing_support {
 namespace copying {
@@ -25,7 +26,7 @@ class FacadeSync : public CopyTest {
 
 TEST_F(FacadeSync, RealMailFlowsBothWaysAndFoldersOfOneSideAppearOnTheOther) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.size() < 9) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(eml.size() >= 9);
   std::string source = AddStore("Outlook", "Mail");
   Import("Outlook", "Mail", "Inbox", {eml[0], eml[1], eml[2], eml[3]});
   std::vector<std::pair<std::string, std::string>> imports;
@@ -60,7 +61,7 @@ TEST_F(FacadeSync, RealMailFlowsBothWaysAndFoldersOfOneSideAppearOnTheOther) {
 }
 
 TEST_F(FacadeSync, FoldersMatchByExactNameAndByClassWhenTheSelectionHasOne) {
-  if (!fs::exists(Mbox("mailparser-from-quoting.mbox"))) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(fs::exists(Mbox("mailparser-from-quoting.mbox")));
   std::string source = AddStore("Outlook", "Mail");
   std::string destination = AddStore("Outlook", "Other");
   Import("Outlook", "Mail", "Lists", {Mbox("mailparser-from-quoting.mbox")});
@@ -206,7 +207,7 @@ TEST_F(FacadeSync, AMissingFileIsNoFailureAndTouchesNothing) {
 
 TEST_F(FacadeSync, CancellationAndFailingCallsReportTheirCode) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.size() < 4) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(eml.size() >= 4);
   std::string source = LooseStore("Mine", {{"Inbox", eml[0]}, {"Inbox", eml[1]}, {"Inbox", eml[2]}, {"Inbox", eml[3]}});
   std::string destination = LooseStore("Theirs", {});
   OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox")};
