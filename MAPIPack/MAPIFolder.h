@@ -6,7 +6,8 @@
 #include <mapix.h>
 #include <windows.h>
 
-#include "facade/CatalogData.h"
+#include "owners/ScopedOwner.h"
+#include "support/CatalogData.h"
 
 // Copies the items of one folder into another; returns a copy result.
 typedef int (*ItemCopier)(IMAPIFolder* source, IMAPIFolder* destination, IMAPIProgress* progress);

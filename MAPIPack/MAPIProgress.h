@@ -6,8 +6,7 @@
 #include <mapix.h>
 #include <windows.h>
 
-// The host's progress function: (step, maximum, context); non-zero cancels.
-typedef int (*LPPROGRESSCALLBACK)(ULONG current, ULONG max, void* context);
+#include "support/ProgressCallback.h"
 
 HRESULT CreateProgressWnd(HWND window, UINT message, void* userData, IMAPIProgress** out);
 HRESULT CreateProcessMethod(LPPROGRESSCALLBACK callback, void* userData, IMAPIProgress** out);

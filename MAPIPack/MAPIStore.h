@@ -6,7 +6,8 @@
 #include <mapix.h>
 #include <windows.h>
 
-#include "facade/CatalogData.h"
+#include "owners/ScopedOwner.h"
+#include "support/CatalogData.h"
 
 class CMAPIStore {
  public:

@@ -4,10 +4,11 @@
 #include <afx.h>
 #include <windows.h>
 
-#include "CatalogData.h"
-#include "MAPIPack/MAPIHelpers.h"
+#include "support/CatalogData.h"
 #include "MAPIPack/MAPIFolder.h"
+#include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
+#include "MAPIPack/MAPIWrapper.h"
 
 #include <memory>
 

@@ -8,7 +8,9 @@
 
 #include <vector>
 
-#include "CatalogData.h"
+#include "owners/ScopedOwner.h"
+#include "support/CatalogData.h"
+#include "support/ProgressCallback.h"
 
 #if defined(_WIN32)
 #define CORVANE_FACADE_API __declspec(dllexport)
@@ -16,8 +18,6 @@
 #define CORVANE_FACADE_API __attribute__((visibility("default")))
 #endif
 
-// The host's progress function: (step, maximum, context); non-zero cancels.
-typedef int (*LPPROGRESSCALLBACK)(ULONG current, ULONG max, void* context);
 
 #define CALLBACK_TYPE_WINDOW 1
 #define CALLBACK_TYPE_FUNCTION 2
