@@ -1,6 +1,7 @@
 #include "MAPIPack/MAPIFolder.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "MAPIPack/CalendarFolder.h"
@@ -18,21 +19,17 @@ const ULONG kOpenFolderFlags = MAPI_MODIFY | MAPI_NO_CACHE;
 const size_t kClassBufferChars = 100;
 
 enum { eSubject, eLastModificationTime, eMessageSize, eContentEntryID, eContentColumns };
-const SizedSPropTagArray(eContentColumns, CONTENTCOLUMNS) = {
+SizedSPropTagArray(eContentColumns, CONTENTCOLUMNS) = {
     eContentColumns, {PR_SUBJECT_W, PR_LAST_MODIFICATION_TIME, PR_MESSAGE_SIZE, PR_ENTRYID}};
 
 enum { eDisplayName, eFolderEntryID, eFolderColumns };
-const SizedSPropTagArray(eFolderColumns, COLUMNS) = {eFolderColumns, {PR_DISPLAY_NAME_W, PR_ENTRYID}};
+SizedSPropTagArray(eFolderColumns, COLUMNS) = {eFolderColumns, {PR_DISPLAY_NAME_W, PR_ENTRYID}};
 
 enum { eListEntryID, eListDisplayName, eListSubfolders, eListContainerClass, eListColumns };
-const SizedSPropTagArray(eListColumns, g_tcCategoryColumns) = {
+SizedSPropTagArray(eListColumns, g_tcCategoryColumns) = {
     eListColumns, {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_SUBFOLDERS, PR_CONTAINER_CLASS_W}};
 
-const SizedSPropTagArray(2, EXCLUDEPROP) = {2, {PR_ENTRYID, PR_ACCESS}};
-
-LPSPropTagArray Columns(const void* columns) {
-  return reinterpret_cast<LPSPropTagArray>(const_cast<void*>(columns));
-}
+SizedSPropTagArray(2, EXCLUDEPROP) = {2, {PR_ENTRYID, PR_ACCESS}};
 
 LPCWSTR RowText(const SRow& row, ULONG column) {
   return column < row.cValues ? GetValidString(&row.lpProps[column]) : nullptr;
@@ -46,7 +43,7 @@ void CopyField(WCHAR (&field)[OLCATALOG_NAME_CHARS], LPCWSTR text) {
 
 // The messages of a folder name the same item when both halves of the
 // modification time and the subject agree.
-std::u16string ContentKey(const SRow& row) {
+CRowKeyText ContentKey(const SRow& row) {
   CRowKey key;
   key.Time(row.lpProps[eLastModificationTime]).Text(row.lpProps[eSubject]);
   return key.Key();
@@ -64,32 +61,20 @@ HRESULT CopyOneMessage(IMAPIFolder* sourceFolder, IMAPIFolder* destinationFolder
   return sourceFolder->CopyMessages(&elist, nullptr, destinationFolder, 0, nullptr, 0);
 }
 
-// Opens a folder of a store from a row's identifier; an object that is not a
-// folder counts as not found.
-HRESULT OpenFolderEntry(IMsgStore* store, const SBinary* entryID, IMAPIFolder** out) {
-  *out = nullptr;
-  if (!entryID || !entryID->cb) return MAPI_E_INVALID_ENTRYID;  // no identifier would open the root
-  ULONG ulTemp = 0;
-  CMapiPtr<IUnknown> object;
-  HRESULT hr = store->OpenEntry(entryID->cb, reinterpret_cast<LPENTRYID>(entryID->lpb), nullptr, kOpenFolderFlags,
-                                &ulTemp, &object);
-  if (FAILED(hr)) return hr;
-  if (!object.p || ulTemp != MAPI_FOLDER) return MAPI_E_NOT_FOUND;
-  *out = static_cast<IMAPIFolder*>(object.Detach());
-  return hr;
+// Opens a folder of a store from a row's identifier; no identifier, or one of
+// no bytes (it would open the root), opens nothing.
+HRESULT OpenFolderEntry(IMsgStore* store, const SBinary* entryID, CInterfacePtr<IMAPIFolder>& out) {
+  if (!entryID || !entryID->cb) return MAPI_E_INVALID_ENTRYID;
+  return OpenFolderById(store, entryID->cb, reinterpret_cast<LPENTRYID>(entryID->lpb), kOpenFolderFlags, out);
 }
 
 }  // namespace
 
 CMAPIFolder::CMAPIFolder(IMAPIFolder* folder) : CMAPIFolder(folder, OLFOLDER_NORMAL) {}
 
-CMAPIFolder::CMAPIFolder(IMAPIFolder* folder, int type) : m_folderPtr(folder), m_nType(type) {
-  if (m_folderPtr) m_folderPtr->AddRef();
-}
+CMAPIFolder::CMAPIFolder(IMAPIFolder* folder, int type) : m_folderPtr(ShareInterface(folder)), m_nType(type) {}
 
-CMAPIFolder::~CMAPIFolder() {
-  if (m_folderPtr) m_folderPtr->Release();
-}
+CMAPIFolder::~CMAPIFolder() = default;
 
 ULONG CMAPIFolder::_getCreateFolderFlag() { return MAPI_UNICODE | OPEN_IF_EXISTS; }
 
@@ -98,10 +83,10 @@ int CMAPIFolder::GetCategory(ULONG* count, OLCATALOGDATA** records) {
   *count = 0;
   *records = nullptr;
   if (!m_folderPtr) return 0;
-  CMapiPtr<IMAPITable> table;
-  if (m_folderPtr->GetHierarchyTable(0, &table) != S_OK) return 0;
-  CRowSetPtr rows;
-  if (HrQueryAllRows(table, Columns(&g_tcCategoryColumns), nullptr, nullptr, 0, &rows) != S_OK) {
+  CInterfacePtr<IMAPITable> table;
+  if (m_folderPtr->GetHierarchyTable(0, table.Put()) != S_OK) return 0;
+  CRowSet rows;
+  if (HrQueryAllRows(table.Get(), Tags(g_tcCategoryColumns), nullptr, nullptr, 0, rows.Put()) != S_OK) {
     LogMessageAt(LOG_ERROR, kUnit, __LINE__, TEXT("CMAPIFolder::GetCategory HrQueryAllRows Failed."));
     // A level that could not be read is not an empty one: listing, backup and
     // synchronise report it instead of going on with nothing.
@@ -137,9 +122,9 @@ IMAPIFolder* CMAPIFolder::CreateSubFolder(const OLCATALOGDATA& folderData) {
   std::memcpy(szName, folderData.szName, sizeof(WCHAR) * (OLCATALOG_NAME_CHARS - 1));
   std::memcpy(szClass, folderData.szClass, sizeof(WCHAR) * (OLCATALOG_NAME_CHARS - 1));
 
-  CMapiPtr<IMAPIFolder> subFolderPtr;
-  HRESULT hr = m_folderPtr->CreateFolder(FOLDER_GENERIC, szName, nullptr, nullptr, _getCreateFolderFlag(),
-                                         &subFolderPtr);
+  CInterfacePtr<IMAPIFolder> subFolderPtr;
+  HRESULT hr =
+      m_folderPtr->CreateFolder(FOLDER_GENERIC, szName, nullptr, nullptr, _getCreateFolderFlag(), subFolderPtr.Put());
   if (hr != S_OK) {
     CheckHResult(hr,
                  TEXT("m_folderPtr->CreateFolder(FOLDER_GENERIC, (LPTSTR)folderData.szName, 0, NULL, "
@@ -151,12 +136,12 @@ IMAPIFolder* CMAPIFolder::CreateSubFolder(const OLCATALOGDATA& folderData) {
     }
     return subFolderPtr.Detach();
   }
-  if (szClass[0] && subFolderPtr.p) {
+  if (szClass[0] && subFolderPtr) {
     SPropValue value = {};
     value.ulPropTag = PR_CONTAINER_CLASS_W;
     value.Value.lpszW = szClass;
     // The folder is there either way; without its class it shows as mail.
-    (void)HrSetOneProp(subFolderPtr, &value);
+    (void)HrSetOneProp(subFolderPtr.Get(), &value);
     (void)subFolderPtr->SaveChanges(FORCE_SAVE);
   }
   return subFolderPtr.Detach();
@@ -165,7 +150,7 @@ IMAPIFolder* CMAPIFolder::CreateSubFolder(const OLCATALOGDATA& folderData) {
 ULONG CMAPIFolder::GetContentCount() {
   if (!m_folderPtr) return 0;
   CMapiBuffer<SPropValue> value;
-  if (FAILED(HrGetOneProp(m_folderPtr, PR_CONTENT_COUNT, &value)) || !value.p ||
+  if (FAILED(HrGetOneProp(m_folderPtr.Get(), PR_CONTENT_COUNT, value.Put())) || !value ||
       value->ulPropTag != PR_CONTENT_COUNT)
     return 0;
   return static_cast<ULONG>(value->Value.l);
@@ -175,25 +160,23 @@ ULONG CMAPIFolder::GetTotalContentCount(IMsgStore* store) {
   ULONG total = GetContentCount();
   if (!m_folderPtr || !store) return total;
   CMapiBuffer<SPropValue> subfolders;
-  if (FAILED(HrGetOneProp(m_folderPtr, PR_SUBFOLDERS, &subfolders)) || !subfolders.p ||
+  if (FAILED(HrGetOneProp(m_folderPtr.Get(), PR_SUBFOLDERS, subfolders.Put())) || !subfolders ||
       subfolders->ulPropTag != PR_SUBFOLDERS || !subfolders->Value.b)
     return total;
   ULONG count = 0;
-  OLCATALOGDATA* records = nullptr;
-  GetCategory(&count, &records);
+  OLCATALOGDATA* listed = nullptr;
+  GetCategory(&count, &listed);
+  std::unique_ptr<OLCATALOGDATA[]> records(listed);
   for (ULONG i = 0; i < count; ++i) {
     // A record keeps only 24 bytes of its identifier: a longer one cannot be
     // opened again and adds nothing.
     if (records[i].cbEntryID == 0 || records[i].cbEntryID > OLCATALOG_ENTRYID_BYTES) continue;
-    ULONG objType = 0;
-    CMapiPtr<IUnknown> object;
-    HRESULT hr = store->OpenEntry(records[i].cbEntryID, reinterpret_cast<LPENTRYID>(records[i].abEntryID), nullptr,
-                                  kOpenFolderFlags, &objType, &object);
-    if (hr != S_OK || !object.p || objType != MAPI_FOLDER) continue;
-    CMAPIFolder sub(static_cast<IMAPIFolder*>(object.p));
-    total += sub.GetTotalContentCount(store);
+    CInterfacePtr<IMAPIFolder> sub;
+    if (OpenFolderById(store, records[i].cbEntryID, reinterpret_cast<LPENTRYID>(records[i].abEntryID), kOpenFolderFlags,
+                       sub) != S_OK)
+      continue;
+    total += CMAPIFolder(sub.Get()).GetTotalContentCount(store);
   }
-  delete[] records;
   return total;
 }
 
@@ -201,11 +184,11 @@ int CMAPIFolder::ProcessFolder(IMsgStore* sourceStore, IMsgStore* destStore, IMA
                                IMAPIProgress* progress) {
   if (!m_folderPtr || !destFolder) return COPY_SETUP_FAILED;
   CMapiBuffer<SPropValue> name;
-  HRESULT hr = HrGetOneProp(m_folderPtr, PR_DISPLAY_NAME_W, &name);
+  HRESULT hr = HrGetOneProp(m_folderPtr.Get(), PR_DISPLAY_NAME_W, name.Put());
   if (FAILED(hr)) {
     LogMessageAt(LOG_ERROR, kUnit, __LINE__, TEXT("Could not processing the folder name. Error"));
   } else {
-    LPCWSTR text = GetValidString(name);
+    LPCWSTR text = GetValidString(name.Get());
     LogMessageAt(LOG_INFO, kUnit, __LINE__, TEXT("Processing the folder, Name: %s, and type is %d"),
                  text ? text : TEXT(""), m_nType);
   }
@@ -217,9 +200,10 @@ int CMAPIFolder::ProcessFolder(IMsgStore* sourceStore, IMsgStore* destStore, IMA
   else if (m_nType == OLFOLDER_CALENDAR)
     copier = MergeCalendarFolder;
 
-  int result = copier(m_folderPtr, destFolder, progress);
+  int result = copier(m_folderPtr.Get(), destFolder, progress);
   if (recurse) {
-    int hierarchy = CopyFolderHierarchy(sourceStore, destStore, m_folderPtr, destFolder, progress, copier, recurse);
+    int hierarchy =
+        CopyFolderHierarchy(sourceStore, destStore, m_folderPtr.Get(), destFolder, progress, copier, recurse);
     if (hierarchy != COPY_SUCCEEDED) return hierarchy;
   }
   return result;
@@ -229,37 +213,31 @@ int CMAPIFolder::CopyFolderContents(IMAPIFolder* sourceFolder, IMAPIFolder* dest
                                     IMAPIProgress* progress) {
   if (!sourceFolder || !destinationFolder) return COPY_SETUP_FAILED;
   CHResultChain chain(kUnit);
-  CMapiPtr<IMAPITable> sourceContentTablePtr;
-  CMapiPtr<IMAPITable> destinContentTablePtr;
-  CRowSetPtr sourceContentRows;
-  CRowSetPtr destinContentRows;
-  chain.Step(TEXT("sourceFolder->GetContentsTable(0, &sourceContentTablePtr)"), __LINE__,
-             [&] { return sourceFolder->GetContentsTable(0, &sourceContentTablePtr); });
-  chain.Step(TEXT("destinationFolder->GetContentsTable(0, &destinContentTablePtr)"), __LINE__,
-             [&] { return destinationFolder->GetContentsTable(0, &destinContentTablePtr); });
-  chain.Step(TEXT("HrQueryAllRows(sourceContentTablePtr, (LPSPropTagArray)&CONTENTCOLUMNS, 0, 0, 0, "
-                  "&sourceContentRows)"),
-             __LINE__, [&] {
-               return HrQueryAllRows(sourceContentTablePtr, Columns(&CONTENTCOLUMNS), nullptr, nullptr, 0,
-                                     &sourceContentRows);
-             });
-  chain.Step(TEXT("HrQueryAllRows(destinContentTablePtr, (LPSPropTagArray)&CONTENTCOLUMNS, 0, 0, 0, "
-                  "&destinContentRows)"),
-             __LINE__, [&] {
-               return HrQueryAllRows(destinContentTablePtr, Columns(&CONTENTCOLUMNS), nullptr, nullptr, 0,
-                                     &destinContentRows);
-             });
-  sourceContentTablePtr.Release();
-  destinContentTablePtr.Release();
+  CInterfacePtr<IMAPITable> sourceContentTablePtr;
+  CInterfacePtr<IMAPITable> destinContentTablePtr;
+  CRowSet sourceContentRows;
+  CRowSet destinContentRows;
+  CHAIN_STEP(chain, "sourceFolder->GetContentsTable(0, &sourceContentTablePtr)",
+             sourceFolder->GetContentsTable(0, sourceContentTablePtr.Put()));
+  CHAIN_STEP(chain, "destinationFolder->GetContentsTable(0, &destinContentTablePtr)",
+             destinationFolder->GetContentsTable(0, destinContentTablePtr.Put()));
+  CHAIN_STEP(
+      chain, "HrQueryAllRows(sourceContentTablePtr, (LPSPropTagArray)&CONTENTCOLUMNS, 0, 0, 0, &sourceContentRows)",
+      HrQueryAllRows(sourceContentTablePtr.Get(), Tags(CONTENTCOLUMNS), nullptr, nullptr, 0, sourceContentRows.Put()));
+  CHAIN_STEP(
+      chain, "HrQueryAllRows(destinContentTablePtr, (LPSPropTagArray)&CONTENTCOLUMNS, 0, 0, 0, &destinContentRows)",
+      HrQueryAllRows(destinContentTablePtr.Get(), Tags(CONTENTCOLUMNS), nullptr, nullptr, 0, destinContentRows.Put()));
+  sourceContentTablePtr.Reset();
+  destinContentTablePtr.Reset();
   if (chain.Result() != S_OK) return HResultCode(chain.Result());
   // The rows must carry the columns asked for; anything else is no table to compare.
-  for (LPSRowSet rows : {sourceContentRows.p, destinContentRows.p})
+  for (LPSRowSet rows : {sourceContentRows.Get(), destinContentRows.Get()})
     for (ULONG i = 0; rows && i < rows->cRows; ++i)
       if (rows->aRow[i].cValues < eContentColumns) return HResultCode(MAPI_E_INVALID_PARAMETER);
 
   // Each source row looks up its first duplicate in destination order once,
   // instead of scanning the destination.
-  CFirstRowIndex duplicates(destinContentRows, ContentKey);
+  CFirstRowIndex duplicates(destinContentRows.Get(), ContentKey);
   int result = COPY_SUCCEEDED;
   for (ULONG si = 0; si < sourceContentRows.Count(); ++si) {
     if (Cancelled(progress) || result == COPY_FAILED) break;
@@ -288,24 +266,22 @@ int CMAPIFolder::CopyFolderHierarchy(IMsgStore* sourceStore, IMsgStore* destStor
                                      int recurse) {
   if (!sourceStore || !destStore || !sourceFolder || !destinationFolder) return COPY_SETUP_FAILED;
   if (!copier) copier = CopyFolderContents;
-  IMsgStore* pSourceStore = sourceStore;
-  IMsgStore* pDestinStore = destStore;
   CHResultChain chain(kUnit);
-  CMapiPtr<IMAPITable> tablePtr;
-  CRowSetPtr pSourceRows;
-  CRowSetPtr pDestinRows;
-  chain.Step(TEXT("sourceFolder->GetHierarchyTable(0, &tablePtr)"), __LINE__,
-             [&] { return sourceFolder->GetHierarchyTable(0, &tablePtr); });
-  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pSourceRows)"), __LINE__,
-             [&] { return HrQueryAllRows(tablePtr, Columns(&COLUMNS), nullptr, nullptr, 0, &pSourceRows); });
-  chain.Step(TEXT("destinationFolder->GetHierarchyTable(0, &tablePtr)"), __LINE__,
-             [&] { return destinationFolder->GetHierarchyTable(0, &tablePtr); });
-  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pDestinRows)"), __LINE__,
-             [&] { return HrQueryAllRows(tablePtr, Columns(&COLUMNS), nullptr, nullptr, 0, &pDestinRows); });
-  tablePtr.Release();
+  CInterfacePtr<IMAPITable> tablePtr;
+  CRowSet pSourceRows;
+  CRowSet pDestinRows;
+  CHAIN_STEP(chain, "sourceFolder->GetHierarchyTable(0, &tablePtr)",
+             sourceFolder->GetHierarchyTable(0, tablePtr.Put()));
+  CHAIN_STEP(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pSourceRows)",
+             HrQueryAllRows(tablePtr.Get(), Tags(COLUMNS), nullptr, nullptr, 0, pSourceRows.Put()));
+  CHAIN_STEP(chain, "destinationFolder->GetHierarchyTable(0, &tablePtr)",
+             destinationFolder->GetHierarchyTable(0, tablePtr.Put()));
+  CHAIN_STEP(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pDestinRows)",
+             HrQueryAllRows(tablePtr.Get(), Tags(COLUMNS), nullptr, nullptr, 0, pDestinRows.Put()));
+  tablePtr.Reset();
   if (chain.Result() != S_OK) return HResultCode(chain.Result());
 
-  CFirstNameIndex destinNames(pDestinRows, [](const SRow& row) { return RowText(row, eDisplayName); });
+  CFirstNameIndex destinNames(pDestinRows.Get(), [](const SRow& row) { return RowText(row, eDisplayName); });
   int result = COPY_SUCCEEDED;
   for (ULONG si = 0; si < pSourceRows.Count(); ++si) {
     if (Cancelled(progress) || result == COPY_FAILED) break;
@@ -314,43 +290,40 @@ int CMAPIFolder::CopyFolderHierarchy(IMsgStore* sourceStore, IMsgStore* destStor
     LPWSTR szName = const_cast<LPWSTR>(name ? name : TEXT(""));
     const ULONG di = destinNames.Find(name);
 
-    CMapiPtr<IMAPIFolder> pSubSource;
-    CMapiPtr<IMAPIFolder> pSubDestin;
+    CInterfacePtr<IMAPIFolder> pSubSource;
+    CInterfacePtr<IMAPIFolder> pSubDestin;
     CHResultChain steps(kUnit);
-    steps.Step(TEXT("pSourceStore->OpenEntry(pSourceRows->aRow[si].lpProps[1].Value.bin.cb, "
-                    "(LPENTRYID)pSourceRows->aRow[si].lpProps[1].Value.bin.lpb, 0, MAPI_MODIFY | MAPI_NO_CACHE, "
-                    "&ulTemp, (IUnknown**)&pSubSource)"),
-               __LINE__,
-               [&] { return OpenFolderEntry(pSourceStore, RowEntryID(sourceRow, eFolderEntryID), &pSubSource); });
+    CHAIN_STEP(steps,
+               "pSourceStore->OpenEntry(pSourceRows->aRow[si].lpProps[1].Value.bin.cb, "
+               "(LPENTRYID)pSourceRows->aRow[si].lpProps[1].Value.bin.lpb, 0, MAPI_MODIFY | MAPI_NO_CACHE, "
+               "&ulTemp, (IUnknown**)&pSubSource)",
+               OpenFolderEntry(sourceStore, RowEntryID(sourceRow, eFolderEntryID), pSubSource));
     if (di != CFirstNameIndex::npos) {
-      steps.Step(TEXT("pDestinStore->OpenEntry(pDestinRows->aRow[di].lpProps[1].Value.bin.cb, "
-                      "(LPENTRYID)pDestinRows->aRow[di].lpProps[1].Value.bin.lpb, 0, MAPI_MODIFY | MAPI_NO_CACHE, "
-                      "&ulTemp, (IUnknown**)&pSubDestin)"),
-                 __LINE__, [&] {
-                   return OpenFolderEntry(pDestinStore, RowEntryID(pDestinRows->aRow[di], eFolderEntryID),
-                                          &pSubDestin);
-                 });
+      CHAIN_STEP(steps,
+                 "pDestinStore->OpenEntry(pDestinRows->aRow[di].lpProps[1].Value.bin.cb, "
+                 "(LPENTRYID)pDestinRows->aRow[di].lpProps[1].Value.bin.lpb, 0, MAPI_MODIFY | MAPI_NO_CACHE, "
+                 "&ulTemp, (IUnknown**)&pSubDestin)",
+                 OpenFolderEntry(destStore, RowEntryID(pDestinRows->aRow[di], eFolderEntryID), pSubDestin));
     } else {
-      steps.Step(TEXT("destinationFolder->CreateFolder(FOLDER_GENERIC, (LPTSTR)pSourceRows->aRow[si].lpProps[0]."
-                      "Value.LPSZ, 0, NULL, _getCreateFolderFlag(), &pSubDestin)"),
-                 __LINE__, [&] {
-                   return destinationFolder->CreateFolder(FOLDER_GENERIC, szName, nullptr, nullptr,
-                                                          _getCreateFolderFlag(), &pSubDestin);
-                 });
-      steps.Step(TEXT("pSubSource->CopyTo(0, 0, (LPSPropTagArray)&EXCLUDEPROP, 0, 0, (LPCIID)&IID_IMAPIFolder, "
-                      "pSubDestin, 0, 0)"),
-                 __LINE__, [&]() -> HRESULT {
-                   if (!pSubSource.p || !pSubDestin.p) return MAPI_E_INVALID_OBJECT;
-                   return pSubSource->CopyTo(0, nullptr, Columns(&EXCLUDEPROP), 0, nullptr, &IID_IMAPIFolder,
-                                             pSubDestin.p, 0, nullptr);
-                 });
+      CHAIN_STEP(steps,
+                 "destinationFolder->CreateFolder(FOLDER_GENERIC, (LPTSTR)pSourceRows->aRow[si].lpProps[0]."
+                 "Value.LPSZ, 0, NULL, _getCreateFolderFlag(), &pSubDestin)",
+                 destinationFolder->CreateFolder(FOLDER_GENERIC, szName, nullptr, nullptr, _getCreateFolderFlag(),
+                                                 pSubDestin.Put()));
+      CHAIN_STEP(steps,
+                 "pSubSource->CopyTo(0, 0, (LPSPropTagArray)&EXCLUDEPROP, 0, 0, (LPCIID)&IID_IMAPIFolder, "
+                 "pSubDestin, 0, 0)",
+                 !pSubSource || !pSubDestin ? MAPI_E_INVALID_OBJECT
+                                            : pSubSource->CopyTo(0, nullptr, Tags(EXCLUDEPROP), 0, nullptr,
+                                                                 &IID_IMAPIFolder, pSubDestin.Get(), 0, nullptr));
     }
 
-    if (steps.Result() == S_OK && pSubSource.p && pSubDestin.p) {
+    if (steps.Result() == S_OK && pSubSource && pSubDestin) {
       LogMessageAt(LOG_INFO, kUnit, __LINE__, TEXT("Processing the folder, Name:%s"), szName);
-      int outcome = copier(pSubSource, pSubDestin, progress);
+      int outcome = copier(pSubSource.Get(), pSubDestin.Get(), progress);
       if (recurse) {
-        int deeper = CopyFolderHierarchy(sourceStore, destStore, pSubSource, pSubDestin, progress, copier, recurse);
+        int deeper =
+            CopyFolderHierarchy(sourceStore, destStore, pSubSource.Get(), pSubDestin.Get(), progress, copier, recurse);
         if (deeper != COPY_SUCCEEDED) outcome = deeper;
       }
       if (outcome != COPY_SUCCEEDED) result = outcome;
@@ -360,8 +333,8 @@ int CMAPIFolder::CopyFolderHierarchy(IMsgStore* sourceStore, IMsgStore* destStor
       result = COPY_FAILED;
     }
     // The source side goes first.
-    pSubSource.Release();
-    pSubDestin.Release();
+    pSubSource.Reset();
+    pSubDestin.Reset();
   }
   return result;
 }

@@ -36,6 +36,6 @@ class CMAPIFolder {
   static ULONG _getCreateFolderFlag();
 
  private:
-  IMAPIFolder* m_folderPtr = nullptr;
+  CInterfacePtr<IMAPIFolder> m_folderPtr;
   int m_nType = 0;
 };

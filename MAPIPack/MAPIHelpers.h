@@ -7,6 +7,7 @@
 #include <mapiutil.h>
 #include <windows.h>
 
+#include "owners/MapiOwners.h"
 #include "support/Log.h"
 
 // Copy results shared by the folder copy, the merges, backup and synchronise.
@@ -25,9 +26,9 @@ inline int HResultCode(HRESULT hr) { return static_cast<int>(static_cast<ULONG>(
 inline int FailureCode(HRESULT hr) { return FAILED(hr) ? HResultCode(hr) : 0; }
 
 // A call that reports success but hands back no object counts as failed. The
-// object is taken by reference: it is read only after the call has filled it.
-template <class T>
-HRESULT Obtained(HRESULT hr, T* const& object) {
+// owner is read only after the call has filled it.
+template <class Owner>
+HRESULT Obtained(HRESULT hr, const Owner& object) {
   return (!FAILED(hr) && !object) ? MAPI_E_CALL_FAILED : hr;
 }
 
@@ -53,108 +54,24 @@ inline const SBinary* RowEntryID(const SRow& row, ULONG column) {
   return &row.lpProps[column].Value.bin;
 }
 
-// One reference to a COM interface, released on every way out of the scope.
-// The member is named p so that call texts read as the code does.
-template <class T>
-class CMapiPtr {
- public:
-  CMapiPtr() = default;
-  explicit CMapiPtr(T* q) : p(q) {}  // takes over the caller's reference
-  ~CMapiPtr() { Release(); }
-  CMapiPtr(const CMapiPtr&) = delete;
-  CMapiPtr& operator=(const CMapiPtr&) = delete;
-
-  void Release() {
-    if (p) {
-      T* q = p;
-      p = nullptr;
-      q->Release();
-    }
-  }
-  // For out-parameters: drops what is held and hands out the slot.
-  T** operator&() {
-    Release();
-    return &p;
-  }
-  // For out-parameters typed as IUnknown**.
-  IUnknown** PutUnknown() {
-    Release();
-    return reinterpret_cast<IUnknown**>(&p);
-  }
-  T* operator->() const { return p; }
-  operator T*() const { return p; }
-  T* Detach() {
-    T* q = p;
-    p = nullptr;
-    return q;
-  }
-
-  T* p = nullptr;
-};
-
-// A row set from HrQueryAllRows or QueryRows, freed with FreeProws.
-class CRowSetPtr {
- public:
-  CRowSetPtr() = default;
-  ~CRowSetPtr() { Free(); }
-  CRowSetPtr(const CRowSetPtr&) = delete;
-  CRowSetPtr& operator=(const CRowSetPtr&) = delete;
-
-  void Free() {
-    if (p) FreeProws(p);
-    p = nullptr;
-  }
-  LPSRowSet* operator&() {
-    Free();
-    return &p;
-  }
-  LPSRowSet operator->() const { return p; }
-  operator LPSRowSet() const { return p; }
-  ULONG Count() const { return p ? p->cRows : 0; }
-
-  LPSRowSet p = nullptr;
-};
-
-// A block from the MAPI allocator (a property value, an entry identifier),
-// freed with MAPIFreeBuffer.
-template <class T>
-class CMapiBuffer {
- public:
-  CMapiBuffer() = default;
-  ~CMapiBuffer() { Free(); }
-  CMapiBuffer(const CMapiBuffer&) = delete;
-  CMapiBuffer& operator=(const CMapiBuffer&) = delete;
-
-  void Free() {
-    if (p) MAPIFreeBuffer(p);
-    p = nullptr;
-  }
-  T** operator&() {
-    Free();
-    return &p;
-  }
-  T* operator->() const { return p; }
-  operator T*() const { return p; }
-
-  T* p = nullptr;
-};
-
 // A chain of MAPI calls: a step whose result is not exactly zero is logged with
 // its call text and source position; once a step has returned a negative code,
 // every later step is not run and is logged with the skip notice instead.
-// Warnings are logged but do not stop the chain.
+// Warnings are logged but do not stop the chain. A quiet chain logs nothing:
+// it is for the scans whose failures the system reports in words of its own.
 class CHResultChain {
  public:
-  explicit CHResultChain(LPCWSTR unit) : m_unit(unit) {}
+  enum Logging { kLogged, kQuiet };
+  explicit CHResultChain(LPCWSTR unit, Logging logging = kLogged) : m_unit(unit), m_logged(logging == kLogged) {}
 
   template <class Call>
   HRESULT Step(LPCWSTR callText, int line, Call&& call) {
     if (FAILED(m_hr)) {
-      LogSkippedStep(callText, m_hr);
+      if (m_logged) LogSkippedStep(callText, m_hr);
       return m_hr;
     }
     m_hr = call();
-    CheckHResult(m_hr, callText, m_unit, line);
+    if (m_logged) CheckHResult(m_hr, callText, m_unit, line);
     return m_hr;
   }
   HRESULT Result() const { return m_hr; }
@@ -162,5 +79,30 @@ class CHResultChain {
 
  private:
   LPCWSTR m_unit;
+  bool m_logged;
   HRESULT m_hr = S_OK;
 };
+
+// A step of a chain, written as the call text the log gives it beside the call
+// itself. Where the system fixes a call text it is kept exactly, even where
+// the code's own spelling of the call differs (owners instead of raw
+// pointers, named flags instead of numbers).
+#define CHAIN_STEP(chain, text, call) (chain).Step(TEXT(text), __LINE__, [&]() -> HRESULT { return (call); })
+// The same at a source position that the log vocabulary fixes.
+#define CHAIN_STEP_AT(chain, line, text, call) (chain).Step(TEXT(text), (line), [&]() -> HRESULT { return (call); })
+// A step that hands back an object into owner: success without one fails.
+#define CHAIN_OBTAIN(chain, text, owner, call) \
+  (chain).Step(TEXT(text), __LINE__, [&]() -> HRESULT { return Obtained((call), (owner)); })
+
+// Opens a folder of a store by its identifier. An identifier of no bytes would
+// name the store's root, and an object that is not a folder is not found.
+inline HRESULT OpenFolderById(IMsgStore* store, ULONG cb, LPENTRYID id, ULONG flags, CInterfacePtr<IMAPIFolder>& out) {
+  out.Reset();
+  ULONG objType = 0;
+  CInterfacePtr<IUnknown> object;
+  HRESULT hr = store->OpenEntry(cb, id, nullptr, flags, &objType, object.Put());
+  if (FAILED(hr)) return hr;
+  if (!object || objType != MAPI_FOLDER) return MAPI_E_NOT_FOUND;
+  out.Attach(static_cast<IMAPIFolder*>(object.Detach()));
+  return hr;
+}

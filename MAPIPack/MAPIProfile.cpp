@@ -10,8 +10,9 @@
 #include <string>
 
 #include "MAPIPack/MAPIHelpers.h"
-#include "support/PropTrival.h"
 #include "support/Log.h"
+#include "support/TextConvert.h"
+#include "support/PropTrival.h"
 
 #define PROFILE_UNIT TEXT(".\\MAPIPack\\MAPIProfile")
 
@@ -22,8 +23,9 @@ constexpr int kNameBytes = 256;
 // PST paths read from a profile travel in a buffer of 260 bytes.
 constexpr int kPathBytes = MAX_PATH;
 constexpr ULONG kSectionFlags = MAPI_MODIFY | MAPI_FORCE_ACCESS;
-const char kUnicodePstService[] = "MSUPST MS";
-const char kAnsiPstService[] = "MSPST MS";
+// The personal-folders services, in the narrow form the service tables use.
+char kUnicodePstService[] = "MSUPST MS";
+char kAnsiPstService[] = "MSPST MS";
 const WCHAR kPersonalFolders[] = TEXT("Personal Folders");
 const WCHAR kAdminFailed[] = TEXT("Create profile administration object  failed.");
 const WCHAR kServicesFailed[] = TEXT("Message service administration object can not get the access right.");
@@ -32,13 +34,7 @@ LPWSTR NarrowArg(const char* text) { return reinterpret_cast<LPWSTR>(const_cast<
 
 // The name in the thread's ANSI code page, in the 256-byte buffer; a name that
 // does not fit is refused, never cut. A null name is the empty name.
-bool ToNarrowName(LPCWSTR wide, char (&out)[kNameBytes]) {
-  std::memset(out, 0, sizeof out);
-  if (!wide || !*wide) return true;
-  int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0 || needed > kNameBytes) return false;
-  return WideCharToMultiByte(CP_THREAD_ACP, 0, wide, -1, out, kNameBytes, nullptr, nullptr) > 0;
-}
+bool ToNarrowName(LPCWSTR wide, char (&out)[kNameBytes]) { return NarrowInto(wide, CP_THREAD_ACP, out); }
 
 void LogNameTooLong(int line, LPCWSTR name) {
   LogMessageAt(LOG_ERROR, PROFILE_UNIT, line, TEXT("The profile name is too long. profile name:%s"),
@@ -46,24 +42,7 @@ void LogNameTooLong(int line, LPCWSTR name) {
 }
 
 // A PST path written to MAPI: the ANSI form, as long as it needs to be.
-std::string ToAnsiPath(LPCWSTR wide) {
-  if (!wide || !*wide) return std::string();
-  int needed = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return std::string();
-  std::string out(static_cast<size_t>(needed), '\0');
-  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, out.data(), needed, nullptr, nullptr) <= 0) return std::string();
-  out.resize(std::strlen(out.c_str()));
-  return out;
-}
-
-std::u16string ToWide(const char* narrow, UINT cp) {
-  int needed = MultiByteToWideChar(cp, 0, narrow, -1, nullptr, 0);
-  if (needed <= 0) return std::u16string();
-  std::u16string out(static_cast<size_t>(needed), u'\0');
-  if (MultiByteToWideChar(cp, 0, narrow, -1, out.data(), needed) <= 0) return std::u16string();
-  out.resize(std::char_traits<char16_t>::length(out.c_str()));
-  return out;
-}
+std::string ToAnsiPath(LPCWSTR wide) { return NarrowText(wide, CP_ACP); }
 
 bool IsReadableWide(LPCWSTR s) { return s && !IsBadStringPtrW(s, static_cast<UINT_PTR>(-1)); }
 
@@ -121,7 +100,6 @@ bool IsDefaultStore(const SRow& row, ULONG column) {
 
 bool FileExists(LPCWSTR path) { return path && *path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
-
 // Column sets, with the names the call texts give them.
 SizedSPropTagArray(1, g_profileColumns) = {1, {PR_DISPLAY_NAME_A}};
 SizedSPropTagArray(1, g_uidColumns) = {1, {PR_SERVICE_UID}};
@@ -133,22 +111,25 @@ enum { SVCNAME, SVCID, SVCFLAGS };
 enum { PROVIDERUID };
 
 // The profile section of a service's first provider, for the scans of
-// GetPSTServices and DeletePSTFileFromProfile. S_FALSE: the service has no
-// provider (the scan goes on).
-HRESULT OpenFirstProviderSection(IMsgServiceAdmin* services, LPMAPIUID serviceUid, CMapiPtr<IProfSect>& section) {
-  CMapiPtr<IProviderAdmin> providerAdminPtr;
-  HRESULT hr = services->AdminProviders(serviceUid, 0, &providerAdminPtr);
-  if (FAILED(hr = Obtained(hr, providerAdminPtr.p))) return hr;
-  CMapiPtr<IMAPITable> tablePtr;
-  hr = providerAdminPtr->GetProviderTable(0, &tablePtr);
-  if (FAILED(hr = Obtained(hr, tablePtr.p))) return hr;
-  CRowSetPtr pRowSet;
-  hr = HrQueryAllRows(tablePtr, Tags(sptPrv), nullptr, nullptr, 0, &pRowSet);
-  if (FAILED(hr = Obtained(hr, pRowSet.p))) return hr;
+// GetPSTServices and DeletePSTFileFromProfile, which log nothing of their own.
+// S_FALSE: the service has no provider (the scan goes on).
+HRESULT OpenFirstProviderSection(IMsgServiceAdmin* services, LPMAPIUID serviceUid,
+                                 CInterfacePtr<IProfSect>& section) {
+  CHResultChain chain(PROFILE_UNIT, CHResultChain::kQuiet);
+  CInterfacePtr<IProviderAdmin> providerAdminPtr;
+  CInterfacePtr<IMAPITable> tablePtr;
+  CRowSet pRowSet;
+  CHAIN_OBTAIN(chain, "services->AdminProviders(serviceUid, 0, &providerAdminPtr)", providerAdminPtr,
+               services->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
+  CHAIN_OBTAIN(chain, "providerAdminPtr->GetProviderTable(0, &tablePtr)", tablePtr,
+               providerAdminPtr->GetProviderTable(0, tablePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)", pRowSet,
+               HrQueryAllRows(tablePtr.Get(), Tags(sptPrv), nullptr, nullptr, 0, pRowSet.Put()));
+  if (chain.Failed()) return chain.Result();
   LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
   if (!providerUid) return S_FALSE;
-  hr = services->OpenProfileSection(providerUid, nullptr, kSectionFlags, &section);
-  return Obtained(hr, section.p);
+  return CHAIN_OBTAIN(chain, "services->OpenProfileSection(providerUid, 0, MAPI_MODIFY | MAPI_FORCE_ACCESS, &section)",
+                      section, services->OpenProfileSection(providerUid, nullptr, kSectionFlags, section.Put()));
 }
 
 // SetDefaultPSTFile, step a.
@@ -167,37 +148,37 @@ int ConfigurePersonalFolders(IMsgServiceAdmin* pMsgsaPtr, LPMAPIUID pID, LPCWSTR
 // The profile section of the first provider, as steps of the caller's chain;
 // false when the provider table was read and holds no row.
 bool OpenFirstSection(CHResultChain& chain, IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr,
-                      CMapiPtr<IProfSect>& profSectPtr) {
-  CMapiPtr<IMAPITable> tablePtr;
-  CRowSetPtr pRowSet;
-  chain.Step(TEXT("pProviderAdmin->GetProviderTable(0, &tablePtr)"), __LINE__,
-             [&] { return Obtained(pProviderAdmin->GetProviderTable(0, &tablePtr), tablePtr.p); });
-  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(tablePtr, Tags(sptPrv), nullptr, nullptr, 0, &pRowSet), pRowSet.p);
-  });
+                      CInterfacePtr<IProfSect>& profSectPtr) {
+  CInterfacePtr<IMAPITable> tablePtr;
+  CRowSet pRowSet;
+  CHAIN_OBTAIN(chain, "pProviderAdmin->GetProviderTable(0, &tablePtr)", tablePtr,
+               pProviderAdmin->GetProviderTable(0, tablePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)", pRowSet,
+               HrQueryAllRows(tablePtr.Get(), Tags(sptPrv), nullptr, nullptr, 0, pRowSet.Put()));
   if (!chain.Failed() && pRowSet.Count() == 0) return false;
   LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
-  chain.Step(TEXT("pMsgsaPtr->OpenProfileSection((LPMAPIUID)pRowSet->aRow[0].lpProps[PROVIDERUID].Value.bin.lpb, 0, "
-                  "MAPI_MODIFY | 0X00080000, &profSectPtr)"),
-             __LINE__, [&] {
-               if (!providerUid) return MAPI_E_NOT_FOUND;
-               return Obtained(pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, &profSectPtr),
-                               profSectPtr.p);
-             });
+  // The system's call text names the section by the row's value and writes
+  // MAPI_FORCE_ACCESS as a number.
+  CHAIN_OBTAIN(chain,
+               "pMsgsaPtr->OpenProfileSection((LPMAPIUID)pRowSet->aRow[0].lpProps[PROVIDERUID].Value.bin.lpb, 0, "
+               "MAPI_MODIFY | 0X00080000, &profSectPtr)",
+               profSectPtr,
+               providerUid ? pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, profSectPtr.Put())
+                           : MAPI_E_NOT_FOUND);
   return true;
 }
 
 // SetDefaultPSTFile, step b.
 int SetDefaultStoragePath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr, LPCWSTR path) {
   CHResultChain chain(PROFILE_UNIT);
-  CMapiPtr<IProfSect> profSectPtr;
+  CInterfacePtr<IProfSect> profSectPtr;
   if (!OpenFirstSection(chain, pProviderAdmin, pMsgsaPtr, profSectPtr)) return 1;
-  std::u16string widePath(path ? path : TEXT(""));
+  std::basic_string<WCHAR> widePath(path ? path : TEXT(""));
   SPropValue sp = {};
   sp.ulPropTag = PR_PST_PATH_W;
   sp.Value.lpszW = widePath.data();
-  chain.Step(TEXT("HrSetOneProp(profSectPtr, &sp)"), __LINE__, [&] { return HrSetOneProp(profSectPtr, &sp); });
-  chain.Step(TEXT("profSectPtr->SaveChanges(0)"), __LINE__, [&] { return profSectPtr->SaveChanges(0); });
+  CHAIN_STEP(chain, "HrSetOneProp(profSectPtr, &sp)", HrSetOneProp(profSectPtr.Get(), &sp));
+  CHAIN_STEP(chain, "profSectPtr->SaveChanges(0)", profSectPtr->SaveChanges(0));
   LogMessageAt(LOG_INFO, PROFILE_UNIT, __LINE__, TEXT("Set Default storage:%s"), path ? path : TEXT(""));
   return FailureCode(chain.Result());
 }
@@ -205,23 +186,17 @@ int SetDefaultStoragePath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsg
 // GetDefaultPSTPath: the path of the default store's first provider.
 int ReadPSTPath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr, LPWSTR path) {
   CHResultChain chain(PROFILE_UNIT);
-  CMapiPtr<IProfSect> profSectPtr;
+  CInterfacePtr<IProfSect> profSectPtr;
   if (!OpenFirstSection(chain, pProviderAdmin, pMsgsaPtr, profSectPtr)) return 1;
   CMapiBuffer<SPropValue> sProp;
-  chain.Step(TEXT("HrGetOneProp((IMAPIProp*)profSectPtr.p, PR_PST_PATH, &sProp)"), __LINE__, [&] {
-    return Obtained(HrGetOneProp(static_cast<IMAPIProp*>(profSectPtr.p), PR_PST_PATH_A, &sProp), sProp.p);
-  });
+  CHAIN_OBTAIN(chain, "HrGetOneProp((IMAPIProp*)profSectPtr.p, PR_PST_PATH, &sProp)", sProp,
+               HrGetOneProp(static_cast<IMAPIProp*>(profSectPtr.Get()), PR_PST_PATH_A, sProp.Put()));
   if (chain.Failed()) return HResultCode(chain.Result());
   WCHAR read[MAX_PATH] = {};
-  switch (ReadPathValue(sProp.p, CP_ACP, read)) {
-    case PathRead::TooLong:
-      LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("The buffer is too small"));
-      return 1;
-    case PathRead::Read:
-      wcscpy_s(path, MAX_PATH, read);
-      return 0;
-    case PathRead::Absent:
-      return 0;
+  switch (ReadPathValue(sProp.Get(), CP_ACP, read)) {
+    case PathRead::TooLong: LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("The buffer is too small")); return 1;
+    case PathRead::Read: wcscpy_s(path, MAX_PATH, read); return 0;
+    case PathRead::Absent: return 0;
   }
   return 0;
 }
@@ -229,20 +204,18 @@ int ReadPSTPath(IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr, LPW
 // The administration objects of the fixed profile and its service table, as
 // SetDefaultPSTFile, DeleteMinorPSTFiles and GetDefaultPSTPath start.
 struct FixedProfileServices {
-  CMapiPtr<IProfAdmin> profAdminPtr;
-  CMapiPtr<IMsgServiceAdmin> msgSAPtr;
-  CMapiPtr<IMAPITable> msgSACTablePtr;
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  CInterfacePtr<IMsgServiceAdmin> msgSAPtr;
+  CInterfacePtr<IMAPITable> msgSACTablePtr;
 
   void Open(CHResultChain& chain) {
     char szName2[kNameBytes];
     ToNarrowName(OUTLOOK_PROFILE_NAME, szName2);
-    chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
-               [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
-    chain.Step(TEXT("profAdminPtr->AdminServices((LPTSTR)szName2, 0, 0, 0, &msgSAPtr)"), __LINE__, [&] {
-      return Obtained(profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, &msgSAPtr), msgSAPtr.p);
-    });
-    chain.Step(TEXT("msgSAPtr->GetMsgServiceTable(0, &msgSACTablePtr)"), __LINE__,
-               [&] { return Obtained(msgSAPtr->GetMsgServiceTable(0, &msgSACTablePtr), msgSACTablePtr.p); });
+    CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
+    CHAIN_OBTAIN(chain, "profAdminPtr->AdminServices((LPTSTR)szName2, 0, 0, 0, &msgSAPtr)", msgSAPtr,
+                 profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, msgSAPtr.Put()));
+    CHAIN_OBTAIN(chain, "msgSAPtr->GetMsgServiceTable(0, &msgSACTablePtr)", msgSACTablePtr,
+                 msgSAPtr->GetMsgServiceTable(0, msgSACTablePtr.Put()));
   }
 };
 
@@ -250,9 +223,8 @@ struct FixedProfileServices {
 
 int CMAPIProfile::CreateProfile(LPCWSTR profileName) {
   CHResultChain chain(PROFILE_UNIT);
-  CMapiPtr<IProfAdmin> profAdminPtr;
-  chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
-             [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
   if (chain.Failed()) return 0;
   char szName2[kNameBytes];
   if (!ToNarrowName(profileName, szName2)) {
@@ -275,9 +247,8 @@ int CMAPIProfile::CreateProfile(LPCWSTR profileName) {
 
 int CMAPIProfile::DeleteProfile(LPCWSTR profileName) {
   CHResultChain chain(PROFILE_UNIT);
-  CMapiPtr<IProfAdmin> profAdminPtr;
-  chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
-             [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
   if (chain.Failed()) return 0;
   char szName2[kNameBytes];
   if (!ToNarrowName(profileName, szName2)) {
@@ -298,18 +269,16 @@ int CMAPIProfile::CountProfiles(LPCWSTR profileName) {
     return 0;
   }
   CHResultChain chain(PROFILE_UNIT);
-  CMapiPtr<IProfAdmin> profAdminPtr;
-  CMapiPtr<IMAPITable> talbePtr;
-  CRowSetPtr pRows;
-  chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
-             [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
-  chain.Step(TEXT("profAdminPtr->GetProfileTable(0, &talbePtr)"), __LINE__,
-             [&] { return Obtained(profAdminPtr->GetProfileTable(0, &talbePtr), talbePtr.p); });
-  chain.Step(TEXT("HrQueryAllRows(talbePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(talbePtr, Tags(g_profileColumns), nullptr, nullptr, 0, &pRows), pRows.p);
-  });
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  CInterfacePtr<IMAPITable> talbePtr;
+  CRowSet pRows;
+  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
+  CHAIN_OBTAIN(chain, "profAdminPtr->GetProfileTable(0, &talbePtr)", talbePtr,
+               profAdminPtr->GetProfileTable(0, talbePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(talbePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)", pRows,
+               HrQueryAllRows(talbePtr.Get(), Tags(g_profileColumns), nullptr, nullptr, 0, pRows.Put()));
   if (chain.Failed()) return 0;
-  std::u16string wideName(profileName ? profileName : TEXT(""));
+  std::basic_string<WCHAR> wideName(profileName ? profileName : TEXT(""));
   int count = 0;
   for (ULONG i = 0; i < pRows.Count(); ++i) {
     const SRow& row = pRows->aRow[i];
@@ -321,19 +290,20 @@ int CMAPIProfile::CountProfiles(LPCWSTR profileName) {
 }
 
 int CMAPIProfile::GetProfileNames(std::vector<CString>& names) {
-  CMapiPtr<IProfAdmin> profAdminPtr;
-  HRESULT hr = Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p);
-  if (FAILED(hr)) return 0;
-  CMapiPtr<IMAPITable> talbePtr;
-  hr = Obtained(profAdminPtr->GetProfileTable(0, &talbePtr), talbePtr.p);
-  if (FAILED(hr)) return 0;
-  CRowSetPtr pRows;
-  hr = Obtained(HrQueryAllRows(talbePtr, Tags(g_profileColumns), nullptr, nullptr, 0, &pRows), pRows.p);
-  if (FAILED(hr)) return 0;
+  CHResultChain chain(PROFILE_UNIT, CHResultChain::kQuiet);
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  CInterfacePtr<IMAPITable> talbePtr;
+  CRowSet pRows;
+  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
+  CHAIN_OBTAIN(chain, "profAdminPtr->GetProfileTable(0, &talbePtr)", talbePtr,
+               profAdminPtr->GetProfileTable(0, talbePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(talbePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)", pRows,
+               HrQueryAllRows(talbePtr.Get(), Tags(g_profileColumns), nullptr, nullptr, 0, pRows.Put()));
+  if (chain.Failed()) return 0;
   for (ULONG i = 0; i < pRows.Count(); ++i) {
     const SRow& row = pRows->aRow[i];
     StringValue name = PresentString(row.cValues ? row.lpProps : nullptr);
-    if (name.narrow) names.push_back(CString(ToWide(name.narrow, CP_THREAD_ACP).c_str()));
+    if (name.narrow) names.push_back(CString(WideText(name.narrow, CP_THREAD_ACP).c_str()));
     if (name.wide) names.push_back(CString(name.wide));
   }
   return 1;
@@ -346,32 +316,26 @@ int CMAPIProfile::AttachPSTFileToProfile(LPCWSTR pstPath, LPCWSTR profileName, L
     return 0;
   }
   CHResultChain chain(PROFILE_UNIT);
-  CMapiPtr<IProfAdmin> profAdimPtr;
-  CMapiPtr<IMsgServiceAdmin> servicesAdminPtr;
-  CMapiPtr<IMAPITable> oldTablePtr;
-  CRowSetPtr pOldRows;
-  chain.Step(TEXT("MAPIAdminProfiles(0, &profAdimPtr)"), __LINE__,
-             [&] { return Obtained(MAPIAdminProfiles(0, &profAdimPtr), profAdimPtr.p); });
-  chain.Step(TEXT("profAdimPtr->AdminServices((LPTSTR)szName2, 0, 0, 0, &servicesAdminPtr)"), __LINE__, [&] {
-    return Obtained(profAdimPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, &servicesAdminPtr),
-                    servicesAdminPtr.p);
-  });
-  chain.Step(TEXT("servicesAdminPtr->GetMsgServiceTable(0, &oldTablePtr)"), __LINE__,
-             [&] { return Obtained(servicesAdminPtr->GetMsgServiceTable(0, &oldTablePtr), oldTablePtr.p); });
-  chain.Step(TEXT("HrQueryAllRows(oldTablePtr, (LPSPropTagArray)&COLUMNS, 0,0,0,&pOldRows)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(oldTablePtr, Tags(g_uidColumns), nullptr, nullptr, 0, &pOldRows), pOldRows.p);
-  });
-  oldTablePtr.Release();
-  char pst[] = "MSUPST MS";
-  chain.Step(TEXT("servicesAdminPtr->CreateMsgService((LPTSTR)pst, 0, 0, 0)"), __LINE__,
-             [&] { return servicesAdminPtr->CreateMsgService(NarrowArg(pst), nullptr, 0, 0); });
-  CMapiPtr<IMAPITable> tablePtr;
-  CRowSetPtr pRows;
-  chain.Step(TEXT("servicesAdminPtr->GetMsgServiceTable(0, &tablePtr)"), __LINE__,
-             [&] { return Obtained(servicesAdminPtr->GetMsgServiceTable(0, &tablePtr), tablePtr.p); });
-  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(tablePtr, Tags(g_uidColumns), nullptr, nullptr, 0, &pRows), pRows.p);
-  });
+  CInterfacePtr<IProfAdmin> profAdimPtr;
+  CInterfacePtr<IMsgServiceAdmin> servicesAdminPtr;
+  CInterfacePtr<IMAPITable> oldTablePtr;
+  CRowSet pOldRows;
+  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdimPtr)", profAdimPtr, MAPIAdminProfiles(0, profAdimPtr.Put()));
+  CHAIN_OBTAIN(chain, "profAdimPtr->AdminServices((LPTSTR)szName2, 0, 0, 0, &servicesAdminPtr)", servicesAdminPtr,
+               profAdimPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, servicesAdminPtr.Put()));
+  CHAIN_OBTAIN(chain, "servicesAdminPtr->GetMsgServiceTable(0, &oldTablePtr)", oldTablePtr,
+               servicesAdminPtr->GetMsgServiceTable(0, oldTablePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(oldTablePtr, (LPSPropTagArray)&COLUMNS, 0,0,0,&pOldRows)", pOldRows,
+               HrQueryAllRows(oldTablePtr.Get(), Tags(g_uidColumns), nullptr, nullptr, 0, pOldRows.Put()));
+  oldTablePtr.Reset();
+  CHAIN_STEP(chain, "servicesAdminPtr->CreateMsgService((LPTSTR)pst, 0, 0, 0)",
+             servicesAdminPtr->CreateMsgService(NarrowArg(kUnicodePstService), nullptr, 0, 0));
+  CInterfacePtr<IMAPITable> tablePtr;
+  CRowSet pRows;
+  CHAIN_OBTAIN(chain, "servicesAdminPtr->GetMsgServiceTable(0, &tablePtr)", tablePtr,
+               servicesAdminPtr->GetMsgServiceTable(0, tablePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)", pRows,
+               HrQueryAllRows(tablePtr.Get(), Tags(g_uidColumns), nullptr, nullptr, 0, pRows.Put()));
 
   // The new service: the first new row whose UID no old row has.
   MAPIUID newUID = {};
@@ -402,54 +366,57 @@ int CMAPIProfile::AttachPSTFileToProfile(LPCWSTR pstPath, LPCWSTR profileName, L
   }
   if (!found) return 0;
 
-  std::u16string display(displayName ? displayName : TEXT(""));
+  std::basic_string<WCHAR> display(displayName ? displayName : TEXT(""));
   std::string narrowPath = ToAnsiPath(pstPath);
   SPropValue props[2] = {};
   props[0].ulPropTag = PR_DISPLAY_NAME_W;
   props[0].Value.lpszW = display.data();
   props[1].ulPropTag = PR_PST_PATH_A;
   props[1].Value.lpszA = narrowPath.data();
-  HRESULT hr = chain.Step(TEXT("servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props)"), __LINE__,
-                          [&] { return servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props); });
+  HRESULT hr = CHAIN_STEP(chain, "servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props)",
+                          servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props));
   return FAILED(hr) ? 0 : 1;
 }
 
 void CMAPIProfile::GetPSTServices(LPCWSTR profileName, std::vector<CString>& displayNames,
                                   std::vector<CString>& pstPaths) {
-  CMapiPtr<IProfAdmin> profAdminPtr;
-  if (FAILED(Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p))) {
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  if (FAILED(Obtained(MAPIAdminProfiles(0, profAdminPtr.Put()), profAdminPtr))) {
     LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, kAdminFailed);
     return;
   }
   char szName2[kNameBytes];
-  CMapiPtr<IMsgServiceAdmin> msgSAPtr;
+  CInterfacePtr<IMsgServiceAdmin> msgSAPtr;
   if (!ToNarrowName(profileName, szName2) ||
-      FAILED(Obtained(profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, &msgSAPtr), msgSAPtr.p))) {
+      FAILED(Obtained(profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, msgSAPtr.Put()), msgSAPtr))) {
     LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, kServicesFailed);
     return;
   }
-  CMapiPtr<IMAPITable> tablePtr;
-  if (FAILED(Obtained(msgSAPtr->GetMsgServiceTable(0, &tablePtr), tablePtr.p))) return;
-  CRowSetPtr pRowSet;
-  if (FAILED(Obtained(HrQueryAllRows(tablePtr, Tags(g_pstServiceColumns), nullptr, nullptr, 0, &pRowSet), pRowSet.p)))
-    return;
+  CHResultChain chain(PROFILE_UNIT, CHResultChain::kQuiet);
+  CInterfacePtr<IMAPITable> tablePtr;
+  CRowSet pRowSet;
+  CHAIN_OBTAIN(chain, "msgSAPtr->GetMsgServiceTable(0, &tablePtr)", tablePtr,
+               msgSAPtr->GetMsgServiceTable(0, tablePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRowSet)", pRowSet,
+               HrQueryAllRows(tablePtr.Get(), Tags(g_pstServiceColumns), nullptr, nullptr, 0, pRowSet.Put()));
+  if (chain.Failed()) return;
   for (ULONG i = 0; i < pRowSet.Count(); ++i) {
     LPMAPIUID serviceUid = UidOf(pRowSet->aRow[i], 1);
     if (!serviceUid) continue;
-    CMapiPtr<IProfSect> section;
-    HRESULT hr = OpenFirstProviderSection(msgSAPtr, serviceUid, section);
+    CInterfacePtr<IProfSect> section;
+    HRESULT hr = OpenFirstProviderSection(msgSAPtr.Get(), serviceUid, section);
     if (FAILED(hr)) return;
     if (hr == S_FALSE) continue;
     CMapiBuffer<SPropValue> pathValue;
-    if (FAILED(Obtained(HrGetOneProp(section.p, PR_PST_PATH_A, &pathValue), pathValue.p))) continue;
+    if (FAILED(Obtained(HrGetOneProp(section.Get(), PR_PST_PATH_A, pathValue.Put()), pathValue))) continue;
     WCHAR path[MAX_PATH] = {};
-    PathRead read = ReadPathValue(pathValue.p, CP_THREAD_ACP, path);
+    PathRead read = ReadPathValue(pathValue.Get(), CP_THREAD_ACP, path);
     if (read == PathRead::TooLong)
       LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("The PST path of a service is too long; it is skipped."));
     if (read != PathRead::Read) continue;
     CMapiBuffer<SPropValue> nameValue;
-    if (FAILED(Obtained(HrGetOneProp(section.p, PR_DISPLAY_NAME_W, &nameValue), nameValue.p))) continue;
-    LPCWSTR name = PresentWide(nameValue.p);
+    if (FAILED(Obtained(HrGetOneProp(section.Get(), PR_DISPLAY_NAME_W, nameValue.Put()), nameValue))) continue;
+    LPCWSTR name = PresentWide(nameValue.Get());
     if (!name) continue;
     pstPaths.push_back(CString(path));
     displayNames.push_back(CString(name));
@@ -478,37 +445,37 @@ int CMAPIProfile::FindProfileOfPSTFile(LPCWSTR pstPath, CString& profileName, CS
 }
 
 int CMAPIProfile::DeletePSTFileFromProfile(LPCWSTR pstPath) {
-  CMapiPtr<IProfAdmin> profAdminPtr;
-  if (FAILED(Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p))) {
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  if (FAILED(Obtained(MAPIAdminProfiles(0, profAdminPtr.Put()), profAdminPtr))) {
     LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, kAdminFailed);
     return 0;
   }
   char szName2[kNameBytes];
   ToNarrowName(OUTLOOK_PROFILE_NAME, szName2);
-  CMapiPtr<IMsgServiceAdmin> msgSAPtr;
-  if (FAILED(Obtained(profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, &msgSAPtr), msgSAPtr.p))) {
+  CInterfacePtr<IMsgServiceAdmin> msgSAPtr;
+  if (FAILED(Obtained(profAdminPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, msgSAPtr.Put()), msgSAPtr))) {
     LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, kServicesFailed);
     return 0;
   }
-  CMapiPtr<IMAPITable> tablePtr;
-  if (FAILED(Obtained(msgSAPtr->GetMsgServiceTable(0, &tablePtr), tablePtr.p))) return 1;
-  CRowSetPtr pRowSet;
-  if (FAILED(Obtained(HrQueryAllRows(tablePtr, Tags(g_deleteServiceColumns), nullptr, nullptr, 0, &pRowSet),
-                      pRowSet.p)))
+  CInterfacePtr<IMAPITable> tablePtr;
+  if (FAILED(Obtained(msgSAPtr->GetMsgServiceTable(0, tablePtr.Put()), tablePtr))) return 1;
+  CRowSet pRowSet;
+  if (FAILED(Obtained(HrQueryAllRows(tablePtr.Get(), Tags(g_deleteServiceColumns), nullptr, nullptr, 0, pRowSet.Put()),
+                      pRowSet)))
     return 0;
   LPCWSTR wanted = pstPath ? pstPath : TEXT("");
   LPMAPIUID matched = nullptr;
   for (ULONG i = 0; i < pRowSet.Count() && !matched; ++i) {
     LPMAPIUID serviceUid = UidOf(pRowSet->aRow[i], 1);
     if (!serviceUid) continue;
-    CMapiPtr<IProfSect> section;
-    HRESULT hr = OpenFirstProviderSection(msgSAPtr, serviceUid, section);
+    CInterfacePtr<IProfSect> section;
+    HRESULT hr = OpenFirstProviderSection(msgSAPtr.Get(), serviceUid, section);
     if (FAILED(hr)) return 0;
     if (hr == S_FALSE) continue;
     CMapiBuffer<SPropValue> pathValue;
-    if (FAILED(Obtained(HrGetOneProp(section.p, PR_PST_PATH_A, &pathValue), pathValue.p))) continue;
+    if (FAILED(Obtained(HrGetOneProp(section.Get(), PR_PST_PATH_A, pathValue.Put()), pathValue))) continue;
     WCHAR path[MAX_PATH] = {};
-    if (ReadPathValue(pathValue.p, CP_THREAD_ACP, path) != PathRead::Read) continue;
+    if (ReadPathValue(pathValue.Get(), CP_THREAD_ACP, path) != PathRead::Read) continue;
     if (lstrcmpiW(path, wanted) == 0) matched = serviceUid;
   }
   if (matched && FAILED(msgSAPtr->DeleteMsgService(matched)))
@@ -522,36 +489,30 @@ int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath) {
   services.Open(chain);
   SPropValue serviceName = {};
   serviceName.ulPropTag = PR_SERVICE_NAME_A;
-  char unicodePst[] = "MSUPST MS";
-  serviceName.Value.lpszA = unicodePst;
+  serviceName.Value.lpszA = kUnicodePstService;
   SRestriction sRes = {};
   sRes.rt = RES_PROPERTY;
   sRes.res.resProperty.relop = RELOP_EQ;
   sRes.res.resProperty.ulPropTag = PR_SERVICE_NAME_A;
   sRes.res.resProperty.lpProp = &serviceName;
-  CRowSetPtr pRowSet;
-  chain.Step(TEXT("HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, &sRes, 0, 0, &pRowSet)"), __LINE__,
-             [&] {
-               return Obtained(HrQueryAllRows(services.msgSACTablePtr.p, Tags(sptCols), &sRes, nullptr, 0, &pRowSet),
-                               pRowSet.p);
-             });
+  CRowSet pRowSet;
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, &sRes, 0, 0, &pRowSet)", pRowSet,
+               HrQueryAllRows(services.msgSACTablePtr.Get(), Tags(sptCols), &sRes, nullptr, 0, pRowSet.Put()));
   for (ULONG iIndex = 0; !chain.Failed() && iIndex < pRowSet.Count(); ++iIndex) {
     const SRow& row = pRowSet->aRow[iIndex];
     LPMAPIUID serviceUid = UidOf(row, SVCID);
     if (!IsDefaultStore(row, SVCFLAGS) || !serviceUid) continue;
-    CMapiPtr<IProviderAdmin> providerAdminPtr;
-    chain.Step(TEXT("msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
-                    "&providerAdminPtr)"),
-               __LINE__, [&] {
-                 return Obtained(services.msgSAPtr->AdminProviders(serviceUid, 0, &providerAdminPtr),
-                                 providerAdminPtr.p);
-               });
+    CInterfacePtr<IProviderAdmin> providerAdminPtr;
+    CHAIN_OBTAIN(chain,
+                 "msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
+                 "&providerAdminPtr)",
+                 providerAdminPtr, services.msgSAPtr->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
     if (chain.Failed()) break;
     if (!FileExists(pstPath)) {
-      int result = ConfigurePersonalFolders(services.msgSAPtr, serviceUid, pstPath);
+      int result = ConfigurePersonalFolders(services.msgSAPtr.Get(), serviceUid, pstPath);
       if (result) return result;
     }
-    int result = SetDefaultStoragePath(providerAdminPtr, services.msgSAPtr, pstPath);
+    int result = SetDefaultStoragePath(providerAdminPtr.Get(), services.msgSAPtr.Get(), pstPath);
     if (result) return result;
   }
   return FailureCode(chain.Result());
@@ -561,13 +522,11 @@ int CMAPIProfile::DeleteMinorPSTFiles() {
   CHResultChain chain(PROFILE_UNIT);
   FixedProfileServices services;
   services.Open(chain);
-  char unicodePst[] = "MSUPST MS";
-  char ansiPst[] = "MSPST MS";
   SPropValue names[2] = {};
   names[0].ulPropTag = PR_SERVICE_NAME_A;
-  names[0].Value.lpszA = unicodePst;
+  names[0].Value.lpszA = kUnicodePstService;
   names[1].ulPropTag = PR_SERVICE_NAME_A;
-  names[1].Value.lpszA = ansiPst;
+  names[1].Value.lpszA = kAnsiPstService;
   SRestriction either[2] = {};
   for (int i = 0; i < 2; ++i) {
     either[i].rt = RES_PROPERTY;
@@ -579,19 +538,16 @@ int CMAPIProfile::DeleteMinorPSTFiles() {
   sQueryRes.rt = RES_OR;
   sQueryRes.res.resOr.cRes = 2;
   sQueryRes.res.resOr.lpRes = either;
-  CRowSetPtr pRowSet;
-  chain.Step(TEXT("HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, &sQueryRes, 0, 0, &pRowSet)"),
-             __LINE__, [&] {
-               return Obtained(
-                   HrQueryAllRows(services.msgSACTablePtr.p, Tags(sptCols), &sQueryRes, nullptr, 0, &pRowSet),
-                   pRowSet.p);
-             });
+  CRowSet pRowSet;
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, &sQueryRes, 0, 0, &pRowSet)",
+               pRowSet,
+               HrQueryAllRows(services.msgSACTablePtr.Get(), Tags(sptCols), &sQueryRes, nullptr, 0, pRowSet.Put()));
   for (ULONG iIndex = 0; iIndex < pRowSet.Count(); ++iIndex) {
     const SRow& row = pRowSet->aRow[iIndex];
     LPMAPIUID serviceUid = UidOf(row, SVCID);
     if (IsDefaultStore(row, SVCFLAGS) || !serviceUid) continue;
-    chain.Step(TEXT("msgSAPtr->DeleteMsgService( (LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb)"),
-               __LINE__, [&] { return services.msgSAPtr->DeleteMsgService(serviceUid); });
+    CHAIN_STEP(chain, "msgSAPtr->DeleteMsgService( (LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb)",
+               services.msgSAPtr->DeleteMsgService(serviceUid));
   }
   return FailureCode(chain.Result());
 }
@@ -600,26 +556,22 @@ int CMAPIProfile::GetDefaultPSTPath(LPWSTR path) {
   CHResultChain chain(PROFILE_UNIT);
   FixedProfileServices services;
   services.Open(chain);
-  CRowSetPtr pRowSet;
-  chain.Step(TEXT("HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, 0, 0, 0, &pRowSet)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(services.msgSACTablePtr.p, Tags(sptCols), nullptr, nullptr, 0, &pRowSet),
-                    pRowSet.p);
-  });
+  CRowSet pRowSet;
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, 0, 0, 0, &pRowSet)", pRowSet,
+               HrQueryAllRows(services.msgSACTablePtr.Get(), Tags(sptCols), nullptr, nullptr, 0, pRowSet.Put()));
   if (chain.Failed()) return HResultCode(chain.Result());
   for (ULONG iIndex = 0; iIndex < pRowSet.Count(); ++iIndex) {
     const SRow& row = pRowSet->aRow[iIndex];
     LPMAPIUID serviceUid = UidOf(row, SVCID);
     if (!IsDefaultStore(row, SVCFLAGS) || !serviceUid) continue;
-    CMapiPtr<IProviderAdmin> providerAdminPtr;
-    chain.Step(TEXT("msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
-                    "&providerAdminPtr)"),
-               __LINE__, [&] {
-                 return Obtained(services.msgSAPtr->AdminProviders(serviceUid, 0, &providerAdminPtr),
-                                 providerAdminPtr.p);
-               });
+    CInterfacePtr<IProviderAdmin> providerAdminPtr;
+    CHAIN_OBTAIN(chain,
+                 "msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
+                 "&providerAdminPtr)",
+                 providerAdminPtr, services.msgSAPtr->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
     if (chain.Failed()) return HResultCode(chain.Result());
     if (!path) return HResultCode(MAPI_E_INVALID_PARAMETER);
-    return ReadPSTPath(providerAdminPtr, services.msgSAPtr, path);
+    return ReadPSTPath(providerAdminPtr.Get(), services.msgSAPtr.Get(), path);
   }
   return 0;
 }

@@ -35,9 +35,9 @@ const ClassKind kClassKinds[] = {
 bool ReadOneProp(IMAPIProp* object, ULONG tag, CMapiBuffer<SPropValue>& value) {
   SizedSPropTagArray(1, tags) = {1, {tag}};
   ULONG count = 0;
-  HRESULT hr = object->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &value);
-  if (hr != S_OK || count != 1 || !value.p || value->ulPropTag != tag) {
-    value.Free();
+  HRESULT hr = object->GetProps(Tags(tags), 0, &count, value.Put());
+  if (hr != S_OK || count != 1 || !value || value->ulPropTag != tag) {
+    value.Reset();
     return false;
   }
   return true;
@@ -48,18 +48,6 @@ bool ReadOneProp(IMAPIProp* object, ULONG tag, CMapiBuffer<SPropValue>& value) {
 // store's root folder instead of the recorded folder.
 bool RecordCanOpen(const OLCATALOGDATA& record) {
   return record.cbEntryID > 0 && record.cbEntryID <= OLCATALOG_ENTRYID_BYTES;
-}
-
-// Opens a folder by identifier; an object that is not a folder is refused.
-HRESULT OpenFolder(IMsgStore* store, ULONG cb, LPENTRYID id, ULONG flags, IMAPIFolder** out) {
-  *out = nullptr;
-  ULONG objType = 0;
-  CMapiPtr<IUnknown> object;
-  HRESULT hr = store->OpenEntry(cb, id, nullptr, flags, &objType, &object);
-  if (FAILED(hr)) return hr;
-  if (!object.p || objType != MAPI_FOLDER) return MAPI_E_NOT_FOUND;
-  *out = static_cast<IMAPIFolder*>(object.Detach());
-  return hr;
 }
 
 bool RecordMatches(const OLCATALOGDATA& record, const SBinary& id) {
@@ -89,15 +77,15 @@ void MarkByInboxProp(IMsgStore* store, OLCATALOGDATA* records, ULONG count, ULON
   for (ULONG i = 0; i < count && !inbox; ++i)
     if (records[i].nType == OLFOLDER_INBOX) inbox = &records[i];
   if (!inbox || !RecordCanOpen(*inbox)) return;
-  CMapiPtr<IMAPIFolder> inboxFolder;
-  if (FAILED(OpenFolder(store, inbox->cbEntryID, reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(inbox->abEntryID)),
-                        0, &inboxFolder)))
+  CInterfacePtr<IMAPIFolder> inboxFolder;
+  if (FAILED(OpenFolderById(store, inbox->cbEntryID,
+                            reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(inbox->abEntryID)), 0, inboxFolder)))
     return;
   CMapiBuffer<SPropValue> value;
-  if (!ReadOneProp(inboxFolder, tag, value)) {
-    CMapiPtr<IMAPIFolder> root;
-    if (FAILED(OpenFolder(store, 0, nullptr, 0, &root))) return;
-    if (!ReadOneProp(root, tag, value)) return;
+  if (!ReadOneProp(inboxFolder.Get(), tag, value)) {
+    CInterfacePtr<IMAPIFolder> root;
+    if (FAILED(OpenFolderById(store, 0, nullptr, 0, root))) return;
+    if (!ReadOneProp(root.Get(), tag, value)) return;
   }
   if (PROP_TYPE(tag) & MV_FLAG) {
     if (value->Value.MVbin.cValues <= mvIndex || !value->Value.MVbin.lpbin) return;
@@ -110,26 +98,22 @@ void MarkByInboxProp(IMsgStore* store, OLCATALOGDATA* records, ULONG count, ULON
 void MarkInbox(IMsgStore* store, OLCATALOGDATA* records, ULONG count) {
   ULONG cb = 0;
   CMapiBuffer<ENTRYID> id;
-  if (store->GetReceiveFolder(nullptr, 0, &cb, &id, nullptr) != S_OK || !id.p) return;
-  SBinary bin = {cb, reinterpret_cast<LPBYTE>(id.p)};
+  if (store->GetReceiveFolder(nullptr, 0, &cb, id.Put(), nullptr) != S_OK || !id) return;
+  SBinary bin = {cb, reinterpret_cast<LPBYTE>(id.Get())};
   MarkFirstMatch(records, count, bin, OLFOLDER_INBOX);
 }
 
 }  // namespace
 
-CMAPIStore::CMAPIStore(IMsgStore* store) : m_storePtr(store) {
-  if (m_storePtr) m_storePtr->AddRef();
-}
+CMAPIStore::CMAPIStore(IMsgStore* store) : m_storePtr(ShareInterface(store)) {}
 
-CMAPIStore::~CMAPIStore() {
-  if (m_storePtr) m_storePtr->Release();
-}
+CMAPIStore::~CMAPIStore() = default;
 
 int CMAPIStore::GetStoreDisplayName(LPWSTR name) {
   if (!m_storePtr || !name) return 0;
   CMapiBuffer<SPropValue> value;
-  if (!ReadOneProp(m_storePtr, PR_DISPLAY_NAME_W, value)) return 0;
-  LPCWSTR text = GetValidString(value);
+  if (!ReadOneProp(m_storePtr.Get(), PR_DISPLAY_NAME_W, value)) return 0;
+  LPCWSTR text = GetValidString(value.Get());
   // A name that does not fit is refused rather than handed out cut short.
   if (!text || wcslen(text) >= static_cast<size_t>(kDisplayNameChars)) return 0;
   return wcscpy_s(name, kDisplayNameChars, text) == 0 ? 1 : 0;
@@ -138,7 +122,7 @@ int CMAPIStore::GetStoreDisplayName(LPWSTR name) {
 int CMAPIStore::GetPSTFilePath(LPWSTR path) {
   if (!m_storePtr || !path) return 0;
   CMapiBuffer<SPropValue> value;
-  if (!ReadOneProp(m_storePtr, PR_PST_PATH_A, value) || !value->Value.lpszA) return 0;
+  if (!ReadOneProp(m_storePtr.Get(), PR_PST_PATH_A, value) || !value->Value.lpszA) return 0;
   // A path that does not fit would name another file: refused, not cut.
   int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, value->Value.lpszA, -1, nullptr, 0);
   if (needed <= 0 || needed > MAX_PATH) return 0;
@@ -148,10 +132,10 @@ int CMAPIStore::GetPSTFilePath(LPWSTR path) {
 IMAPIFolder* CMAPIStore::OpenIPMSubtree() {
   if (!m_storePtr) return nullptr;
   CMapiBuffer<SPropValue> value;
-  if (!ReadOneProp(m_storePtr, PR_IPM_SUBTREE_ENTRYID, value)) return nullptr;
-  CMapiPtr<IMAPIFolder> folder;
-  HRESULT hr = OpenFolder(m_storePtr, value->Value.bin.cb, reinterpret_cast<LPENTRYID>(value->Value.bin.lpb),
-                          kOpenFolderFlags, &folder);
+  if (!ReadOneProp(m_storePtr.Get(), PR_IPM_SUBTREE_ENTRYID, value)) return nullptr;
+  CInterfacePtr<IMAPIFolder> folder;
+  HRESULT hr = OpenFolderById(m_storePtr.Get(), value->Value.bin.cb, reinterpret_cast<LPENTRYID>(value->Value.bin.lpb),
+                              kOpenFolderFlags, folder);
   if (FAILED(hr))
     LogMessageAt(LOG_ERROR, kUnit, __LINE__, TEXT("m_storePtr->OpenEntry, folder id: %d"),
                  static_cast<LONG>(PR_IPM_SUBTREE_ENTRYID));
@@ -160,8 +144,9 @@ IMAPIFolder* CMAPIStore::OpenIPMSubtree() {
 
 IMAPIFolder* CMAPIStore::OpenCatalogFolder(OLCATALOGDATA record) {
   if (!m_storePtr || !RecordCanOpen(record)) return nullptr;
-  CMapiPtr<IMAPIFolder> folder;
-  OpenFolder(m_storePtr, record.cbEntryID, reinterpret_cast<LPENTRYID>(record.abEntryID), kOpenFolderFlags, &folder);
+  CInterfacePtr<IMAPIFolder> folder;
+  OpenFolderById(m_storePtr.Get(), record.cbEntryID, reinterpret_cast<LPENTRYID>(record.abEntryID), kOpenFolderFlags,
+                 folder);
   return folder.Detach();
 }
 
@@ -180,12 +165,13 @@ void CMAPIStore::ClassifyFolders(OLCATALOGDATA* records, ULONG count) {
   }
   // The identifier steps come after the classes: a folder named by the store
   // keeps the store's meaning whatever its class.
-  MarkByStoreProp(m_storePtr, records, count, PR_IPM_OUTBOX_ENTRYID, OLFOLDER_OUTBOX);
-  MarkInbox(m_storePtr, records, count);
-  MarkByStoreProp(m_storePtr, records, count, PR_IPM_SENTMAIL_ENTRYID, OLFOLDER_SENTMAIL);
-  MarkByStoreProp(m_storePtr, records, count, PR_IPM_WASTEBASKET_ENTRYID, OLFOLDER_DELETED);
-  MarkByInboxProp(m_storePtr, records, count, PR_IPM_DRAFTS_ENTRYID, 0, OLFOLDER_DRAFTS);
-  MarkByInboxProp(m_storePtr, records, count, PR_ADDITIONAL_REN_ENTRYIDS, kJunkFolderIndex, OLFOLDER_JUNK);
+  IMsgStore* store = m_storePtr.Get();
+  MarkByStoreProp(store, records, count, PR_IPM_OUTBOX_ENTRYID, OLFOLDER_OUTBOX);
+  MarkInbox(store, records, count);
+  MarkByStoreProp(store, records, count, PR_IPM_SENTMAIL_ENTRYID, OLFOLDER_SENTMAIL);
+  MarkByStoreProp(store, records, count, PR_IPM_WASTEBASKET_ENTRYID, OLFOLDER_DELETED);
+  MarkByInboxProp(store, records, count, PR_IPM_DRAFTS_ENTRYID, 0, OLFOLDER_DRAFTS);
+  MarkByInboxProp(store, records, count, PR_ADDITIONAL_REN_ENTRYIDS, kJunkFolderIndex, OLFOLDER_JUNK);
 }
 
 void CMAPIStore::ApplyFolderClasses(OLCATALOGDATA* records, ULONG count) {

@@ -25,5 +25,5 @@ class CMAPIStore {
   static void ApplyFolderClasses(OLCATALOGDATA* records, ULONG count);
 
  private:
-  IMsgStore* m_storePtr = nullptr;
+  CInterfacePtr<IMsgStore> m_storePtr;
 };

@@ -9,6 +9,7 @@
 
 #include "MAPIPack/MAPIHelpers.h"
 #include "support/Log.h"
+#include "support/TextConvert.h"
 
 #define WRAPPER_UNIT TEXT(".\\MAPIPack\\MAPIWrapper")
 
@@ -40,31 +41,28 @@ LPCWSTR StoreDisplayName(const SRow& row) {
 }  // namespace
 
 CMAPIWrapper::~CMAPIWrapper() {
-  if (m_sessionPtr) {
-    m_sessionPtr->Logoff(0, 0, 0);
-    m_sessionPtr->Release();
-    m_sessionPtr = nullptr;
-  }
+  if (m_sessionPtr) m_sessionPtr->Logoff(0, 0, 0);
 }
 
 int CMAPIWrapper::RegisterMapiApp() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubsystemKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return 0;
+  CScopedKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubsystemKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return 0;
   // Five bytes are read, whatever the type; the sixth stays zero so that the
   // value always ends as a wide string.
   WCHAR value[3] = {};
   DWORD type = 0;
   DWORD size = 5;
-  LSTATUS status = RegQueryValueExW(key, TEXT("MAPIX"), nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
-  RegCloseKey(key);
+  LSTATUS status =
+      RegQueryValueExW(key.Get(), TEXT("MAPIX"), nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
+  key.Reset();
   if (status != ERROR_SUCCESS) return 0;
   if (lstrcmpW(value, TEXT("1")) != 0) return 0;
 
-  HKEY apps = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMapiAppsKey, 0, KEY_SET_VALUE, &apps) != ERROR_SUCCESS) return 1;
-  RegSetValueExW(apps, kAppValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(kAppValueData),
-                 static_cast<DWORD>(sizeof(kAppValueData)));
-  RegCloseKey(apps);
+  CScopedKey apps;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMapiAppsKey, 0, KEY_SET_VALUE, apps.Put()) != ERROR_SUCCESS) return 1;
+  // The library is registered when it can be; MAPI starts without it too.
+  (void)RegSetValueExW(apps.Get(), kAppValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(kAppValueData),
+                       static_cast<DWORD>(sizeof(kAppValueData)));
   return 1;
 }
 
@@ -115,13 +113,10 @@ void CMAPIWrapper::UninitializeMapi() {
       &result, &exceptionCode);
 }
 
-LONG CMAPIWrapper::GetInitializeCount() { return __atomic_load_n(&g_initializeCount, __ATOMIC_SEQ_CST); }
+LONG CMAPIWrapper::GetInitializeCount() { return InterlockedCompareExchange(&g_initializeCount, 0, 0); }
 
 int CMAPIWrapper::Logon(LPCWSTR profileName, MapiMode mode) {
-  if (m_sessionPtr) {
-    m_sessionPtr->Release();
-    m_sessionPtr = nullptr;
-  }
+  m_sessionPtr.Reset();
   LPCWSTR shownName = profileName ? profileName : TEXT("");
   if (!KnownMode(mode)) {
     LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__,
@@ -129,28 +124,21 @@ int CMAPIWrapper::Logon(LPCWSTR profileName, MapiMode mode) {
     return 0;
   }
 
+  // A name whose ANSI form does not fit is refused, never cut to another
+  // profile's name.
   char name[kProfileNameBytes] = {};
-  if (profileName) {
-    // Measured first: a name whose ANSI form does not fit is refused, never cut
-    // to another profile's name.
-    int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, profileName, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0 || needed > kProfileNameBytes ||
-        WideCharToMultiByte(CP_THREAD_ACP, 0, profileName, -1, name, kProfileNameBytes, nullptr, nullptr) <= 0) {
-      LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__,
-                   TEXT("MAPILogonEx not called: the profile name does not fit 255 bytes. type is: %d, profile "
-                        "name: %s"),
-                   mode, shownName);
-      return 0;
-    }
+  if (!NarrowInto(profileName, CP_THREAD_ACP, name)) {
+    LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__,
+                 TEXT("MAPILogonEx not called: the profile name does not fit 255 bytes. type is: %d, profile "
+                      "name: %s"),
+                 mode, shownName);
+    return 0;
   }
 
   ULONG flags = mode == MAPI_MODE_SERVICE ? MAPI_NT_SERVICE : (MAPI_USE_DEFAULT | MAPI_EXTENDED | MAPI_NEW_SESSION);
-  HRESULT hr = MAPILogonEx(0, reinterpret_cast<LPWSTR>(name), nullptr, flags, &m_sessionPtr);
+  HRESULT hr = MAPILogonEx(0, reinterpret_cast<LPWSTR>(name), nullptr, flags, m_sessionPtr.Put());
   if (!FAILED(hr) && m_sessionPtr) return 1;
-  if (m_sessionPtr) {
-    m_sessionPtr->Release();
-    m_sessionPtr = nullptr;
-  }
+  m_sessionPtr.Reset();
   LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__, TEXT("MAPILogonEx failed. error: %d, type is: %d, profile name: %s"),
                static_cast<int>(GetLastError()), mode, shownName);
   return 0;
@@ -162,16 +150,16 @@ IMsgStore* CMAPIWrapper::OpenStoreByName(LPCWSTR displayName) {
   // or empty.
   LPCWSTR wanted = displayName ? displayName : TEXT("");
 
-  CMapiPtr<IMAPITable> tablePtr;
-  if (m_sessionPtr->GetMsgStoresTable(0, &tablePtr) != S_OK || !tablePtr) return nullptr;
+  CInterfacePtr<IMAPITable> tablePtr;
+  if (m_sessionPtr->GetMsgStoresTable(0, tablePtr.Put()) != S_OK || !tablePtr) return nullptr;
   SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_W, PR_ENTRYID}};
-  if (tablePtr->SetColumns(reinterpret_cast<LPSPropTagArray>(&columns), 0) != S_OK) return nullptr;
+  if (tablePtr->SetColumns(Tags(columns), 0) != S_OK) return nullptr;
 
   for (;;) {
-    CRowSetPtr pRows;
-    HRESULT hr = tablePtr->QueryRows(1, 0, &pRows);
+    CRowSet pRows;
+    HRESULT hr = tablePtr->QueryRows(1, 0, pRows.Put());
     if (FAILED(hr) || pRows.Count() != 1) {
-      pRows.Free();
+      pRows.Reset();
       LogMessageAt(LOG_INFO, WRAPPER_UNIT, __LINE__, TEXT("Not exist storage, name: %s"), wanted);
       return nullptr;
     }
@@ -186,14 +174,14 @@ IMsgStore* CMAPIWrapper::OpenStoreByName(LPCWSTR displayName) {
       cb = row.lpProps[1].Value.bin.cb;
       entryId = reinterpret_cast<LPENTRYID>(row.lpProps[1].Value.bin.lpb);
     }
-    CMapiPtr<IMsgStore> storePtr;
-    hr = m_sessionPtr->OpenMsgStore(0, cb, entryId, nullptr, MAPI_BEST_ACCESS | MDB_ONLINE, &storePtr);
+    CInterfacePtr<IMsgStore> storePtr;
+    hr = m_sessionPtr->OpenMsgStore(0, cb, entryId, nullptr, MAPI_BEST_ACCESS | MDB_ONLINE, storePtr.Put());
     CheckHResult(hr,
                  TEXT("m_sessionPtr->OpenMsgStore(NULL, pRows->aRow[0].lpProps[1].Value.bin.cb, "
                       "(LPENTRYID)pRows->aRow[0].lpProps[1].Value.bin.lpb, NULL, MAPI_BEST_ACCESS | MDB_ONLINE, "
                       "&storePtr)"),
                  WRAPPER_UNIT, __LINE__);
-    pRows.Free();
+    pRows.Reset();
     if (!FAILED(hr)) return storePtr.Detach();
     return nullptr;
   }

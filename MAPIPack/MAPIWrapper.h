@@ -6,6 +6,8 @@
 #include <mapix.h>
 #include <windows.h>
 
+#include "owners/ScopedOwner.h"
+
 // 0: an ordinary process; 1: a process that runs as a service.
 typedef int MapiMode;
 #define MAPI_MODE_NORMAL 0
@@ -30,5 +32,5 @@ class CMAPIWrapper {
   IMsgStore* OpenStoreByName(LPCWSTR displayName);
 
  private:
-  IMAPISession* m_sessionPtr = nullptr;
+  CInterfacePtr<IMAPISession> m_sessionPtr;
 };

@@ -11,6 +11,7 @@
 
 #include "MAPIPack/MAPIHelpers.h"
 #include "support/Log.h"
+#include "support/TextConvert.h"
 #include "support/PropTrival.h"
 
 #define ACCOUNT_UNIT TEXT(".\\MAPIPack\\MailAccount")
@@ -36,7 +37,6 @@ SizedSPropTagArray(1, g_proColumn) = {1, {PR_PROVIDER_UID}};
 enum { TC_PR_SERVICE_NAME, TC_PR_SERVICE_UID };
 enum { PR_PR_PROVIDER_UID };
 
-
 // The service name of a row when it is a readable wide string (an unreadable
 // one is logged by GetValidString).
 LPCWSTR ServiceNameOf(const SRow& row) {
@@ -46,7 +46,7 @@ LPCWSTR ServiceNameOf(const SRow& row) {
 
 // A PST path value as wide text: a readable narrow string converted from the
 // ANSI code page, or a readable wide one as it is.
-bool PathText(const SPropValue* value, std::u16string* out) {
+bool PathText(const SPropValue* value, std::basic_string<WCHAR>* out) {
   if (!value) return false;
   ULONG type = PROP_TYPE(value->ulPropTag);
   if (type == PT_UNICODE) {
@@ -55,12 +55,7 @@ bool PathText(const SPropValue* value, std::u16string* out) {
     return true;
   }
   if (type != PT_STRING8 || !IsReadableNarrow(value->Value.lpszA)) return false;
-  int needed = MultiByteToWideChar(CP_ACP, 0, value->Value.lpszA, -1, nullptr, 0);
-  if (needed <= 0) return false;
-  std::u16string text(static_cast<size_t>(needed), u'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, value->Value.lpszA, -1, text.data(), needed) <= 0) return false;
-  text.resize(std::char_traits<char16_t>::length(text.c_str()));
-  *out = std::move(text);
+  *out = WideText(value->Value.lpszA, CP_ACP);
   return true;
 }
 
@@ -68,31 +63,26 @@ bool PathText(const SPropValue* value, std::u16string* out) {
 ULONG GetFlag() { return MAPI_UNICODE; }
 
 struct OutlookServices {
-  CMapiPtr<IProfAdmin> profAdminPtr;
-  CMapiPtr<IMsgServiceAdmin> serviceAdminPtr;
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  CInterfacePtr<IMsgServiceAdmin> serviceAdminPtr;
 
   void Open(CHResultChain& chain) {
     WCHAR szName[] = OUTLOOK_PROFILE_NAME;
-    chain.Step(TEXT("MAPIAdminProfiles(0, &profAdminPtr)"), __LINE__,
-               [&] { return Obtained(MAPIAdminProfiles(0, &profAdminPtr), profAdminPtr.p); });
-    chain.Step(TEXT("profAdminPtr->AdminServices((LPTSTR)szName, NULL, 0, GetFlag(), &serviceAdminPtr)"), __LINE__,
-               [&] {
-                 return Obtained(profAdminPtr->AdminServices(szName, nullptr, 0, GetFlag(), &serviceAdminPtr),
-                                 serviceAdminPtr.p);
-               });
+    CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
+    CHAIN_OBTAIN(chain, "profAdminPtr->AdminServices((LPTSTR)szName, NULL, 0, GetFlag(), &serviceAdminPtr)",
+                 serviceAdminPtr, profAdminPtr->AdminServices(szName, nullptr, 0, GetFlag(), serviceAdminPtr.Put()));
   }
 };
 
 // The service rows of "Outlook" as GetProfilePSTFiles and DeleteIMAPServices
 // read them.
-void ReadServiceRows(CHResultChain& chain, OutlookServices& services, CMapiPtr<IMAPITable>& tablePtr,
-                     CRowSetPtr& pRowSet) {
+void ReadServiceRows(CHResultChain& chain, OutlookServices& services, CInterfacePtr<IMAPITable>& tablePtr,
+                     CRowSet& pRowSet) {
   services.Open(chain);
-  chain.Step(TEXT("serviceAdminPtr->GetMsgServiceTable(0, &tablePtr)"), __LINE__,
-             [&] { return Obtained(services.serviceAdminPtr->GetMsgServiceTable(0, &tablePtr), tablePtr.p); });
-  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&g_tcColumns, NULL, NULL, 0, &pRowSet)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(tablePtr, Tags(g_tcColumns), nullptr, nullptr, 0, &pRowSet), pRowSet.p);
-  });
+  CHAIN_OBTAIN(chain, "serviceAdminPtr->GetMsgServiceTable(0, &tablePtr)", tablePtr,
+               services.serviceAdminPtr->GetMsgServiceTable(0, tablePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&g_tcColumns, NULL, NULL, 0, &pRowSet)", pRowSet,
+               HrQueryAllRows(tablePtr.Get(), Tags(g_tcColumns), nullptr, nullptr, 0, pRowSet.Put()));
 }
 
 }  // namespace
@@ -113,34 +103,33 @@ int GetServiceStoreInfo(IMsgServiceAdmin* serviceAdmin, IProviderAdmin* provider
   IMsgServiceAdmin* pMsgsaPtr = serviceAdmin;
   IProviderAdmin* pProviderAdmin = providerAdmin;
   CHResultChain chain(ACCOUNT_UNIT);
-  CMapiPtr<IMAPITable> tablePtr;
-  CRowSetPtr pRowSet;
-  CMapiPtr<IProfSect> profSectPtr;
-  chain.Step(TEXT("pProviderAdmin->GetProviderTable(0, &tablePtr)"), __LINE__,
-             [&] { return Obtained(pProviderAdmin->GetProviderTable(0, &tablePtr), tablePtr.p); });
-  chain.Step(TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&g_proColumn, 0, 0, 0, &pRowSet)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(tablePtr, Tags(g_proColumn), nullptr, nullptr, 0, &pRowSet), pRowSet.p);
-  });
+  CInterfacePtr<IMAPITable> tablePtr;
+  CRowSet pRowSet;
+  CInterfacePtr<IProfSect> profSectPtr;
+  CHAIN_OBTAIN(chain, "pProviderAdmin->GetProviderTable(0, &tablePtr)", tablePtr,
+               pProviderAdmin->GetProviderTable(0, tablePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&g_proColumn, 0, 0, 0, &pRowSet)", pRowSet,
+               HrQueryAllRows(tablePtr.Get(), Tags(g_proColumn), nullptr, nullptr, 0, pRowSet.Put()));
   LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PR_PR_PROVIDER_UID) : nullptr;
-  chain.Step(TEXT("pMsgsaPtr->OpenProfileSection( (LPMAPIUID)pRowSet->aRow[0].lpProps[PR_PR_PROVIDER_UID].Value.bin."
-                  "lpb, 0, MAPI_MODIFY | 0X00080000, &profSectPtr)"),
-             __LINE__, [&] {
-               if (!providerUid) return MAPI_E_NOT_FOUND;  // a service without a provider
-               return Obtained(pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, &profSectPtr),
-                               profSectPtr.p);
-             });
+  // A service without a provider has no section to open.
+  CHAIN_OBTAIN(chain,
+               "pMsgsaPtr->OpenProfileSection( (LPMAPIUID)pRowSet->aRow[0].lpProps[PR_PR_PROVIDER_UID].Value.bin."
+               "lpb, 0, MAPI_MODIFY | 0X00080000, &profSectPtr)",
+               profSectPtr,
+               providerUid ? pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, profSectPtr.Put())
+                           : MAPI_E_NOT_FOUND);
   if (chain.Failed()) return HResultCode(chain.Result());
 
   // Not logged: a service that is no PST file has no path.
   CMapiBuffer<SPropValue> pathValue;
-  HRESULT hr = Obtained(HrGetOneProp(profSectPtr.p, PR_PST_PATH_A, &pathValue), pathValue.p);
+  HRESULT hr = Obtained(HrGetOneProp(profSectPtr.Get(), PR_PST_PATH_A, pathValue.Put()), pathValue);
   if (FAILED(hr)) return HResultCode(hr);
   CMapiBuffer<SPropValue> nameValue;
-  hr = Obtained(HrGetOneProp(profSectPtr.p, PR_DISPLAY_NAME_W, &nameValue), nameValue.p);
+  hr = Obtained(HrGetOneProp(profSectPtr.Get(), PR_DISPLAY_NAME_W, nameValue.Put()), nameValue);
   if (FAILED(hr)) return HResultCode(hr);
-  std::u16string pathText;
-  LPCWSTR name = GetValidString(nameValue.p);
-  if (!PathText(pathValue.p, &pathText) || !name) return HResultCode(MAPI_E_NOT_FOUND);
+  std::basic_string<WCHAR> pathText;
+  LPCWSTR name = GetValidString(nameValue.Get());
+  if (!PathText(pathValue.Get(), &pathText) || !name) return HResultCode(MAPI_E_NOT_FOUND);
   path.push_back(CString(pathText.c_str()));
   displayName.push_back(CString(name));
   return 0;
@@ -151,14 +140,12 @@ int CollectAccountTypes(int* mask) {
   CHResultChain chain(ACCOUNT_UNIT);
   OutlookServices services;
   services.Open(chain);
-  CMapiPtr<IMAPITable> proTablePtr;
-  CRowSetPtr pRows;
-  chain.Step(TEXT("serviceAdminPtr->GetMsgServiceTable(0, &proTablePtr)"), __LINE__, [&] {
-    return Obtained(services.serviceAdminPtr->GetMsgServiceTable(0, &proTablePtr), proTablePtr.p);
-  });
-  chain.Step(TEXT("HrQueryAllRows(proTablePtr, (LPSPropTagArray)&g_tcColumns, 0, 0, 0, &pRows)"), __LINE__, [&] {
-    return Obtained(HrQueryAllRows(proTablePtr, Tags(g_tcColumns), nullptr, nullptr, 0, &pRows), pRows.p);
-  });
+  CInterfacePtr<IMAPITable> proTablePtr;
+  CRowSet pRows;
+  CHAIN_OBTAIN(chain, "serviceAdminPtr->GetMsgServiceTable(0, &proTablePtr)", proTablePtr,
+               services.serviceAdminPtr->GetMsgServiceTable(0, proTablePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(proTablePtr, (LPSPropTagArray)&g_tcColumns, 0, 0, 0, &pRows)", pRows,
+               HrQueryAllRows(proTablePtr.Get(), Tags(g_tcColumns), nullptr, nullptr, 0, pRows.Put()));
   if (chain.Failed()) return HResultCode(chain.Result());
   for (ULONG i = 0; i < pRows.Count(); ++i) {
     LPCWSTR name = ServiceNameOf(pRows->aRow[i]);
@@ -171,8 +158,8 @@ int CollectAccountTypes(int* mask) {
 int GetProfilePSTFiles(std::vector<CString>& paths, std::vector<CString>& displayNames) {
   CHResultChain chain(ACCOUNT_UNIT);
   OutlookServices services;
-  CMapiPtr<IMAPITable> tablePtr;
-  CRowSetPtr pRowSet;
+  CInterfacePtr<IMAPITable> tablePtr;
+  CRowSet pRowSet;
   ReadServiceRows(chain, services, tablePtr, pRowSet);
   if (chain.Failed()) return HResultCode(chain.Result());
   for (ULONG i = 0; i < pRowSet.Count(); ++i) {
@@ -180,17 +167,15 @@ int GetProfilePSTFiles(std::vector<CString>& paths, std::vector<CString>& displa
     LPCWSTR name = ServiceNameOf(row);
     LPMAPIUID serviceUid = UidOf(row, TC_PR_SERVICE_UID);
     if (!name || !serviceUid || !IsPSTOrNeutralAccount(GetAccountType(name))) continue;
-    CMapiPtr<IProviderAdmin> providerAdminPtr;
-    chain.Step(TEXT("serviceAdminPtr->AdminProviders( (LPMAPIUID)pRowSet->aRow[i].lpProps[TC_PR_SERVICE_UID].Value."
-                    "bin.lpb, 0, &providerAdminPtr)"),
-               __LINE__, [&] {
-                 return Obtained(services.serviceAdminPtr->AdminProviders(serviceUid, 0, &providerAdminPtr),
-                                 providerAdminPtr.p);
-               });
+    CInterfacePtr<IProviderAdmin> providerAdminPtr;
+    CHAIN_OBTAIN(chain,
+                 "serviceAdminPtr->AdminProviders( (LPMAPIUID)pRowSet->aRow[i].lpProps[TC_PR_SERVICE_UID].Value."
+                 "bin.lpb, 0, &providerAdminPtr)",
+                 providerAdminPtr, services.serviceAdminPtr->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
     if (chain.Failed()) continue;
     std::vector<CString> path;
     std::vector<CString> displayName;
-    if (GetServiceStoreInfo(services.serviceAdminPtr, providerAdminPtr, path, displayName) == 0 && !path.empty() &&
+    if (GetServiceStoreInfo(services.serviceAdminPtr.Get(), providerAdminPtr.Get(), path, displayName) == 0 && !path.empty() &&
         !displayName.empty()) {
       paths.push_back(path[0]);
       displayNames.push_back(displayName[0]);
@@ -202,8 +187,8 @@ int GetProfilePSTFiles(std::vector<CString>& paths, std::vector<CString>& displa
 int DeleteIMAPServices() {
   CHResultChain chain(ACCOUNT_UNIT);
   OutlookServices services;
-  CMapiPtr<IMAPITable> tablePtr;
-  CRowSetPtr pRowSet;
+  CInterfacePtr<IMAPITable> tablePtr;
+  CRowSet pRowSet;
   ReadServiceRows(chain, services, tablePtr, pRowSet);
   if (chain.Failed()) return HResultCode(chain.Result());
   for (ULONG i = 0; i < pRowSet.Count(); ++i) {
@@ -212,9 +197,10 @@ int DeleteIMAPServices() {
     LPMAPIUID serviceUid = UidOf(row, TC_PR_SERVICE_UID);
     if (!name || !serviceUid || !IsUnsupportedAccount(GetAccountType(name))) continue;
     LogMessageAt(LOG_INFO, ACCOUNT_UNIT, __LINE__, TEXT("Delete the IMAP account."));
-    chain.Step(TEXT("serviceAdminPtr->DeleteMsgService( (LPMAPIUID)pRowSet->aRow[i].lpProps[TC_PR_SERVICE_UID].Value."
-                    "bin.lpb)"),
-               __LINE__, [&] { return services.serviceAdminPtr->DeleteMsgService(serviceUid); });
+    CHAIN_STEP(chain,
+               "serviceAdminPtr->DeleteMsgService( (LPMAPIUID)pRowSet->aRow[i].lpProps[TC_PR_SERVICE_UID].Value."
+               "bin.lpb)",
+               services.serviceAdminPtr->DeleteMsgService(serviceUid));
   }
   return FailureCode(chain.Result());
 }

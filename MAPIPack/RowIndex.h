@@ -14,6 +14,9 @@
 
 #include "support/PropTrival.h"
 
+// The identity of a row as text of the platform's wide characters.
+typedef std::basic_string<WCHAR> CRowKeyText;
+
 // Builds the identity of a row from its columns. Two rows name the same item
 // exactly when their keys are equal.
 class CRowKey {
@@ -30,24 +33,24 @@ class CRowKey {
   CRowKey& Text(const SPropValue& value) {
     LPCWSTR text = GetValidString(&value);
     if (!text) {
-      m_key.push_back(u'\x01');
+      m_key.push_back(static_cast<WCHAR>(1));
       return *this;
     }
-    m_key.push_back(u'\x02');
+    m_key.push_back(static_cast<WCHAR>(2));
     size_t length = 0;
     while (text[length]) ++length;
     Raw(static_cast<DWORD>(length));
-    m_key.append(reinterpret_cast<const char16_t*>(text), length);
+    m_key.append(text, length);
     return *this;
   }
-  const std::u16string& Key() const { return m_key; }
+  const CRowKeyText& Key() const { return m_key; }
 
  private:
   void Raw(DWORD v) {
-    m_key.push_back(static_cast<char16_t>(v & 0xFFFF));
-    m_key.push_back(static_cast<char16_t>(v >> 16));
+    m_key.push_back(static_cast<WCHAR>(v & 0xFFFF));
+    m_key.push_back(static_cast<WCHAR>(v >> 16));
   }
-  std::u16string m_key;
+  CRowKeyText m_key;
 };
 
 class CFirstRowIndex {
@@ -62,13 +65,13 @@ class CFirstRowIndex {
     for (ULONG i = 0; i < rows->cRows; ++i) m_first.emplace(keyOf(rows->aRow[i]), i);
   }
   // The index of the first row with this key, or npos.
-  ULONG Find(const std::u16string& key) const {
+  ULONG Find(const CRowKeyText& key) const {
     auto it = m_first.find(key);
     return it == m_first.end() ? npos : it->second;
   }
 
  private:
-  std::unordered_map<std::u16string, ULONG> m_first;
+  std::unordered_map<CRowKeyText, ULONG> m_first;
 };
 
 // Finding, for a folder name, the first row in table order whose name is the

@@ -24,16 +24,16 @@ STANDIN_API HRESULT OpenStoreFile(const std::u16string& path, const std::u16stri
 
 namespace {
 
-bool OpenNewStore(const std::string& path, CMapiPtr<IMsgStore>& store) {
+bool OpenNewStore(const std::string& path, CInterfacePtr<IMsgStore>& store) {
   std::u16string wide = standin::ToUtf16(path);
   return standin::mapi::CreateStoreFile(wide, u"Bench") == S_OK &&
-         standin::mapi::OpenStoreFile(wide, u"Bench", MDB_WRITE, &store) == S_OK;
+         standin::mapi::OpenStoreFile(wide, u"Bench", MDB_WRITE, store.Put()) == S_OK;
 }
 
 bool AddMessages(IMAPIFolder* folder, int64_t count) {
   for (int64_t i = 0; i < count; ++i) {
-    CMapiPtr<IMessage> message;
-    if (folder->CreateMessage(nullptr, 0, &message) != S_OK) return false;
+    CInterfacePtr<IMessage> message;
+    if (folder->CreateMessage(nullptr, 0, message.Put()) != S_OK) return false;
     std::u16string subject = standin::ToUtf16("Message " + std::to_string(i));
     SPropValue props[2] = {};
     props[0].ulPropTag = PR_SUBJECT_W;
@@ -51,22 +51,22 @@ void BM_IncrementalCopyIntoFolderOf(benchmark::State& state) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   {
-    CMapiPtr<IMsgStore> source, dest;
-    CMapiPtr<IMAPIProgress> progress;
+    CInterfacePtr<IMsgStore> source, dest;
+    CInterfacePtr<IMAPIProgress> progress;
     if (!OpenNewStore(dir + "/source.pst", source) || !OpenNewStore(dir + "/dest.pst", dest) ||
-        CreateProcessDumb(&progress) != S_OK) {
+        CreateProcessDumb(progress.Put()) != S_OK) {
       state.SkipWithError("cannot make the stores");
       return;
     }
-    CMAPIStore sourceStore(source), destStore(dest);
-    CMapiPtr<IMAPIFolder> from(sourceStore.OpenIPMSubtree());
-    CMapiPtr<IMAPIFolder> to(destStore.OpenIPMSubtree());
-    if (!from.p || !to.p || !AddMessages(from, state.range(0)) ||
-        CMAPIFolder::CopyFolderContents(from, to, progress) != COPY_SUCCEEDED) {
+    CMAPIStore sourceStore(source.Get()), destStore(dest.Get());
+    CInterfacePtr<IMAPIFolder> from(sourceStore.OpenIPMSubtree());
+    CInterfacePtr<IMAPIFolder> to(destStore.OpenIPMSubtree());
+    if (!from || !to || !AddMessages(from.Get(), state.range(0)) ||
+        CMAPIFolder::CopyFolderContents(from.Get(), to.Get(), progress.Get()) != COPY_SUCCEEDED) {
       state.SkipWithError("cannot fill the stores");
       return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(CMAPIFolder::CopyFolderContents(from, to, progress));
+    for (auto _ : state) benchmark::DoNotOptimize(CMAPIFolder::CopyFolderContents(from.Get(), to.Get(), progress.Get()));
     state.SetComplexityN(state.range(0));
   }
   std::filesystem::remove_all(dir);

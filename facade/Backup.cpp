@@ -1,6 +1,6 @@
 // Backup: copies the selected folders of a source store into a destination
 // store, creating the destination when needed and copying only what it lacks.
-#include <memory>
+#include <utility>
 #include <vector>
 
 #include "facade/Boundary.h"
@@ -19,12 +19,6 @@
 namespace {
 
 const WCHAR kUnit[] = TEXT(".\\facade\\OutlookFacade");
-
-// Another reference to a folder that is already held.
-IMAPIFolder* Share(IMAPIFolder* folder) {
-  if (folder) folder->AddRef();
-  return folder;
-}
 
 bool MatchesByKind(const OLCATALOGDATA& selected, const OLCATALOGDATA& listed) {
   LONG kind = selected.nType;
@@ -48,6 +42,25 @@ void LogValidationError(HRESULT hr, const MAPIERROR& error) {
                error.ulVersion, error.lpszError ? error.lpszError : TEXT(""),
                error.lpszComponent ? error.lpszComponent : TEXT(""), error.ulLowLevelError, error.ulContext);
   LogMessage(LOG_ERROR, TEXT("HrValidateIPMSubtree failed, Error:%ld, Description:%s"), hr, description);
+}
+
+// What a failed validation's error record said.
+struct CValidationRecord {
+  bool failed = false;  // negative, with a record
+  ULONG lowLevelError = 0;
+};
+
+// Completes the standard folder tree of a store; a failure that comes with an
+// error record is logged with it, before the chain logs the call.
+HRESULT ValidateTree(IMsgStore* store, CValidationRecord& validation) {
+  CMapiBuffer<MAPIERROR> errorPtr;
+  HRESULT hr = HrValidateIPMSubtree(store, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, nullptr, nullptr, errorPtr.Put());
+  if (FAILED(hr) && errorPtr) {
+    LogValidationError(hr, *errorPtr.Get());
+    validation.failed = true;
+    validation.lowLevelError = errorPtr->ulLowLevelError;
+  }
+  return hr;
 }
 
 }  // namespace
@@ -99,117 +112,90 @@ int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALO
 int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
                                      const CString& destProfile, const CString& sourceStoreName,
                                      const CString& destStoreName, int mode) {
-  // Declared so that the stores go before the sessions, the source side first.
-  CMAPIWrapper destSession;
-  CMAPIWrapper sourceSession;
-  CMapiPtr<IMsgStore> destinationStorePtr;
-  CMapiPtr<IMsgStore> sourceStorePtr;
-
-  if (!destSession.Logon(destProfile, mode)) return COPY_SETUP_FAILED;
-  destinationStorePtr.p = destSession.OpenStoreByName(destStoreName);
-  if (!sourceSession.Logon(sourceProfile, mode)) return COPY_SETUP_FAILED;
-  sourceStorePtr.p = sourceSession.OpenStoreByName(sourceStoreName);
-  if (!destinationStorePtr || !sourceStorePtr || !m_progressPtr) return COPY_SETUP_FAILED;
+  COpenedStores stores;
+  if (!stores.Open(sourceProfile, sourceStoreName, destProfile, destStoreName, mode) || !m_progressPtr)
+    return COPY_SETUP_FAILED;
+  IMsgStore* destinationStorePtr = stores.destStore.Get();
+  IMsgStore* sourceStorePtr = stores.sourceStore.Get();
 
   // The destination gets the standard folders; a tree that cannot be completed
   // is still used when it has the mail folders.
   CHResultChain chain(kUnit);
-  bool validationFailed = false;
-  ULONG lowLevelError = 0;
-  chain.Step(TEXT("HrValidateIPMSubtree(destinationStorePtr, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, 0, 0, &lpErr)"),
-             __LINE__, [&] {
-               CMapiBuffer<MAPIERROR> errorPtr;
-               HRESULT hr = HrValidateIPMSubtree(destinationStorePtr, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, nullptr,
-                                                 nullptr, &errorPtr);
-               if (FAILED(hr) && errorPtr) {
-                 LogValidationError(hr, *errorPtr);
-                 validationFailed = true;
-                 lowLevelError = errorPtr->ulLowLevelError;
-               }
-               return hr;
-             });
-  chain.Step(TEXT("destinationStorePtr->SaveChanges(FORCE_SAVE)"), __LINE__,
-             [&] { return destinationStorePtr->SaveChanges(FORCE_SAVE); });
+  CValidationRecord validation;
+  CHAIN_STEP(chain, "HrValidateIPMSubtree(destinationStorePtr, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, 0, 0, &lpErr)",
+             ValidateTree(destinationStorePtr, validation));
+  CHAIN_STEP(chain, "destinationStorePtr->SaveChanges(FORCE_SAVE)", destinationStorePtr->SaveChanges(FORCE_SAVE));
 
+  if (!stores.ListTopFolders()) return COPY_SETUP_FAILED;
   CMAPIStore sourceStore(sourceStorePtr);
   CMAPIStore destStore(destinationStorePtr);
-  CMapiPtr<IMAPIFolder> sourceSubtree(sourceStore.OpenIPMSubtree());
-  CMapiPtr<IMAPIFolder> destSubtree(destStore.OpenIPMSubtree());
-  if (!sourceSubtree || !destSubtree) return COPY_SETUP_FAILED;
-
-  CMAPIFolder sourceTop(sourceSubtree);
-  CMAPIFolder destTop(destSubtree);
-  ULONG sourceCount = 0, destCount = 0;
-  std::unique_ptr<OLCATALOGDATA[]> sourceFolders, destFolders;
-  bool listedSource = ListSubFolders(sourceTop, sourceFolders, &sourceCount);
-  bool listedDest = ListSubFolders(destTop, destFolders, &destCount);
-  if (!listedSource || !listedDest) return COPY_SETUP_FAILED;
-
-  sourceStore.ClassifyFolders(sourceFolders.get(), sourceCount);
-  destStore.ClassifyFolders(destFolders.get(), destCount);
+  sourceStore.ClassifyFolders(stores.sourceFolders.get(), stores.sourceCount);
+  destStore.ClassifyFolders(stores.destFolders.get(), stores.destCount);
   CMAPIStore::ApplyFolderClasses(records, count);
 
-  if (validationFailed) {
+  if (validation.failed) {
     bool hasMailFolders = false;
-    for (ULONG i = 0; i < destCount; ++i)
-      if (destFolders[i].nType >= OLFOLDER_INBOX && destFolders[i].nType <= OLFOLDER_DELETED) hasMailFolders = true;
+    for (ULONG i = 0; i < stores.destCount; ++i)
+      if (stores.destFolders[i].nType >= OLFOLDER_INBOX && stores.destFolders[i].nType <= OLFOLDER_DELETED)
+        hasMailFolders = true;
     // Nothing can be copied into such a tree. A record without a low-level
     // error still fails the backup, with the validation's own code.
     if (!hasMailFolders) {
-      if (lowLevelError) return static_cast<int>(lowLevelError);
+      if (validation.lowLevelError) return static_cast<int>(validation.lowLevelError);
       int code = HResultCode(chain.Result());
       return code ? code : COPY_SETUP_FAILED;
     }
   }
 
-  std::vector<std::unique_ptr<CFolderPair>> pairs;
+  CMAPIFolder destTop(stores.destSubtree.Get());
+  std::vector<CFolderPair> pairs;
   for (ULONG i = 0; i < count; ++i) {
     const OLCATALOGDATA& selected = records[i];
     LogMessage(LOG_INFO, TEXT("folder name: %s"), selected.szName);
-    auto pair = std::make_unique<CFolderPair>();
+    CFolderPair pair;
     if (selected.nType == OLFOLDER_ROOT) {
-      pair->source.p = Share(sourceSubtree);
-      pair->destination.p = Share(destSubtree);
-      pair->type = OLFOLDER_ROOT;
+      pair.source = ShareInterface(stores.sourceSubtree.Get());
+      pair.destination = ShareInterface(stores.destSubtree.Get());
+      pair.type = OLFOLDER_ROOT;
       pairs.push_back(std::move(pair));
       continue;
     }
-    const OLCATALOGDATA* sourceMatch = FindMatch(selected, sourceFolders.get(), sourceCount);
-    const OLCATALOGDATA* destMatch = FindMatch(selected, destFolders.get(), destCount);
+    const OLCATALOGDATA* sourceMatch = FindMatch(selected, stores.sourceFolders.get(), stores.sourceCount);
+    const OLCATALOGDATA* destMatch = FindMatch(selected, stores.destFolders.get(), stores.destCount);
     if (!sourceMatch) continue;
-    pair->source.p = sourceStore.OpenCatalogFolder(*sourceMatch);
-    if (!pair->source) continue;
+    pair.source.Attach(sourceStore.OpenCatalogFolder(*sourceMatch));
+    if (!pair.source) continue;
     if (!destMatch) {
       LogMessage(LOG_INFO, TEXT("Destination create folder for the %s"), selected.szName);
-      pair->destination.p = destTop.CreateSubFolder(selected);
+      pair.destination.Attach(destTop.CreateSubFolder(selected));
     } else {
       if (selected.nType >= OLFOLDER_CALENDAR && selected.nType <= OLFOLDER_CONFIG)
         LogMessage(LOG_INFO, TEXT("folder name: %s,and Destination folder name: %s"), selected.szName,
                    destMatch->szName);
       LogMessage(LOG_INFO, TEXT("Destination open folder for the %s"), destMatch->szName);
-      pair->destination.p = destStore.OpenCatalogFolder(*destMatch);
+      pair.destination.Attach(destStore.OpenCatalogFolder(*destMatch));
     }
-    if (!pair->destination) continue;
-    pair->type = sourceMatch->nType;
+    if (!pair.destination) continue;
+    pair.type = sourceMatch->nType;
     pairs.push_back(std::move(pair));
   }
 
   ULONG total = 0;
-  for (const auto& pair : pairs) {
-    CMAPIFolder folder(pair->source);
-    total += pair->type == OLFOLDER_ROOT ? folder.GetContentCount() : folder.GetTotalContentCount(sourceStorePtr);
+  for (const CFolderPair& pair : pairs) {
+    CMAPIFolder folder(pair.source.Get());
+    total += pair.type == OLFOLDER_ROOT ? folder.GetContentCount() : folder.GetTotalContentCount(sourceStorePtr);
   }
   ULONG minimum = 0, flags = MAPI_TOP_LEVEL;
-  CheckHResult(m_progressPtr->SetLimits(&minimum, &total, &flags), TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"),
-               kUnit, __LINE__);
+  CheckHResult(m_progressPtr->SetLimits(&minimum, &total, &flags),
+               TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"), kUnit, __LINE__);
 
   int result = COPY_SUCCEEDED;
-  for (const auto& pair : pairs) {
-    if (IsProgressCancelled(m_progressPtr) || result == COPY_FAILED) break;
-    CMAPIFolder folder(pair->source, pair->type);
+  for (const CFolderPair& pair : pairs) {
+    if (IsProgressCancelled(m_progressPtr.Get()) || result == COPY_FAILED) break;
+    CMAPIFolder folder(pair.source.Get(), pair.type);
     // The store's top folder brings only its own messages.
-    int outcome = folder.ProcessFolder(sourceStorePtr, destinationStorePtr, pair->destination,
-                                       pair->type == OLFOLDER_ROOT ? 0 : 1, m_progressPtr);
+    int outcome = folder.ProcessFolder(sourceStorePtr, destinationStorePtr, pair.destination.Get(),
+                                       pair.type == OLFOLDER_ROOT ? 0 : 1, m_progressPtr.Get());
     if (outcome != COPY_SUCCEEDED) result = outcome;
   }
 

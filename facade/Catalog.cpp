@@ -41,22 +41,6 @@ void SwapEntries(std::vector<CString>& paths, std::vector<CString>& names, size_
   std::swap(names[a], names[b]);
 }
 
-// The direct subfolders of folder as records of kind 0; false when they could
-// not be listed.
-bool ListSubfolders(IMAPIFolder* folder, CatalogArray& records, ULONG& count) {
-  CMAPIFolder wrapper(folder);
-  OLCATALOGDATA* listed = nullptr;
-  count = 0;
-  int ok = wrapper.GetCategory(&count, &listed);
-  records.reset(listed);
-  if (!ok) {
-    count = 0;
-    return false;
-  }
-  if (!records) count = 0;
-  return true;
-}
-
 bool SameFolder(const OLCATALOGDATA& listed, const OLCATALOGDATA& wanted) {
   // The host's record need not be terminated: never read past its field.
   return listed.nType == wanted.nType && _wcsnicmp(listed.szName, wanted.szName, OLCATALOG_NAME_CHARS) == 0;
@@ -208,9 +192,9 @@ int COutlookFacade::GetSubCatalog(CString& pstPath, CString& storeName, const st
     CMAPIWrapper session;
     if (!session.Logon(profileName, MAPI_MODE_NORMAL)) return 0;
     storeName.Trim();
-    CMapiPtr<IMsgStore> storePtr(session.OpenStoreByName(storeName.IsEmpty() ? nullptr : storeName.GetString()));
+    CInterfacePtr<IMsgStore> storePtr(session.OpenStoreByName(storeName.IsEmpty() ? nullptr : storeName.GetString()));
     if (!storePtr) return 0;
-    CMAPIStore store(storePtr);
+    CMAPIStore store(storePtr.Get());
 
     WCHAR name[kStoreNameChars] = {};
     WCHAR path[MAX_PATH] = {};
@@ -219,12 +203,13 @@ int COutlookFacade::GetSubCatalog(CString& pstPath, CString& storeName, const st
     if (!store.GetPSTFilePath(path)) return 0;
     pstPath = path;
 
-    CMapiPtr<IMAPIFolder> subtreePtr(store.OpenIPMSubtree());
+    CInterfacePtr<IMAPIFolder> subtreePtr(store.OpenIPMSubtree());
     if (!subtreePtr) return 0;
 
     CatalogArray level;
     ULONG levelCount = 0;
-    if (!ListSubfolders(subtreePtr, level, levelCount)) {
+    CMAPIFolder subtree(subtreePtr.Get());
+    if (!ListSubFolders(subtree, level, &levelCount)) {
       *count = 0;
       return 0;
     }
@@ -237,13 +222,13 @@ int COutlookFacade::GetSubCatalog(CString& pstPath, CString& storeName, const st
       *records = nullptr;
       *count = 0;
       if (!found) return 0;
-      CMapiPtr<IMAPIFolder> folderPtr(store.OpenCatalogFolder(*found));
+      CInterfacePtr<IMAPIFolder> folderPtr(store.OpenCatalogFolder(*found));
       level.reset();
       levelCount = 0;
-      if (!ListSubfolders(folderPtr, level, levelCount)) return 0;
+      CMAPIFolder folder(folderPtr.Get());
+      if (!ListSubFolders(folder, level, &levelCount)) return 0;
     }
 
-    CMAPIFolder subtree(subtreePtr);
     if (subtree.GetContentCount() > 0 && !PrependRoot(level, levelCount)) return 0;
     if (level) RemoveConfigurationFolders(level.get(), levelCount);
 

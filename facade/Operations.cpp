@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 #include <windows.h>
 
+#include "MAPIPack/MAPIStore.h"
 #include "support/Log.h"
 
 namespace {
@@ -36,9 +37,8 @@ bool IsExistingFile(LPCWSTR path) {
   // A pattern would find some other file; it names none.
   if (!path || !*path || HasWildcard(path)) return false;
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(path, &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  FindClose(find);
+  CScopedFind find(FindFirstFileW(path, &data));
+  if (!find) return false;
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -63,9 +63,7 @@ int NormalizeBackupDestination(CString& destination) {
   WCHAR pattern[MAX_PATH];
   if (_wmakepath_s(pattern, drive, dir, TEXT("*"), TEXT("*")) != 0) return 0;
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(pattern, &data);
-  if (find == INVALID_HANDLE_VALUE) return 0;
-  FindClose(find);
+  if (!CScopedFind(FindFirstFileW(pattern, &data))) return 0;
 
   WCHAR base[kPartChars];
   if (fname[0] == 0) {
@@ -130,4 +128,24 @@ bool CTempProfile::AttachUnheld(LPCWSTR path, LPCWSTR displayName, CString& prof
   profile = m_name;
   storeName = displayName;
   return true;
+}
+
+bool COpenedStores::Open(const CString& sourceProfile, const CString& sourceStoreName, const CString& destProfile,
+                         const CString& destStoreName, MapiMode mode) {
+  if (!destSession.Logon(destProfile, mode)) return false;
+  destStore.Attach(destSession.OpenStoreByName(destStoreName));
+  if (!sourceSession.Logon(sourceProfile, mode)) return false;
+  sourceStore.Attach(sourceSession.OpenStoreByName(sourceStoreName));
+  return destStore && sourceStore;
+}
+
+bool COpenedStores::ListTopFolders() {
+  sourceSubtree.Attach(CMAPIStore(sourceStore.Get()).OpenIPMSubtree());
+  destSubtree.Attach(CMAPIStore(destStore.Get()).OpenIPMSubtree());
+  if (!sourceSubtree || !destSubtree) return false;
+  CMAPIFolder sourceTop(sourceSubtree.Get());
+  CMAPIFolder destTop(destSubtree.Get());
+  bool listedSource = ListSubFolders(sourceTop, sourceFolders, &sourceCount);
+  bool listedDest = ListSubFolders(destTop, destFolders, &destCount);
+  return listedSource && listedDest;
 }

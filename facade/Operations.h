@@ -28,9 +28,37 @@ void TerminateNames(OLCATALOGDATA* records, ULONG count);
 
 // One selected folder and where it goes.
 struct CFolderPair {
-  CMapiPtr<IMAPIFolder> source;
-  CMapiPtr<IMAPIFolder> destination;
+  CInterfacePtr<IMAPIFolder> source;
+  CInterfacePtr<IMAPIFolder> destination;
   int type = OLFOLDER_NORMAL;
+};
+
+// The two stores that backup and synchronise copy between, opened through
+// their profiles: the sessions, the stores, the top of each personal folder
+// tree and the folders directly below it. Members are declared so that they
+// go in the order the operations release them: listings and top folders,
+// then the stores (the source first), then the sessions (the source first).
+class COpenedStores {
+ public:
+  // Logs on to the destination's profile and opens its store by display name,
+  // then the same for the source; false when a logon fails or a store is
+  // missing.
+  bool Open(const CString& sourceProfile, const CString& sourceStoreName, const CString& destProfile,
+            const CString& destStoreName, MapiMode mode);
+  // Opens both top folders and lists what is below them; false when any of it
+  // fails.
+  bool ListTopFolders();
+
+  CMAPIWrapper destSession;
+  CMAPIWrapper sourceSession;
+  CInterfacePtr<IMsgStore> destStore;
+  CInterfacePtr<IMsgStore> sourceStore;
+  CInterfacePtr<IMAPIFolder> destSubtree;
+  CInterfacePtr<IMAPIFolder> sourceSubtree;
+  std::unique_ptr<OLCATALOGDATA[]> sourceFolders;
+  std::unique_ptr<OLCATALOGDATA[]> destFolders;
+  ULONG sourceCount = 0;
+  ULONG destCount = 0;
 };
 
 // The facade's temporary profile, deleted on every way out once it was made:

@@ -4,6 +4,8 @@
 
 #include <objbase.h>
 
+#include <utility>
+
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProgress.h"
 #include "MAPIPack/MAPIWrapper.h"
@@ -13,39 +15,34 @@
 
 namespace {
 
+static_assert(sizeof(CInterfacePtr<IMAPIProgress>) == sizeof(IMAPIProgress*), "the facade holds its sink as one pointer");
+
 // The sink the host asked for. When its factory fails a silent sink takes its
 // place, so that a facade always has one to hand to the copy.
-IMAPIProgress* CreateSink(LONG type, UINT_PTR callback, ULONG message, void* context) {
-  CMapiPtr<IMAPIProgress> sink;
+CInterfacePtr<IMAPIProgress> CreateSink(LONG type, UINT_PTR callback, ULONG message, void* context) {
+  CInterfacePtr<IMAPIProgress> sink;
   HRESULT hr = E_FAIL;
   if (type == CALLBACK_TYPE_WINDOW)
-    hr = CreateProgressWnd(reinterpret_cast<HWND>(callback), message, context, &sink);
+    hr = CreateProgressWnd(reinterpret_cast<HWND>(callback), message, context, sink.Put());
   else if (type == CALLBACK_TYPE_FUNCTION)
-    hr = CreateProcessMethod(reinterpret_cast<LPPROGRESSCALLBACK>(callback), context, &sink);
+    hr = CreateProcessMethod(reinterpret_cast<LPPROGRESSCALLBACK>(callback), context, sink.Put());
   else
-    hr = CreateProcessDumb(&sink);
+    hr = CreateProcessDumb(sink.Put());
   if (FAILED(hr) || !sink) {
     LogMessage(LOG_ERROR, TEXT("Create the progress object failed, type:%d, HRESULT:0x%08X"), type, hr);
-    hr = CreateProcessDumb(&sink);
-    if (FAILED(hr)) sink.Release();
+    hr = CreateProcessDumb(sink.Put());
+    if (FAILED(hr)) sink.Reset();
   }
-  return sink.Detach();
+  return sink;
 }
 
 }  // namespace
 
-COutlookFacade::COutlookFacade() : m_szProfileName{}, m_progressPtr(nullptr) {
+COutlookFacade::COutlookFacade() : m_szProfileName{}, m_progressPtr(CreateSink(0, 0, 0, nullptr)) {
   wcscpy_s(m_szProfileName, DEFAULT_TEMP_PROFILE_NAME);
-  m_progressPtr = CreateSink(0, 0, 0, nullptr);
 }
 
-COutlookFacade::~COutlookFacade() {
-  if (m_progressPtr) {
-    IMAPIProgress* sink = m_progressPtr;
-    m_progressPtr = nullptr;
-    sink->Release();
-  }
-}
+COutlookFacade::~COutlookFacade() = default;
 
 int COutlookFacade::Init(int mode) {
   LogMessage(LOG_INFO, TEXT("<!-------------Init------------------->"));
@@ -75,11 +72,8 @@ extern "C" int IsInstalledOutlook() { return COutlookFacade::IsInstalledOutlook(
 void COutlookFacade::SetCallBack(const CALLBACKDATAS& data, void* context) {
   // The new sink is made before the old one goes, so that the facade is never
   // left without one.
-  IMAPIProgress* sink = CreateSink(data.nType, data.pfnCallBack, data.uMsg, context);
-  if (!sink) return;
-  IMAPIProgress* old = m_progressPtr;
-  m_progressPtr = sink;
-  if (old) old->Release();
+  CInterfacePtr<IMAPIProgress> sink = CreateSink(data.nType, data.pfnCallBack, data.uMsg, context);
+  if (sink) m_progressPtr = std::move(sink);
 }
 
 void COutlookFacade::SetProfileName(LPCWSTR name) {

@@ -71,5 +71,5 @@ class CORVANE_FACADE_API COutlookFacade : public CObject {
                      const CString& sourceStoreName, const CString& destStoreName);
 
   WCHAR m_szProfileName[FACADE_PROFILE_NAME_CHARS];
-  IMAPIProgress* m_progressPtr;
+  CInterfacePtr<IMAPIProgress> m_progressPtr;  // one pointer, as the layout requires
 };

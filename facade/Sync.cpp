@@ -1,6 +1,6 @@
 // Synchronise: makes the selected folders exist in two stores and copies the
 // messages each side lacks, first into the destination, then back.
-#include <memory>
+#include <utility>
 #include <vector>
 
 #include "facade/Boundary.h"
@@ -83,17 +83,11 @@ int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDA
 int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
                                    const CString& destProfile, const CString& sourceStoreName,
                                    const CString& destStoreName) {
-  // Declared so that the stores go before the sessions, the source side first.
-  CMAPIWrapper destSession;
-  CMAPIWrapper sourceSession;
-  CMapiPtr<IMsgStore> destinationStorePtr;
-  CMapiPtr<IMsgStore> sourceStorePtr;
-
-  if (!destSession.Logon(destProfile, MAPI_MODE_NORMAL)) return COPY_SETUP_FAILED;
-  destinationStorePtr.p = destSession.OpenStoreByName(destStoreName);
-  if (!sourceSession.Logon(sourceProfile, MAPI_MODE_NORMAL)) return COPY_SETUP_FAILED;
-  sourceStorePtr.p = sourceSession.OpenStoreByName(sourceStoreName);
-  if (!destinationStorePtr || !sourceStorePtr || !m_progressPtr) return COPY_SETUP_FAILED;
+  COpenedStores stores;
+  if (!stores.Open(sourceProfile, sourceStoreName, destProfile, destStoreName, MAPI_MODE_NORMAL) || !m_progressPtr)
+    return COPY_SETUP_FAILED;
+  IMsgStore* destinationStorePtr = stores.destStore.Get();
+  IMsgStore* sourceStorePtr = stores.sourceStore.Get();
 
   // Both files get the full standard folder tree.
   if (!PrepareStore(destinationStorePtr,
@@ -103,57 +97,49 @@ int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CS
                     TEXT("HrValidateIPMSubtree(sourceStorePtr, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, 0, 0, 0)"),
                     TEXT("sourceStorePtr->SaveChanges(FORCE_SAVE)"), __LINE__))
     return COPY_SETUP_FAILED;
-
-  CMAPIStore sourceStore(sourceStorePtr);
-  CMAPIStore destStore(destinationStorePtr);
-  CMapiPtr<IMAPIFolder> sourceSubtree(sourceStore.OpenIPMSubtree());
-  CMapiPtr<IMAPIFolder> destSubtree(destStore.OpenIPMSubtree());
-  if (!sourceSubtree || !destSubtree) return COPY_SETUP_FAILED;
-
-  CMAPIFolder sourceTop(sourceSubtree);
-  CMAPIFolder destTop(destSubtree);
-  ULONG sourceCount = 0, destCount = 0;
-  std::unique_ptr<OLCATALOGDATA[]> sourceFolders, destFolders;
-  bool listedSource = ListSubFolders(sourceTop, sourceFolders, &sourceCount);
-  bool listedDest = ListSubFolders(destTop, destFolders, &destCount);
-  if (!listedSource || !listedDest) return COPY_SETUP_FAILED;
+  if (!stores.ListTopFolders()) return COPY_SETUP_FAILED;
 
   int result = COPY_SUCCEEDED;
   CMAPIStore::ApplyFolderClasses(records, count);
 
-  std::vector<std::unique_ptr<CFolderPair>> pairs;
+  CMAPIStore sourceStore(sourceStorePtr);
+  CMAPIStore destStore(destinationStorePtr);
+  CMAPIFolder sourceTop(stores.sourceSubtree.Get());
+  CMAPIFolder destTop(stores.destSubtree.Get());
+  std::vector<CFolderPair> pairs;
   for (ULONG i = 0; i < count; ++i) {
     const OLCATALOGDATA& selected = records[i];
-    const OLCATALOGDATA* sourceMatch = FindByNameAndClass(selected, sourceFolders.get(), sourceCount);
-    const OLCATALOGDATA* destMatch = FindByNameAndClass(selected, destFolders.get(), destCount);
+    const OLCATALOGDATA* sourceMatch = FindByNameAndClass(selected, stores.sourceFolders.get(), stores.sourceCount);
+    const OLCATALOGDATA* destMatch = FindByNameAndClass(selected, stores.destFolders.get(), stores.destCount);
     if (!sourceMatch && !destMatch) continue;
-    auto pair = std::make_unique<CFolderPair>();
-    pair->source.p = sourceMatch ? sourceStore.OpenCatalogFolder(*sourceMatch) : sourceTop.CreateSubFolder(selected);
-    pair->destination.p = destMatch ? destStore.OpenCatalogFolder(*destMatch) : destTop.CreateSubFolder(selected);
-    if (!pair->source || !pair->destination) {
+    CFolderPair pair;
+    pair.source.Attach(sourceMatch ? sourceStore.OpenCatalogFolder(*sourceMatch) : sourceTop.CreateSubFolder(selected));
+    pair.destination.Attach(destMatch ? destStore.OpenCatalogFolder(*destMatch) : destTop.CreateSubFolder(selected));
+    if (!pair.source || !pair.destination) {
       result = COPY_SETUP_FAILED;
       continue;
     }
-    pair->type = selected.nType;
+    pair.type = selected.nType;
     pairs.push_back(std::move(pair));
   }
 
   ULONG total = 0;
-  for (const auto& pair : pairs) {
-    total += CMAPIFolder(pair->source).GetTotalContentCount(sourceStorePtr);
-    total += CMAPIFolder(pair->destination).GetTotalContentCount(destinationStorePtr);
+  for (const CFolderPair& pair : pairs) {
+    total += CMAPIFolder(pair.source.Get()).GetTotalContentCount(sourceStorePtr);
+    total += CMAPIFolder(pair.destination.Get()).GetTotalContentCount(destinationStorePtr);
   }
   ULONG minimum = 0, flags = MAPI_TOP_LEVEL;
   CheckHResult(m_progressPtr->SetLimits(&minimum, &total, &flags),
                TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"), kUnit, __LINE__);
 
-  for (const auto& pair : pairs) {
-    if (IsProgressCancelled(m_progressPtr)) break;
-    CMAPIFolder forward(pair->source, pair->type);
-    int outcome = forward.ProcessFolder(sourceStorePtr, destinationStorePtr, pair->destination, 1, m_progressPtr);
+  for (const CFolderPair& pair : pairs) {
+    if (IsProgressCancelled(m_progressPtr.Get())) break;
+    CMAPIFolder forward(pair.source.Get(), pair.type);
+    int outcome = forward.ProcessFolder(sourceStorePtr, destinationStorePtr, pair.destination.Get(), 1,
+                                        m_progressPtr.Get());
     if (outcome != COPY_SUCCEEDED) result = outcome;
-    CMAPIFolder backward(pair->destination, pair->type);
-    outcome = backward.ProcessFolder(destinationStorePtr, sourceStorePtr, pair->source, 1, m_progressPtr);
+    CMAPIFolder backward(pair.destination.Get(), pair.type);
+    outcome = backward.ProcessFolder(destinationStorePtr, sourceStorePtr, pair.source.Get(), 1, m_progressPtr.Get());
     if (outcome != COPY_SUCCEEDED) result = outcome;
   }
   return result;

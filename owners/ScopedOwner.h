@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <unknwn.h>
+#include <winreg.h>
 
 // Traits: T the held type, Empty() the value that holds nothing, IsValid()
 // whether a value must be given back, Free() giving it back.
@@ -84,6 +85,13 @@ struct CInterfaceTraits {
 template <class T>
 using CInterfacePtr = CScopedPointer<CInterfaceTraits<T>>;
 
+// A reference of one's own to an interface that someone else holds too.
+template <class T>
+CInterfacePtr<T> ShareInterface(T* p) {
+  if (p) p->AddRef();
+  return CInterfacePtr<T>(p);
+}
+
 struct CHandleTraits {
   using Value = HANDLE;
   static Value Empty() { return nullptr; }
@@ -93,3 +101,23 @@ struct CHandleTraits {
 
 // A kernel object handle (process, thread, mutex, token, file).
 using CScopedHandle = CScopedOwner<CHandleTraits>;
+
+struct CFindTraits {
+  using Value = HANDLE;
+  static Value Empty() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Value h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Free(Value h) { FindClose(h); }
+};
+
+// A file search from FindFirstFileW.
+using CScopedFind = CScopedOwner<CFindTraits>;
+
+struct CRegKeyTraits {
+  using Value = HKEY;
+  static Value Empty() { return nullptr; }
+  static bool IsValid(Value k) { return k != nullptr; }
+  static void Free(Value k) { RegCloseKey(k); }
+};
+
+// An open registry key.
+using CScopedKey = CScopedOwner<CRegKeyTraits>;
