@@ -1,7 +1,7 @@
 #include "support/TokenAdapter.h"
 
 #include "support/Log.h"
-#include "support/ScopedHandle.h"
+#include "owners/ScopedOwner.h"
 
 TokenAdapter::TokenAdapter() : m_tpPrevious{}, m_bEnabled(false) {}
 

@@ -6,6 +6,7 @@
 
 #include <wcrt.h>
 
+#include "owners/MapiOwners.h"
 #include "store.h"
 
 namespace standin::mapi {
@@ -30,27 +31,13 @@ const Special kSpecials[] = {
 };
 constexpr const char16_t* kSubtreeName = u"Top of Personal Folders";
 
-struct Releaser {
-  void operator()(IUnknown* p) const {
-    if (p) p->Release();
-  }
-};
-template <class T>
-using Held = std::unique_ptr<T, Releaser>;
-
-struct Buffer {
-  void operator()(void* p) const {
-    if (p) MAPIFreeBuffer(p);
-  }
-};
-
 HRESULT EntryIdOf(IMAPIProp* object, std::string* out) {
   SizedSPropTagArray(1, tags) = {1, {PR_ENTRYID}};
   ULONG count = 0;
-  LPSPropValue values = nullptr;
-  HRESULT hr = object->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values);
-  std::unique_ptr<SPropValue, Buffer> hold(values);
+  CMapiBuffer<SPropValue> hold;
+  HRESULT hr = object->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, hold.Put());
   if (FAILED(hr)) return hr;
+  const SPropValue* values = hold.Get();
   if (count != 1 || values[0].ulPropTag != PR_ENTRYID) return MAPI_E_NOT_FOUND;
   out->assign(reinterpret_cast<const char*>(values[0].Value.bin.lpb), values[0].Value.bin.cb);
   return S_OK;
@@ -92,18 +79,17 @@ HRESULT FillError(HRESULT hr, const char* what, ULONG lowLevel, LPMAPIERROR* err
 
 HRESULT OpenOrCreate(IMAPIFolder* parent, const char16_t* name, const char16_t* containerClass, IMAPIFolder** out) {
   std::u16string folderName(name);
-  IMAPIFolder* folder = nullptr;
+  CInterfacePtr<IMAPIFolder> folder;
   HRESULT hr = parent->CreateFolder(FOLDER_GENERIC, reinterpret_cast<LPWSTR>(folderName.data()), nullptr, nullptr,
-                                    MAPI_UNICODE | OPEN_IF_EXISTS, &folder);
+                                    MAPI_UNICODE | OPEN_IF_EXISTS, folder.Put());
   if (FAILED(hr)) return hr;
-  Held<IMAPIFolder> hold(folder);
   if (containerClass) {
     SizedSPropTagArray(1, tags) = {1, {PR_CONTAINER_CLASS_W}};
     ULONG count = 0;
-    LPSPropValue values = nullptr;
-    hr = folder->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &values);
-    bool present = hr == S_OK && count == 1 && values[0].ulPropTag == PR_CONTAINER_CLASS_W;
-    if (values) MAPIFreeBuffer(values);
+    CMapiBuffer<SPropValue> values;
+    hr = folder->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, values.Put());
+    bool present = hr == S_OK && count == 1 && values && values->ulPropTag == PR_CONTAINER_CLASS_W;
+    values.Reset();
     if (FAILED(hr)) return hr;
     if (!present) {
       std::u16string cls(containerClass);
@@ -114,36 +100,34 @@ HRESULT OpenOrCreate(IMAPIFolder* parent, const char16_t* name, const char16_t* 
       if (FAILED(hr)) return hr;
     }
   }
-  *out = hold.release();
+  *out = folder.Detach();
   return S_OK;
 }
 
 HRESULT Validate(LPMDB store, ULONG flags, std::vector<OwnedProp>* storeProps, const char** step) {
   *step = "opening the root folder";
   ULONG type = 0;
-  IUnknown* unk = nullptr;
-  HRESULT hr = store->OpenEntry(0, nullptr, nullptr, MAPI_MODIFY, &type, &unk);
+  CInterfacePtr<IMAPIFolder> root;
+  HRESULT hr = store->OpenEntry(0, nullptr, nullptr, MAPI_MODIFY, &type, root.PutAs<IUnknown>());
   if (FAILED(hr)) return hr;
-  Held<IMAPIFolder> root(static_cast<IMAPIFolder*>(unk));
   if (type != MAPI_FOLDER) return MAPI_E_INVALID_OBJECT;
 
   *step = "creating the IPM subtree";
-  IMAPIFolder* raw = nullptr;
-  hr = OpenOrCreate(root.get(), kSubtreeName, nullptr, &raw);
+  CInterfacePtr<IMAPIFolder> subtree;
+  hr = OpenOrCreate(root.Get(), kSubtreeName, nullptr, subtree.Put());
   if (FAILED(hr)) return hr;
-  Held<IMAPIFolder> subtree(raw);
   std::string subtreeId;
-  hr = EntryIdOf(subtree.get(), &subtreeId);
+  hr = EntryIdOf(subtree.Get(), &subtreeId);
   if (FAILED(hr)) return hr;
 
   std::string ids[std::size(kSpecials)];
   for (size_t i = 0; i < std::size(kSpecials); ++i) {
     if (kSpecials[i].full && !(flags & MAPI_FULL_IPM_TREE)) continue;
     *step = "creating a special folder";
-    hr = OpenOrCreate(subtree.get(), kSpecials[i].name, kSpecials[i].containerClass, &raw);
+    CInterfacePtr<IMAPIFolder> folder;
+    hr = OpenOrCreate(subtree.Get(), kSpecials[i].name, kSpecials[i].containerClass, folder.Put());
     if (FAILED(hr)) return hr;
-    Held<IMAPIFolder> folder(raw);
-    hr = EntryIdOf(folder.get(), &ids[i]);
+    hr = EntryIdOf(folder.Get(), &ids[i]);
     if (FAILED(hr)) return hr;
   }
 
@@ -188,10 +172,10 @@ HRESULT Validate(LPMDB store, ULONG flags, std::vector<OwnedProp>* storeProps, c
                                      ren};
   hr = root->SetProps(static_cast<ULONG>(special.size()), special.data(), nullptr);
   if (FAILED(hr)) return hr;
+  CInterfacePtr<IMAPIFolder> inbox;
   hr = store->OpenEntry(static_cast<ULONG>(ids[kInbox].size()), reinterpret_cast<LPENTRYID>(ids[kInbox].data()),
-                        nullptr, MAPI_MODIFY, &type, &unk);
+                        nullptr, MAPI_MODIFY, &type, inbox.PutAs<IUnknown>());
   if (FAILED(hr)) return hr;
-  Held<IMAPIFolder> inbox(static_cast<IMAPIFolder*>(unk));
   hr = inbox->SetProps(static_cast<ULONG>(special.size()), special.data(), nullptr);
   if (FAILED(hr)) return hr;
   for (const SPropValue& v : special) {

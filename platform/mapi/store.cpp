@@ -1,3 +1,4 @@
+#include "owners/MapiOwners.h"
 #include "store.h"
 
 #include <cstring>
@@ -455,17 +456,15 @@ STANDIN_API HRESULT CreateStoreFile(const std::u16string& path, const std::u16st
   std::shared_ptr<StoreFile> file;
   HRESULT hr = StoreFile::Create(posix, &file);
   if (FAILED(hr)) return hr;
-  IMsgStore* store = new StoreObj(file, displayName, true);
-  LPMAPIERROR err = nullptr;
-  hr = HrValidateIPMSubtree(store, MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, nullptr, nullptr, &err);
-  if (err) MAPIFreeBuffer(err);
+  CInterfacePtr<IMsgStore> store(new StoreObj(file, displayName, true));
+  CMapiBuffer<MAPIERROR> err;
+  hr = HrValidateIPMSubtree(store.Get(), MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, nullptr, nullptr, err.Put());
   if (SUCCEEDED(hr) && !displayName.empty()) {
     SPropValue name{};
     name.ulPropTag = PR_DISPLAY_NAME_W;
     name.Value.lpszW = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(displayName.c_str()));
     hr = store->SetProps(1, &name, nullptr);
   }
-  store->Release();
   return FAILED(hr) ? hr : S_OK;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/fresh_root.h"
+#include "owners/ScopedOwner.h"
 
 #include <shellapi.h>
 #include <standin/fault.h>
@@ -27,34 +28,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Closes a kernel handle when dropped.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE h = nullptr) : h_(h) {}
-  ~ScopedHandle() {
-    if (h_) CloseHandle(h_);
-  }
-  ScopedHandle(ScopedHandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-    std::swap(h_, other.h_);
-    return *this;
-  }
-  operator HANDLE() const { return h_; }
-  explicit operator bool() const { return h_ != nullptr; }
-
- private:
-  HANDLE h_;
-};
-
 // A kernel_host child; killed when dropped still running, so a failed test
 // leaves nothing behind.
 struct Host {
-  ScopedHandle process, thread;
+  CScopedHandle process, thread;
   DWORD pid = 0;
   ~Host() {
-    if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(process, 1);
-      WaitForSingleObject(process, 10000);
+    if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process.Get(), 1);
+      WaitForSingleObject(process.Get(), 10000);
     }
   }
 };
@@ -72,8 +54,8 @@ std::unique_ptr<Host> StartLine(std::u16string line, LPCWSTR folder = nullptr, L
     ADD_FAILURE() << "CreateProcessW(" << ToUtf8(line) << ") failed: " << GetLastError();
     return host;
   }
-  host->process = ScopedHandle(pi.hProcess);
-  host->thread = ScopedHandle(pi.hThread);
+  host->process = CScopedHandle(pi.hProcess);
+  host->thread = CScopedHandle(pi.hThread);
   host->pid = pi.dwProcessId;
   return host;
 }
@@ -83,9 +65,9 @@ std::unique_ptr<Host> StartHost(const std::string& args) {
 }
 
 DWORD WaitExit(const std::unique_ptr<Host>& host) {
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(host->process, 30000));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(host->process.Get(), 30000));
   DWORD code = 0xdeadbeef;
-  EXPECT_TRUE(GetExitCodeProcess(host->process, &code));
+  EXPECT_TRUE(GetExitCodeProcess(host->process.Get(), &code));
   return code;
 }
 
@@ -123,15 +105,15 @@ class KernelMutexTest : public FreshRoot {
 
 TEST_F(KernelMutexTest, PrefixesNameOneObjectAndNamesAreCaseSensitive) {
   SetLastError(0xdeadbeef);
-  ScopedHandle created(CreateMutexW(nullptr, FALSE, u"Global\\CorvaneOp"));
+  CScopedHandle created(CreateMutexW(nullptr, FALSE, u"Global\\CorvaneOp"));
   ASSERT_TRUE(created);
   EXPECT_EQ(ERROR_SUCCESS, GetLastError());
   for (LPCWSTR same : {u"Local\\CorvaneOp", u"CorvaneOp", u"global\\CorvaneOp"}) {
     SetLastError(0xdeadbeef);
-    ScopedHandle again(CreateMutexW(nullptr, FALSE, same));
+    CScopedHandle again(CreateMutexW(nullptr, FALSE, same));
     EXPECT_TRUE(again);
     EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError()) << ToUtf8(same);
-    EXPECT_TRUE(ScopedHandle(OpenMutexW(SYNCHRONIZE, FALSE, same)));
+    EXPECT_TRUE(CScopedHandle(OpenMutexW(SYNCHRONIZE, FALSE, same)));
   }
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(OpenMutexW(SYNCHRONIZE, FALSE, u"corvaneop"));
@@ -154,8 +136,8 @@ TEST_F(KernelMutexTest, RefusedNames) {
     EXPECT_EQ(c.error, GetLastError()) << ToUtf8(c.name.c_str());
   }
   // Just short enough, and characters no file name may hold.
-  EXPECT_TRUE(ScopedHandle(CreateMutexW(nullptr, FALSE, std::u16string(MAX_PATH - 1, u'x').c_str())));
-  EXPECT_TRUE(ScopedHandle(CreateMutexW(nullptr, FALSE, u"a/b:*?\"<>|%..")));
+  EXPECT_TRUE(CScopedHandle(CreateMutexW(nullptr, FALSE, std::u16string(MAX_PATH - 1, u'x').c_str())));
+  EXPECT_TRUE(CScopedHandle(CreateMutexW(nullptr, FALSE, u"a/b:*?\"<>|%..")));
 }
 
 TEST_F(KernelMutexTest, ObjectEndsWithItsLastHandleButAnAbandonmentIsKept) {
@@ -166,13 +148,13 @@ TEST_F(KernelMutexTest, ObjectEndsWithItsLastHandleButAnAbandonmentIsKept) {
   EXPECT_FALSE(OpenMutexW(SYNCHRONIZE, FALSE, u"Gone"));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
   // A new object of that name; its first owner learns the last one never released.
-  ScopedHandle again(CreateMutexW(nullptr, FALSE, u"Gone"));
+  CScopedHandle again(CreateMutexW(nullptr, FALSE, u"Gone"));
   EXPECT_EQ(ERROR_SUCCESS, GetLastError());
   std::thread([&] {
-    EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(again, 0));
-    EXPECT_TRUE(ReleaseMutex(again));
+    EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(again.Get(), 0));
+    EXPECT_TRUE(ReleaseMutex(again.Get()));
   }).join();
-  again = ScopedHandle();
+  again = CScopedHandle();
   // Released cleanly by the last holder: nothing is left in the root.
   EXPECT_FALSE(fs::exists(RootFile("kernel/mutex/Gone.lock")));
 }
@@ -182,81 +164,81 @@ TEST_F(KernelMutexTest, ClosingTheLastHandleWhileOwningAbandonsIt) {
   std::string dir = Markers("closed");
   auto holder = StartHost("mutex-hold Closed " + dir + " close");
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir + "/acquired"); }));
-  ScopedHandle m(OpenMutexW(SYNCHRONIZE, FALSE, u"Closed"));
+  CScopedHandle m(OpenMutexW(SYNCHRONIZE, FALSE, u"Closed"));
   ASSERT_TRUE(m);
   WriteFileBytes(dir + "/release", "1");
-  EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(m, 10000));
-  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(m.Get(), 10000));
+  EXPECT_TRUE(ReleaseMutex(m.Get()));
   WriteFileBytes(dir + "/exit", "1");
   EXPECT_EQ(0u, WaitExit(holder));
 }
 
 TEST_F(KernelMutexTest, OpenAccessRights) {
-  ScopedHandle m(CreateMutexW(nullptr, FALSE, u"Rights"));
-  ASSERT_TRUE(WaitForSingleObject(m, 0) == WAIT_OBJECT_0);
+  CScopedHandle m(CreateMutexW(nullptr, FALSE, u"Rights"));
+  ASSERT_TRUE(WaitForSingleObject(m.Get(), 0) == WAIT_OBJECT_0);
   SetLastError(0xdeadbeef);
   EXPECT_FALSE(OpenMutexW(0, FALSE, u"Rights"));
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   EXPECT_FALSE(OpenMutexW(0x0002, FALSE, u"Rights"));
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   // Waiting takes SYNCHRONIZE (GENERIC_EXECUTE maps to it); releasing takes nothing.
-  ScopedHandle noSync(OpenMutexW(GENERIC_READ | GENERIC_WRITE, FALSE, u"Rights"));
+  CScopedHandle noSync(OpenMutexW(GENERIC_READ | GENERIC_WRITE, FALSE, u"Rights"));
   ASSERT_TRUE(noSync);
   SetLastError(0xdeadbeef);
-  EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(noSync, 0));
+  EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(noSync.Get(), 0));
   EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
-  EXPECT_TRUE(ReleaseMutex(noSync));
-  ScopedHandle exec(OpenMutexW(GENERIC_EXECUTE, FALSE, u"Rights"));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(exec, 0));
-  EXPECT_TRUE(ReleaseMutex(exec));
+  EXPECT_TRUE(ReleaseMutex(noSync.Get()));
+  CScopedHandle exec(OpenMutexW(GENERIC_EXECUTE, FALSE, u"Rights"));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(exec.Get(), 0));
+  EXPECT_TRUE(ReleaseMutex(exec.Get()));
 }
 
 TEST_F(KernelMutexTest, RecursiveForTheOwnerAndNotOwnedByOthers) {
   for (LPCWSTR name : {static_cast<LPCWSTR>(u"Recursive"), static_cast<LPCWSTR>(nullptr)}) {
-    ScopedHandle m(CreateMutexW(nullptr, FALSE, name));
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, 0));
+    CScopedHandle m(CreateMutexW(nullptr, FALSE, name));
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m.Get(), 0));
     std::thread([&] {
-      EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(m, 20));
+      EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(m.Get(), 20));
       SetLastError(0xdeadbeef);
-      EXPECT_FALSE(ReleaseMutex(m));
+      EXPECT_FALSE(ReleaseMutex(m.Get()));
       EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_OWNER), GetLastError());
     }).join();
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(ReleaseMutex(m));
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(ReleaseMutex(m.Get()));
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ReleaseMutex(m));
+    EXPECT_FALSE(ReleaseMutex(m.Get()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_OWNER), GetLastError());
     std::thread([&] {
-      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, 0));
-      EXPECT_TRUE(ReleaseMutex(m));
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m.Get(), 0));
+      EXPECT_TRUE(ReleaseMutex(m.Get()));
     }).join();
   }
 }
 
 TEST_F(KernelMutexTest, InitialOwnerOnlyWhenCreated) {
-  ScopedHandle m(CreateMutexW(nullptr, TRUE, u"Initial"));
+  CScopedHandle m(CreateMutexW(nullptr, TRUE, u"Initial"));
   std::thread([] {
-    ScopedHandle other(CreateMutexW(nullptr, TRUE, u"Initial"));
+    CScopedHandle other(CreateMutexW(nullptr, TRUE, u"Initial"));
     EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(other, 0));
-    EXPECT_FALSE(ReleaseMutex(other));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(other.Get(), 0));
+    EXPECT_FALSE(ReleaseMutex(other.Get()));
   }).join();
-  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_TRUE(ReleaseMutex(m.Get()));
 }
 
 TEST_F(KernelMutexTest, ThreadsOfOneProcessAreExcluded) {
   for (LPCWSTR name : {static_cast<LPCWSTR>(u"Threads"), static_cast<LPCWSTR>(nullptr)}) {
-    ScopedHandle m(CreateMutexW(nullptr, FALSE, name));
+    CScopedHandle m(CreateMutexW(nullptr, FALSE, name));
     int inside = 0, maxInside = 0, total = 0;  // guarded by the mutex alone
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
       threads.emplace_back([&, t] {
         for (int i = 0; i < 50; ++i) {
-          ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, t % 2 ? INFINITE : 5000));
+          ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m.Get(), t % 2 ? INFINITE : 5000));
           maxInside = std::max(maxInside, ++inside);
           std::this_thread::yield();
           ++total;
           --inside;
-          ASSERT_TRUE(ReleaseMutex(m));
+          ASSERT_TRUE(ReleaseMutex(m.Get()));
         }
       });
     }
@@ -268,23 +250,23 @@ TEST_F(KernelMutexTest, ThreadsOfOneProcessAreExcluded) {
 
 TEST_F(KernelMutexTest, ThreadThatEndsOwningAbandonsIt) {
   for (LPCWSTR name : {static_cast<LPCWSTR>(u"ThreadEnd"), static_cast<LPCWSTR>(nullptr)}) {
-    ScopedHandle m(CreateMutexW(nullptr, FALSE, name));
-    std::thread([&] { EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, INFINITE)); }).join();
-    EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(m, 1000));
-    EXPECT_TRUE(ReleaseMutex(m));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, 0));
-    EXPECT_TRUE(ReleaseMutex(m));
+    CScopedHandle m(CreateMutexW(nullptr, FALSE, name));
+    std::thread([&] { EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m.Get(), INFINITE)); }).join();
+    EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(m.Get(), 1000));
+    EXPECT_TRUE(ReleaseMutex(m.Get()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m.Get(), 0));
+    EXPECT_TRUE(ReleaseMutex(m.Get()));
   }
 }
 
 TEST_F(KernelMutexTest, WaiterInAnotherProcessGetsItOnlyAfterRelease) {
   std::string dir = Markers("order");
-  ScopedHandle m(CreateMutexW(nullptr, TRUE, u"Order"));
+  CScopedHandle m(CreateMutexW(nullptr, TRUE, u"Order"));
   auto child = StartHost("mutex-wait Order " + dir);
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir + "/waiting"); }));
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child->process, 100));  // still blocked
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child->process.Get(), 100));  // still blocked
   WriteFileBytes(dir + "/released", "1");  // before the release: the child must see it
-  ASSERT_TRUE(ReleaseMutex(m));
+  ASSERT_TRUE(ReleaseMutex(m.Get()));
   EXPECT_EQ(0u, WaitExit(child));
   EXPECT_EQ("0 after-release", ReadFileBytes(dir + "/acquired"));
 }
@@ -293,15 +275,15 @@ TEST_F(KernelMutexTest, ThisProcessWaitsForAnotherProcessToRelease) {
   std::string dir = Markers("hold");
   auto holder = StartHost("mutex-hold Held " + dir);
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir + "/acquired"); }));
-  ScopedHandle m(OpenMutexW(SYNCHRONIZE, FALSE, u"Held"));
+  CScopedHandle m(OpenMutexW(SYNCHRONIZE, FALSE, u"Held"));
   ASSERT_TRUE(m);
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(m, 50));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(m.Get(), 50));
   std::atomic<DWORD> result{WAIT_FAILED};
   std::atomic<bool> sawRelease{false};
   std::thread waiter([&] {
-    result = WaitForSingleObject(m, INFINITE);
+    result = WaitForSingleObject(m.Get(), INFINITE);
     sawRelease = fs::exists(dir + "/released");
-    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_TRUE(ReleaseMutex(m.Get()));
   });
   WriteFileBytes(dir + "/release", "1");
   waiter.join();
@@ -316,16 +298,16 @@ TEST_F(KernelMutexTest, HolderThatDiesAbandonsItOnce) {
     std::string dir = Markers(kill ? "killed" : "exited");
     auto holder = StartHost("mutex-hold Abandon " + dir + " keep");
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir + "/acquired"); }));
-    ScopedHandle m(OpenMutexW(SYNCHRONIZE, FALSE, u"Abandon"));
+    CScopedHandle m(OpenMutexW(SYNCHRONIZE, FALSE, u"Abandon"));
     ASSERT_TRUE(m);
     if (kill)
       ASSERT_EQ(0, ::kill(static_cast<pid_t>(holder->pid), SIGKILL));
     else
       WriteFileBytes(dir + "/release", "1");
-    EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(m, 10000));
-    EXPECT_TRUE(ReleaseMutex(m));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, 0));
-    EXPECT_TRUE(ReleaseMutex(m));
+    EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(m.Get(), 10000));
+    EXPECT_TRUE(ReleaseMutex(m.Get()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m.Get(), 0));
+    EXPECT_TRUE(ReleaseMutex(m.Get()));
     WaitExit(holder);
   }
 }
@@ -337,10 +319,10 @@ TEST_F(KernelMutexTest, AbandonmentOutlivesTheDeadHoldersObject) {
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(dir + "/acquired"); }));
   ASSERT_EQ(0, ::kill(static_cast<pid_t>(holder->pid), SIGKILL));
   WaitExit(holder);
-  ScopedHandle m(CreateMutexW(nullptr, FALSE, u"Later"));
+  CScopedHandle m(CreateMutexW(nullptr, FALSE, u"Later"));
   EXPECT_EQ(ERROR_SUCCESS, GetLastError());
-  EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(m, 0));
-  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_EQ(WAIT_ABANDONED, WaitForSingleObject(m.Get(), 0));
+  EXPECT_TRUE(ReleaseMutex(m.Get()));
   fs::create_directories(dir + "/next");
   auto next = StartHost("mutex-hold Later " + dir + "/next");
   WriteFileBytes(dir + "/next/release", "1");
@@ -354,17 +336,17 @@ TEST_F(KernelMutexTest, Faults) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   standin::ClearAllFaults();
 
-  ScopedHandle m(CreateMutexW(nullptr, FALSE, u"Faulted"));
+  CScopedHandle m(CreateMutexW(nullptr, FALSE, u"Faulted"));
   standin::ArmFault("OpenMutexW", ERROR_INVALID_NAME);
   EXPECT_FALSE(OpenMutexW(SYNCHRONIZE, FALSE, u"Faulted"));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), GetLastError());
   standin::ArmFault("WaitForSingleObject", WAIT_TIMEOUT, 1);
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(m, INFINITE));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m, INFINITE));  // only the first call failed
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(m.Get(), INFINITE));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(m.Get(), INFINITE));  // only the first call failed
   standin::ArmFault("ReleaseMutex", ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(ReleaseMutex(m));
+  EXPECT_FALSE(ReleaseMutex(m.Get()));
   standin::ClearAllFaults();
-  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_TRUE(ReleaseMutex(m.Get()));
 }
 
 // CORVANE_FAULTS reaches a child through the inherited environment.
@@ -413,34 +395,34 @@ TEST_F(KernelProcessTest, ApplicationNameAndCommandLine) {
 TEST_F(KernelProcessTest, WaitTimesOutWhileRunningThenSeesTheExit) {
   std::string go = RootFile("go");
   auto child = StartHost("wait-file " + go + " 3");
-  EXPECT_EQ(child->pid, GetProcessId(child->process));
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child->process, 30));
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child->thread, 0));
+  EXPECT_EQ(child->pid, GetProcessId(child->process.Get()));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child->process.Get(), 30));
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child->thread.Get(), 0));
   DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeProcess(child->process, &code));
+  EXPECT_TRUE(GetExitCodeProcess(child->process.Get(), &code));
   EXPECT_EQ(static_cast<DWORD>(STILL_ACTIVE), code);
   // Several waiters at once all see the end.
   std::vector<std::thread> waiters;
   std::atomic<int> signalled{0};
   for (int i = 0; i < 3; ++i)
-    waiters.emplace_back([&] { signalled += WaitForSingleObject(child->process, INFINITE) == WAIT_OBJECT_0; });
+    waiters.emplace_back([&] { signalled += WaitForSingleObject(child->process.Get(), INFINITE) == WAIT_OBJECT_0; });
   WriteFileBytes(go, "");
   for (auto& w : waiters) w.join();
   EXPECT_EQ(3, signalled.load());
   EXPECT_EQ(3u, WaitExit(child));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child->thread, 0));
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child->thread.Get(), 0));
   // A thread handle is not a process handle.
   SetLastError(0xdeadbeef);
-  EXPECT_FALSE(GetExitCodeProcess(child->thread, &code));
+  EXPECT_FALSE(GetExitCodeProcess(child->thread.Get(), &code));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
 }
 
 TEST_F(KernelProcessTest, TerminatedAndSignalledChildrenReportCodes) {
   auto child = StartHost("wait-file " + RootFile("never"));
-  ASSERT_TRUE(TerminateProcess(child->process, 42));
+  ASSERT_TRUE(TerminateProcess(child->process.Get(), 42));
   EXPECT_EQ(42u, WaitExit(child));
   SetLastError(0xdeadbeef);
-  EXPECT_FALSE(TerminateProcess(child->process, 43));
+  EXPECT_FALSE(TerminateProcess(child->process.Get(), 43));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   EXPECT_EQ(7u, WaitExit(StartHost("exit 7")));
 
@@ -545,10 +527,10 @@ TEST_F(KernelProcessTest, ClosingTheHandlesReapsTheChild) {
   auto running = StartHost("wait-file " + go);
   auto quick = StartHost("exit 0");
   pid_t pids[] = {static_cast<pid_t>(running->pid), static_cast<pid_t>(quick->pid)};
-  running->process = ScopedHandle();
-  running->thread = ScopedHandle();
-  quick->process = ScopedHandle();
-  quick->thread = ScopedHandle();
+  running->process = CScopedHandle();
+  running->thread = CScopedHandle();
+  quick->process = CScopedHandle();
+  quick->thread = CScopedHandle();
   WriteFileBytes(go, "");
   for (pid_t pid : pids) EXPECT_TRUE(WaitUntil([pid] { return kill(pid, 0) != 0 && errno == ESRCH; })) << pid;
 }
@@ -562,9 +544,9 @@ TEST_F(KernelShellTest, OpenStartsTheProgramWithItsParameters) {
   EXPECT_GT(result, 32);
   // ShellExecuteW gives no handle; the stand-in keeps the process it started.
   auto child = std::make_unique<Host>();
-  child->process = ScopedHandle(standin::LastShellExecuteProcess());
+  child->process = CScopedHandle(standin::LastShellExecuteProcess());
   ASSERT_TRUE(child->process);
-  child->pid = GetProcessId(child->process);
+  child->pid = GetProcessId(child->process.Get());
   EXPECT_EQ(0u, WaitExit(child));
   auto record = HostRecord(child);
   EXPECT_EQ("\"" + ToUtf8(ToWindowsPath(RootFile("Windows/regedit"))) + "\" args /s x.reg", record["cmdline"]);
@@ -584,7 +566,7 @@ TEST_F(KernelShellTest, ExGivesTheProcessHandleWhenAsked) {
   ASSERT_TRUE(ShellExecuteExW(&info));
   EXPECT_GT(reinterpret_cast<INT_PTR>(info.hInstApp), 32);
   auto child = std::make_unique<Host>();
-  child->process = ScopedHandle(info.hProcess);
+  child->process = CScopedHandle(info.hProcess);
   child->pid = GetProcessId(info.hProcess);
   ASSERT_EQ(0u, WaitExit(child));
   EXPECT_EQ(fs::canonical(folder.path()).string(), fs::canonical(HostRecord(child)["cwd"]).string());

@@ -95,8 +95,8 @@ class Digest {
 };
 
 // Every property of an object, sorted by tag.
-std::vector<SPropValue> AllProps(IMAPIProp* object, MapiBuffer<SPropValue>& holder) {
-  MapiBuffer<SPropTagArray> tags;
+std::vector<SPropValue> AllProps(IMAPIProp* object, CMapiBuffer<SPropValue>& holder) {
+  CMapiBuffer<SPropTagArray> tags;
   Check(object->GetPropList(MAPI_UNICODE, tags.Put()), "listing properties");
   ULONG count = 0;
   Check(object->GetProps(tags.Get(), MAPI_UNICODE, &count, holder.Put()), "reading properties");
@@ -106,7 +106,7 @@ std::vector<SPropValue> AllProps(IMAPIProp* object, MapiBuffer<SPropValue>& hold
 }
 
 void DigestProps(IMAPIProp* object, Digest& digest) {
-  MapiBuffer<SPropValue> holder;
+  CMapiBuffer<SPropValue> holder;
   for (const SPropValue& v : AllProps(object, holder))
     if (!IsIdentity(v.ulPropTag) && PROP_TYPE(v.ulPropTag) != PT_ERROR) digest.Add(v);
 }
@@ -118,7 +118,7 @@ std::string Text(const SPropValue* v) {
 json MessageJson(IMessage* message) {
   Digest digest;
   DigestProps(message, digest);
-  MapiBuffer<SPropValue> holder;
+  CMapiBuffer<SPropValue> holder;
   std::vector<SPropValue> props = AllProps(message, holder);
   auto find = [&](ULONG tag) -> const SPropValue* {
     for (const SPropValue& v : props)
@@ -130,8 +130,8 @@ json MessageJson(IMessage* message) {
   if (const SPropValue* t = find(PR_LAST_MODIFICATION_TIME)) out["modified"] = FormatIsoTime(t->Value.ft);
   if (const SPropValue* s = find(PR_MESSAGE_SIZE)) out["size"] = s->Value.l;
 
-  ComPtr<IMAPITable> recipients;
-  RowSet recipientRows;
+  CInterfacePtr<IMAPITable> recipients;
+  CRowSet recipientRows;
   Check(message->GetRecipientTable(MAPI_UNICODE, recipients.Put()), "reading recipients");
   SizedSPropTagArray(3, recipientColumns) = {3, {PR_RECIPIENT_TYPE, PR_DISPLAY_NAME_W, PR_EMAIL_ADDRESS_W}};
   Check(HrQueryAllRows(recipients.Get(), reinterpret_cast<LPSPropTagArray>(&recipientColumns), nullptr, nullptr, 0,
@@ -141,15 +141,15 @@ json MessageJson(IMessage* message) {
     for (ULONG c = 0; c < recipientRows->aRow[i].cValues; ++c) digest.Add(recipientRows->aRow[i].lpProps[c]);
   out["recipients"] = recipientRows.Count();
 
-  ComPtr<IMAPITable> attachments;
-  RowSet attachmentRows;
+  CInterfacePtr<IMAPITable> attachments;
+  CRowSet attachmentRows;
   Check(message->GetAttachmentTable(0, attachments.Put()), "reading attachments");
   SizedSPropTagArray(1, attachColumns) = {1, {PR_ATTACH_NUM}};
   Check(HrQueryAllRows(attachments.Get(), reinterpret_cast<LPSPropTagArray>(&attachColumns), nullptr, nullptr, 0,
                        attachmentRows.Put()),
         "reading attachments");
   for (ULONG i = 0; i < attachmentRows.Count(); ++i) {
-    ComPtr<IAttach> attach;
+    CInterfacePtr<IAttach> attach;
     Check(message->OpenAttach(static_cast<ULONG>(attachmentRows->aRow[i].lpProps[0].Value.l), nullptr, 0,
                               attach.Put()),
           "opening an attachment");
@@ -163,8 +163,8 @@ json MessageJson(IMessage* message) {
 json FolderJson(IMAPIFolder* folder, const std::string& name) {
   json out = {{"name", name}, {"class", U(GetString(folder, PR_CONTAINER_CLASS_W))}};
   SizedSPropTagArray(1, idColumn) = {1, {PR_ENTRYID}};
-  ComPtr<IMAPITable> contents;
-  RowSet rows;
+  CInterfacePtr<IMAPITable> contents;
+  CRowSet rows;
   Check(folder->GetContentsTable(MAPI_UNICODE, contents.Put()), "reading folder '" + name + "'");
   Check(HrQueryAllRows(contents.Get(), reinterpret_cast<LPSPropTagArray>(&idColumn), nullptr, nullptr, 0, rows.Put()),
         "reading folder '" + name + "'");
@@ -172,7 +172,7 @@ json FolderJson(IMAPIFolder* folder, const std::string& name) {
   for (ULONG i = 0; i < rows.Count(); ++i) {
     const SBinary& id = rows->aRow[i].lpProps[0].Value.bin;
     ULONG type = 0;
-    ComPtr<IMessage> message;
+    CInterfacePtr<IMessage> message;
     Check(folder->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), &IID_IMessage, 0, &type,
                             message.PutAs<IUnknown>()),
           "opening a message of '" + name + "'");
@@ -186,8 +186,8 @@ json FolderJson(IMAPIFolder* folder, const std::string& name) {
   out["messages"] = messages;
 
   SizedSPropTagArray(2, folderColumns) = {2, {PR_ENTRYID, PR_DISPLAY_NAME_W}};
-  ComPtr<IMAPITable> hierarchy;
-  RowSet children;
+  CInterfacePtr<IMAPITable> hierarchy;
+  CRowSet children;
   Check(folder->GetHierarchyTable(MAPI_UNICODE, hierarchy.Put()), "listing the folders of '" + name + "'");
   Check(HrQueryAllRows(hierarchy.Get(), reinterpret_cast<LPSPropTagArray>(&folderColumns), nullptr, nullptr, 0,
                        children.Put()),
@@ -196,7 +196,7 @@ json FolderJson(IMAPIFolder* folder, const std::string& name) {
   for (ULONG i = 0; i < children.Count(); ++i) {
     const SBinary& id = children->aRow[i].lpProps[0].Value.bin;
     ULONG type = 0;
-    ComPtr<IMAPIFolder> child;
+    CInterfacePtr<IMAPIFolder> child;
     Check(folder->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), &IID_IMAPIFolder, 0, &type,
                             child.PutAs<IUnknown>()),
           "opening a folder of '" + name + "'");
@@ -216,9 +216,9 @@ void AddDumpCommand(CLI::App& app) {
   cmd->add_option("--store", store, "store display name")->required();
   cmd->callback([] {
     MapiSubsystem mapi;
-    ComPtr<IMAPISession> session = Logon(profile);
-    ComPtr<IMsgStore> msgStore = OpenStoreByName(session.Get(), store);
-    ComPtr<IMAPIFolder> top = OpenIpmSubtree(msgStore.Get());
+    CInterfacePtr<IMAPISession> session = Logon(profile);
+    CInterfacePtr<IMsgStore> msgStore = OpenStoreByName(session.Get(), store);
+    CInterfacePtr<IMAPIFolder> top = OpenIpmSubtree(msgStore.Get());
     json out = {{"store", store}, {"tree", FolderJson(top.Get(), U(GetString(top.Get(), PR_DISPLAY_NAME_W)))}};
     Print(out.dump(2) + "\n");
   });

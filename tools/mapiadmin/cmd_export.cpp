@@ -18,24 +18,24 @@ void AddExportCommand(CLI::App& app) {
   cmd->add_option("--out", outDir, "folder to write into")->required()->check(CLI::ExistingDirectory);
   cmd->callback([] {
     MapiSubsystem mapi;
-    ComPtr<IMAPISession> session = Logon(profile);
-    ComPtr<IMsgStore> msgStore = OpenStoreByName(session.Get(), store);
-    ComPtr<IMAPIFolder> source = OpenFolderPath(msgStore.Get(), folder, false);
-    ComPtr<IMAPITable> contents;
+    CInterfacePtr<IMAPISession> session = Logon(profile);
+    CInterfacePtr<IMsgStore> msgStore = OpenStoreByName(session.Get(), store);
+    CInterfacePtr<IMAPIFolder> source = OpenFolderPath(msgStore.Get(), folder, false);
+    CInterfacePtr<IMAPITable> contents;
     Check(source->GetContentsTable(0, contents.Put()), "reading the folder");
     SizedSPropTagArray(1, columns) = {1, {PR_ENTRYID}};
-    RowSet rows;
+    CRowSet rows;
     Check(HrQueryAllRows(contents.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows.Put()),
           "reading the folder");
     int written = 0;
     for (ULONG i = 0; i < rows.Count(); ++i) {
       const SBinary& id = rows->aRow[i].lpProps[0].Value.bin;
       ULONG type = 0;
-      ComPtr<IMessage> message;
+      CInterfacePtr<IMessage> message;
       Check(source->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), &IID_IMessage, 0, &type,
                               message.PutAs<IUnknown>()),
             "opening a message");
-      MapiBuffer<SPropValue> raw;
+      CMapiBuffer<SPropValue> raw;
       if (FAILED(HrGetOneProp(message.Get(), PR_STANDIN_RAW_MESSAGE, raw.Put()))) continue;  // not imported
       std::string path = outDir + "/" + std::to_string(++written) + ".eml";
       FILE* f = std::fopen(path.c_str(), "wb");

@@ -76,7 +76,7 @@ class AddressList {
 };
 
 void WriteMessage(IMAPIFolder* folder, const ImportedMessage& m) {
-  ComPtr<IMessage> message;
+  CInterfacePtr<IMessage> message;
   Check(folder->CreateMessage(nullptr, 0, message.Put()), "making a message");
   static const std::u16string kNote = u"IPM.Note", kSmtp = u"SMTP";
   std::vector<SPropValue> props = {Unicode(PR_MESSAGE_CLASS_W, kNote),   Unicode(PR_SUBJECT_W, m.subject),
@@ -98,7 +98,7 @@ void WriteMessage(IMAPIFolder* folder, const ImportedMessage& m) {
   if (recipients.Get()) Check(message->ModifyRecipients(MODRECIP_ADD, recipients.Get()), "adding recipients");
 
   for (const auto& a : m.attachments) {
-    ComPtr<IAttach> attach;
+    CInterfacePtr<IAttach> attach;
     ULONG number = 0;
     Check(message->CreateAttach(nullptr, 0, &number, attach.Put()), "adding an attachment");
     std::vector<SPropValue> attachProps = {Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE), Binary(PR_ATTACH_DATA_BIN, a.data),
@@ -137,9 +137,9 @@ void AddImportCommand(CLI::App& app) {
   cmd->callback([] {
     mailimport::MimeRuntime mime;
     MapiSubsystem mapi;
-    ComPtr<IMAPISession> session = Logon(profile);
-    ComPtr<IMsgStore> msgStore = OpenStoreByName(session.Get(), store);
-    ComPtr<IMAPIFolder> target = OpenFolderPath(msgStore.Get(), folder, true);
+    CInterfacePtr<IMAPISession> session = Logon(profile);
+    CInterfacePtr<IMsgStore> msgStore = OpenStoreByName(session.Get(), store);
+    CInterfacePtr<IMAPIFolder> target = OpenFolderPath(msgStore.Get(), folder, true);
     size_t imported = 0;
     for (const std::string& file : files) {
       std::string error;

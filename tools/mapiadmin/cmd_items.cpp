@@ -36,10 +36,10 @@ SPropValue Time(ULONG tag, const FILETIME& ft) {
 void CreateItem(const std::string& profile, const std::string& storeName, const std::string& folderPath,
                 std::vector<SPropValue> props) {
   MapiSubsystem mapi;
-  ComPtr<IMAPISession> session = Logon(profile);
-  ComPtr<IMsgStore> store = OpenStoreByName(session.Get(), storeName);
-  ComPtr<IMAPIFolder> folder = OpenFolderPath(store.Get(), folderPath, false);
-  ComPtr<IMessage> item;
+  CInterfacePtr<IMAPISession> session = Logon(profile);
+  CInterfacePtr<IMsgStore> store = OpenStoreByName(session.Get(), storeName);
+  CInterfacePtr<IMAPIFolder> folder = OpenFolderPath(store.Get(), folderPath, false);
+  CInterfacePtr<IMessage> item;
   Check(folder->CreateMessage(nullptr, 0, item.Put()), "making the item");
   SetProps(item.Get(), std::move(props), "setting the item's properties");
   Check(item->SaveChanges(0), "saving the item");

@@ -9,10 +9,10 @@ namespace mapiadmin {
 namespace {
 
 std::vector<std::string> ProfileNames(IProfAdmin* admin) {
-  ComPtr<IMAPITable> table;
+  CInterfacePtr<IMAPITable> table;
   Check(admin->GetProfileTable(0, table.Put()), "listing profiles");
   SizedSPropTagArray(1, columns) = {1, {PR_DISPLAY_NAME_A}};
-  RowSet rows;
+  CRowSet rows;
   Check(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows.Put()),
         "listing profiles");
   std::vector<std::string> names;
@@ -33,7 +33,7 @@ void AddProfileCommand(CLI::App& app) {
   create->add_option("name", name, "profile name")->required();
   create->callback([] {
     MapiSubsystem mapi;
-    ComPtr<IProfAdmin> admin = OpenProfileAdmin();
+    CInterfacePtr<IProfAdmin> admin = OpenProfileAdmin();
     std::u16string w = W(name);
     Check(admin->CreateProfile(w.data(), nullptr, 0, MAPI_UNICODE), "creating profile '" + name + "'");
   });
@@ -42,7 +42,7 @@ void AddProfileCommand(CLI::App& app) {
   remove->add_option("name", name, "profile name")->required();
   remove->callback([] {
     MapiSubsystem mapi;
-    ComPtr<IProfAdmin> admin = OpenProfileAdmin();
+    CInterfacePtr<IProfAdmin> admin = OpenProfileAdmin();
     std::u16string w = W(name);
     Check(admin->DeleteProfile(w.data(), MAPI_UNICODE), "deleting profile '" + name + "'");
   });
@@ -52,7 +52,7 @@ void AddProfileCommand(CLI::App& app) {
   list->add_flag("--json", json, "print JSON");
   list->callback([] {
     MapiSubsystem mapi;
-    ComPtr<IProfAdmin> admin = OpenProfileAdmin();
+    CInterfacePtr<IProfAdmin> admin = OpenProfileAdmin();
     std::vector<std::string> names = ProfileNames(admin.Get());
     if (json) {
       Print(nlohmann::json(names).dump(2) + "\n");

@@ -18,7 +18,7 @@ std::string Narrow(const SPropValue& v) {
 }
 
 std::string PstPathOf(IMsgServiceAdmin* services, std::vector<BYTE>& uid) {
-  ComPtr<IProfSect> section;
+  CInterfacePtr<IProfSect> section;
   if (uid.size() != sizeof(MAPIUID) ||
       FAILED(services->OpenProfileSection(reinterpret_cast<LPMAPIUID>(uid.data()), nullptr, 0, section.Put())))
     return {};
@@ -43,10 +43,10 @@ const char* ServiceFor(const std::string& type) {
 }  // namespace
 
 std::vector<ServiceInfo> ListServices(IMsgServiceAdmin* services) {
-  ComPtr<IMAPITable> table;
+  CInterfacePtr<IMAPITable> table;
   Check(services->GetMsgServiceTable(0, table.Put()), "listing services");
   SizedSPropTagArray(4, columns) = {4, {PR_SERVICE_NAME_A, PR_DISPLAY_NAME_A, PR_SERVICE_UID, PR_RESOURCE_FLAGS}};
-  RowSet rows;
+  CRowSet rows;
   Check(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows.Put()),
         "listing services");
   std::vector<ServiceInfo> out;
@@ -109,11 +109,11 @@ void AddServiceCommand(CLI::App& app) {
     const char* service = ServiceFor(type);
     if ((type == "pst" || type == "pst-ansi") && path.empty()) throw Failure("a pst service needs --path");
     MapiSubsystem mapi;
-    ComPtr<IProfAdmin> admin = OpenProfileAdmin();
-    ComPtr<IMsgServiceAdmin> services = OpenServiceAdmin(admin.Get(), profile);
+    CInterfacePtr<IProfAdmin> admin = OpenProfileAdmin();
+    CInterfacePtr<IMsgServiceAdmin> services = OpenServiceAdmin(admin.Get(), profile);
     ServiceInfo added = AddService(services.Get(), service, name.empty() ? service : name, path);
     if (makeDefault) {
-      ComPtr<IProfSect> section;
+      CInterfacePtr<IProfSect> section;
       Check(services->OpenProfileSection(reinterpret_cast<LPMAPIUID>(added.uid.data()), nullptr, MAPI_MODIFY,
                                          section.Put()),
             "opening the service's profile section");
@@ -131,8 +131,8 @@ void AddServiceCommand(CLI::App& app) {
   list->add_flag("--json", json, "print JSON");
   list->callback([] {
     MapiSubsystem mapi;
-    ComPtr<IProfAdmin> admin = OpenProfileAdmin();
-    ComPtr<IMsgServiceAdmin> services = OpenServiceAdmin(admin.Get(), profile);
+    CInterfacePtr<IProfAdmin> admin = OpenProfileAdmin();
+    CInterfacePtr<IMsgServiceAdmin> services = OpenServiceAdmin(admin.Get(), profile);
     nlohmann::json out = nlohmann::json::array();
     for (const ServiceInfo& s : ListServices(services.Get())) {
       out.push_back({{"service", s.serviceName},
@@ -153,8 +153,8 @@ void AddServiceCommand(CLI::App& app) {
   remove->add_option("--name", name, "display name")->required();
   remove->callback([] {
     MapiSubsystem mapi;
-    ComPtr<IProfAdmin> admin = OpenProfileAdmin();
-    ComPtr<IMsgServiceAdmin> services = OpenServiceAdmin(admin.Get(), profile);
+    CInterfacePtr<IProfAdmin> admin = OpenProfileAdmin();
+    CInterfacePtr<IMsgServiceAdmin> services = OpenServiceAdmin(admin.Get(), profile);
     for (ServiceInfo& s : ListServices(services.Get())) {
       if (standin::CompareNoCase(W(s.displayName), W(name)) != 0) continue;
       Check(services->DeleteMsgService(reinterpret_cast<LPMAPIUID>(s.uid.data())), "removing service '" + name + "'");

@@ -24,12 +24,12 @@ void AddStoreCommand(CLI::App& app) {
     // Made through a short-lived profile: configuring a personal-folders
     // service with a path that names no file makes the file.
     MapiSubsystem mapi;
-    ComPtr<IProfAdmin> admin = OpenProfileAdmin();
+    CInterfacePtr<IProfAdmin> admin = OpenProfileAdmin();
     std::string profile = "mapiadmin-store-" + std::to_string(getpid());
     std::u16string wprofile = W(profile);
     Check(admin->CreateProfile(wprofile.data(), nullptr, 0, MAPI_UNICODE), "creating a working profile");
     try {
-      ComPtr<IMsgServiceAdmin> services = OpenServiceAdmin(admin.Get(), profile);
+      CInterfacePtr<IMsgServiceAdmin> services = OpenServiceAdmin(admin.Get(), profile);
       AddService(services.Get(), "MSUPST MS", name, U(full));
     } catch (...) {
       admin->DeleteProfile(wprofile.data(), MAPI_UNICODE);

@@ -30,22 +30,22 @@ MapiSubsystem::MapiSubsystem() {
 }
 MapiSubsystem::~MapiSubsystem() { MAPIUninitialize(); }
 
-ComPtr<IProfAdmin> OpenProfileAdmin() {
-  ComPtr<IProfAdmin> admin;
+CInterfacePtr<IProfAdmin> OpenProfileAdmin() {
+  CInterfacePtr<IProfAdmin> admin;
   Check(MAPIAdminProfiles(0, admin.Put()), "opening the profile administration");
   return admin;
 }
 
-ComPtr<IMsgServiceAdmin> OpenServiceAdmin(IProfAdmin* admin, const std::string& profile) {
-  ComPtr<IMsgServiceAdmin> services;
+CInterfacePtr<IMsgServiceAdmin> OpenServiceAdmin(IProfAdmin* admin, const std::string& profile) {
+  CInterfacePtr<IMsgServiceAdmin> services;
   std::u16string name = W(profile);
   Check(admin->AdminServices(name.data(), nullptr, 0, MAPI_UNICODE, services.Put()),
         "opening the services of profile '" + profile + "'");
   return services;
 }
 
-ComPtr<IMAPISession> Logon(const std::string& profile) {
-  ComPtr<IMAPISession> session;
+CInterfacePtr<IMAPISession> Logon(const std::string& profile) {
+  CInterfacePtr<IMAPISession> session;
   std::u16string name = W(profile);
   Check(MAPILogonEx(0, name.data(), nullptr, MAPI_EXTENDED | MAPI_NEW_SESSION | MAPI_EXPLICIT_PROFILE | MAPI_UNICODE,
                     session.Put()),
@@ -53,11 +53,11 @@ ComPtr<IMAPISession> Logon(const std::string& profile) {
   return session;
 }
 
-ComPtr<IMsgStore> OpenStoreByName(IMAPISession* session, const std::string& displayName) {
-  ComPtr<IMAPITable> table;
+CInterfacePtr<IMsgStore> OpenStoreByName(IMAPISession* session, const std::string& displayName) {
+  CInterfacePtr<IMAPITable> table;
   Check(session->GetMsgStoresTable(0, table.Put()), "listing the stores");
   SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_W, PR_ENTRYID}};
-  RowSet rows;
+  CRowSet rows;
   Check(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows.Put()),
         "reading the store table");
   std::u16string wanted = W(displayName);
@@ -65,7 +65,7 @@ ComPtr<IMsgStore> OpenStoreByName(IMAPISession* session, const std::string& disp
     const SPropValue* props = rows->aRow[i].lpProps;
     if (PROP_TYPE(props[0].ulPropTag) != PT_UNICODE || PROP_TYPE(props[1].ulPropTag) != PT_BINARY) continue;
     if (standin::CompareNoCase(props[0].Value.lpszW, wanted) != 0) continue;
-    ComPtr<IMsgStore> store;
+    CInterfacePtr<IMsgStore> store;
     Check(session->OpenMsgStore(0, props[1].Value.bin.cb, reinterpret_cast<LPENTRYID>(props[1].Value.bin.lpb),
                                 nullptr, MAPI_BEST_ACCESS | MDB_ONLINE, store.Put()),
           "opening store '" + displayName + "'");
@@ -74,19 +74,19 @@ ComPtr<IMsgStore> OpenStoreByName(IMAPISession* session, const std::string& disp
   throw Failure("the profile has no store named '" + displayName + "'");
 }
 
-ComPtr<IMAPIFolder> OpenIpmSubtree(IMsgStore* store) {
-  MapiBuffer<SPropValue> subtree;
+CInterfacePtr<IMAPIFolder> OpenIpmSubtree(IMsgStore* store) {
+  CMapiBuffer<SPropValue> subtree;
   Check(HrGetOneProp(store, PR_IPM_SUBTREE_ENTRYID, subtree.Put()), "reading the store's folder tree");
   ULONG type = 0;
-  ComPtr<IMAPIFolder> folder;
+  CInterfacePtr<IMAPIFolder> folder;
   Check(store->OpenEntry(subtree->Value.bin.cb, reinterpret_cast<LPENTRYID>(subtree->Value.bin.lpb), &IID_IMAPIFolder,
                          MAPI_BEST_ACCESS, &type, folder.PutAs<IUnknown>()),
         "opening the store's folder tree");
   return folder;
 }
 
-ComPtr<IMAPIFolder> OpenFolderPath(IMsgStore* store, const std::string& path, bool create) {
-  ComPtr<IMAPIFolder> folder = OpenIpmSubtree(store);
+CInterfacePtr<IMAPIFolder> OpenFolderPath(IMsgStore* store, const std::string& path, bool create) {
+  CInterfacePtr<IMAPIFolder> folder = OpenIpmSubtree(store);
   size_t start = 0;
   while (start < path.size()) {
     size_t slash = path.find('/', start);
@@ -95,16 +95,16 @@ ComPtr<IMAPIFolder> OpenFolderPath(IMsgStore* store, const std::string& path, bo
     start = slash + 1;
     if (part.empty()) continue;
     std::u16string name = W(part);
-    ComPtr<IMAPIFolder> child;
+    CInterfacePtr<IMAPIFolder> child;
     if (create) {
       Check(folder->CreateFolder(FOLDER_GENERIC, name.data(), nullptr, nullptr, OPEN_IF_EXISTS | MAPI_UNICODE,
                                  child.Put()),
             "making folder '" + part + "'");
     } else {
-      ComPtr<IMAPITable> table;
+      CInterfacePtr<IMAPITable> table;
       Check(folder->GetHierarchyTable(MAPI_UNICODE, table.Put()), "listing folders");
       SizedSPropTagArray(2, columns) = {2, {PR_DISPLAY_NAME_W, PR_ENTRYID}};
-      RowSet rows;
+      CRowSet rows;
       Check(HrQueryAllRows(table.Get(), reinterpret_cast<LPSPropTagArray>(&columns), nullptr, nullptr, 0, rows.Put()),
             "listing folders");
       for (ULONG i = 0; i < rows.Count() && !child; ++i) {
@@ -124,7 +124,7 @@ ComPtr<IMAPIFolder> OpenFolderPath(IMsgStore* store, const std::string& path, bo
 }
 
 std::u16string GetString(IMAPIProp* object, ULONG tag) {
-  MapiBuffer<SPropValue> value;
+  CMapiBuffer<SPropValue> value;
   if (FAILED(HrGetOneProp(object, tag, value.Put())) || PROP_TYPE(value->ulPropTag) != PT_UNICODE ||
       !value->Value.lpszW)
     return {};
@@ -132,7 +132,7 @@ std::u16string GetString(IMAPIProp* object, ULONG tag) {
 }
 
 void SetProps(IMAPIProp* object, std::vector<SPropValue> values, const std::string& what) {
-  MapiBuffer<SPropProblemArray> problems;
+  CMapiBuffer<SPropProblemArray> problems;
   Check(object->SetProps(static_cast<ULONG>(values.size()), values.data(), problems.Put()), what);
   if (problems.Get() && problems->cProblem > 0) {
     char tag[16];

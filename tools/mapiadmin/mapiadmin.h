@@ -9,7 +9,7 @@
 
 #include <mapiutil.h>
 
-#include "owners.h"
+#include "owners/MapiOwners.h"
 
 namespace CLI {
 class App;
@@ -39,17 +39,17 @@ class MapiSubsystem {
   MapiSubsystem& operator=(const MapiSubsystem&) = delete;
 };
 
-ComPtr<IProfAdmin> OpenProfileAdmin();
-ComPtr<IMsgServiceAdmin> OpenServiceAdmin(IProfAdmin* admin, const std::string& profile);
-ComPtr<IMAPISession> Logon(const std::string& profile);
+CInterfacePtr<IProfAdmin> OpenProfileAdmin();
+CInterfacePtr<IMsgServiceAdmin> OpenServiceAdmin(IProfAdmin* admin, const std::string& profile);
+CInterfacePtr<IMAPISession> Logon(const std::string& profile);
 // The store whose display name is given (case-insensitive), of the profile's
 // session; the first match wins.
-ComPtr<IMsgStore> OpenStoreByName(IMAPISession* session, const std::string& displayName);
+CInterfacePtr<IMsgStore> OpenStoreByName(IMAPISession* session, const std::string& displayName);
 // The IPM subtree of a store.
-ComPtr<IMAPIFolder> OpenIpmSubtree(IMsgStore* store);
+CInterfacePtr<IMAPIFolder> OpenIpmSubtree(IMsgStore* store);
 // A folder below the IPM subtree by its path ("Inbox/Projects"); made when
 // create is set and a part is missing.
-ComPtr<IMAPIFolder> OpenFolderPath(IMsgStore* store, const std::string& path, bool create);
+CInterfacePtr<IMAPIFolder> OpenFolderPath(IMsgStore* store, const std::string& path, bool create);
 // A property of an object as a single value (null when missing).
 std::u16string GetString(IMAPIProp* object, ULONG tag);
 // Sets properties and fails with a clear message when any is refused.
