@@ -3,8 +3,8 @@
 // rest, the copy result codes and the fixed profile name.
 #pragma once
 
-#include <mapix.h>
 #include <mapiutil.h>
+#include <mapix.h>
 #include <windows.h>
 
 #include "owners/MapiOwners.h"
@@ -93,6 +93,34 @@ class CHResultChain {
 // A step that hands back an object into owner: success without one fails.
 #define CHAIN_OBTAIN(chain, text, owner, call) \
   (chain).Step(TEXT(text), __LINE__, [&]() -> HRESULT { return Obtained((call), (owner)); })
+
+// Profile sections are opened for writing, whoever else has them open.
+constexpr ULONG kProfileSectionFlags = MAPI_MODIFY | MAPI_FORCE_ACCESS;
+
+// The calls that open a service's first provider section, with the texts the
+// unit's log gives them.
+struct CProviderSectionCalls {
+  LPCWSTR providerTable;  // IProviderAdmin::GetProviderTable
+  LPCWSTR providerRows;   // HrQueryAllRows of the provider UIDs
+  LPCWSTR openSection;    // IMsgServiceAdmin::OpenProfileSection
+};
+// Reads the providers of a service as steps of chain into rows; the UID of the
+// first one, or null. *listed tells whether the table was read and listed any.
+LPMAPIUID FirstProviderUid(CHResultChain& chain, int line, const CProviderSectionCalls& calls,
+                           IProviderAdmin* providers, CRowSet& rows, bool* listed);
+// The step that opens a provider's profile section; no UID fails it.
+HRESULT OpenProviderSectionStep(CHResultChain& chain, int line, const CProviderSectionCalls& calls,
+                                IMsgServiceAdmin* services, LPMAPIUID providerUid, CInterfacePtr<IProfSect>& section);
+
+// The calls that read a profile's service table, with the texts the unit's
+// log gives them.
+struct CServiceTableCalls {
+  LPCWSTR table;  // IMsgServiceAdmin::GetMsgServiceTable
+  LPCWSTR rows;   // HrQueryAllRows of the table
+};
+// Reads every row of the service table with columns, as steps of chain.
+void ReadServiceRows(CHResultChain& chain, int line, const CServiceTableCalls& calls, IMsgServiceAdmin* services,
+                     LPSPropTagArray columns, CRowSet& rows);
 
 // Opens a folder of a store by its identifier. An identifier of no bytes would
 // name the store's root, and an object that is not a folder is not found.

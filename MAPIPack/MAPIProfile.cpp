@@ -11,8 +11,8 @@
 
 #include "MAPIPack/MAPIHelpers.h"
 #include "support/Log.h"
-#include "support/TextConvert.h"
 #include "support/PropTrival.h"
+#include "support/TextConvert.h"
 
 #define PROFILE_UNIT TEXT(".\\MAPIPack\\MAPIProfile")
 
@@ -22,7 +22,6 @@ namespace {
 constexpr int kNameBytes = 256;
 // PST paths read from a profile travel in a buffer of 260 bytes.
 constexpr int kPathBytes = MAX_PATH;
-constexpr ULONG kSectionFlags = MAPI_MODIFY | MAPI_FORCE_ACCESS;
 // The personal-folders services, in the narrow form the service tables use.
 char kUnicodePstService[] = "MSUPST MS";
 char kAnsiPstService[] = "MSPST MS";
@@ -106,30 +105,44 @@ SizedSPropTagArray(1, g_uidColumns) = {1, {PR_SERVICE_UID}};
 SizedSPropTagArray(3, g_pstServiceColumns) = {3, {PR_SERVICE_NAME_W, PR_SERVICE_UID, PR_RESOURCE_FLAGS}};
 SizedSPropTagArray(2, g_deleteServiceColumns) = {2, {PR_SERVICE_NAME_W, PR_SERVICE_UID}};
 SizedSPropTagArray(3, sptCols) = {3, {PR_SERVICE_NAME_A, PR_SERVICE_UID, PR_RESOURCE_FLAGS}};
-SizedSPropTagArray(1, sptPrv) = {1, {PR_PROVIDER_UID}};
 enum { SVCNAME, SVCID, SVCFLAGS };
-enum { PROVIDERUID };
+
+// The first provider's section, as this unit's log names its calls. The
+// system's text names the section by the row's value and writes
+// MAPI_FORCE_ACCESS as a number.
+const CProviderSectionCalls kSectionCalls = {
+    TEXT("pProviderAdmin->GetProviderTable(0, &tablePtr)"),
+    TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)"),
+    TEXT("pMsgsaPtr->OpenProfileSection((LPMAPIUID)pRowSet->aRow[0].lpProps[PROVIDERUID].Value.bin.lpb, 0, "
+         "MAPI_MODIFY | 0X00080000, &profSectPtr)")};
 
 // The profile section of a service's first provider, for the scans of
 // GetPSTServices and DeletePSTFileFromProfile, which log nothing of their own.
 // S_FALSE: the service has no provider (the scan goes on).
-HRESULT OpenFirstProviderSection(IMsgServiceAdmin* services, LPMAPIUID serviceUid,
-                                 CInterfacePtr<IProfSect>& section) {
+HRESULT OpenServiceSection(IMsgServiceAdmin* services, LPMAPIUID serviceUid, CInterfacePtr<IProfSect>& section) {
   CHResultChain chain(PROFILE_UNIT, CHResultChain::kQuiet);
   CInterfacePtr<IProviderAdmin> providerAdminPtr;
-  CInterfacePtr<IMAPITable> tablePtr;
-  CRowSet pRowSet;
   CHAIN_OBTAIN(chain, "services->AdminProviders(serviceUid, 0, &providerAdminPtr)", providerAdminPtr,
                services->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
-  CHAIN_OBTAIN(chain, "providerAdminPtr->GetProviderTable(0, &tablePtr)", tablePtr,
-               providerAdminPtr->GetProviderTable(0, tablePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)", pRowSet,
-               HrQueryAllRows(tablePtr.Get(), Tags(sptPrv), nullptr, nullptr, 0, pRowSet.Put()));
   if (chain.Failed()) return chain.Result();
-  LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
+  CRowSet pRowSet;
+  bool listed = false;
+  LPMAPIUID providerUid = FirstProviderUid(chain, __LINE__, kSectionCalls, providerAdminPtr.Get(), pRowSet, &listed);
+  if (chain.Failed()) return chain.Result();
   if (!providerUid) return S_FALSE;
-  return CHAIN_OBTAIN(chain, "services->OpenProfileSection(providerUid, 0, MAPI_MODIFY | MAPI_FORCE_ACCESS, &section)",
-                      section, services->OpenProfileSection(providerUid, nullptr, kSectionFlags, section.Put()));
+  return OpenProviderSectionStep(chain, __LINE__, kSectionCalls, services, providerUid, section);
+}
+
+// The profile section of the first provider, as steps of the caller's chain;
+// false when the provider table was read and lists no provider.
+bool OpenFirstSection(CHResultChain& chain, IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr,
+                      CInterfacePtr<IProfSect>& profSectPtr) {
+  CRowSet pRowSet;
+  bool listed = false;
+  LPMAPIUID providerUid = FirstProviderUid(chain, __LINE__, kSectionCalls, pProviderAdmin, pRowSet, &listed);
+  if (!chain.Failed() && !listed) return false;
+  OpenProviderSectionStep(chain, __LINE__, kSectionCalls, pMsgsaPtr, providerUid, profSectPtr);
+  return true;
 }
 
 // SetDefaultPSTFile, step a.
@@ -143,29 +156,6 @@ int ConfigurePersonalFolders(IMsgServiceAdmin* pMsgsaPtr, LPMAPIUID pID, LPCWSTR
   HRESULT hr = pMsgsaPtr->ConfigureMsgService(pID, 0, 0, 2, props);
   CheckHResult(hr, TEXT("pMsgsaPtr->ConfigureMsgService(pID, 0, 0, 2, props)"), PROFILE_UNIT, __LINE__);
   return FailureCode(hr);
-}
-
-// The profile section of the first provider, as steps of the caller's chain;
-// false when the provider table was read and holds no row.
-bool OpenFirstSection(CHResultChain& chain, IProviderAdmin* pProviderAdmin, IMsgServiceAdmin* pMsgsaPtr,
-                      CInterfacePtr<IProfSect>& profSectPtr) {
-  CInterfacePtr<IMAPITable> tablePtr;
-  CRowSet pRowSet;
-  CHAIN_OBTAIN(chain, "pProviderAdmin->GetProviderTable(0, &tablePtr)", tablePtr,
-               pProviderAdmin->GetProviderTable(0, tablePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&sptPrv, 0, 0, 0, &pRowSet)", pRowSet,
-               HrQueryAllRows(tablePtr.Get(), Tags(sptPrv), nullptr, nullptr, 0, pRowSet.Put()));
-  if (!chain.Failed() && pRowSet.Count() == 0) return false;
-  LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PROVIDERUID) : nullptr;
-  // The system's call text names the section by the row's value and writes
-  // MAPI_FORCE_ACCESS as a number.
-  CHAIN_OBTAIN(chain,
-               "pMsgsaPtr->OpenProfileSection((LPMAPIUID)pRowSet->aRow[0].lpProps[PROVIDERUID].Value.bin.lpb, 0, "
-               "MAPI_MODIFY | 0X00080000, &profSectPtr)",
-               profSectPtr,
-               providerUid ? pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, profSectPtr.Put())
-                           : MAPI_E_NOT_FOUND);
-  return true;
 }
 
 // SetDefaultPSTFile, step b.
@@ -217,20 +207,48 @@ struct FixedProfileServices {
     CHAIN_OBTAIN(chain, "msgSAPtr->GetMsgServiceTable(0, &msgSACTablePtr)", msgSACTablePtr,
                  msgSAPtr->GetMsgServiceTable(0, msgSACTablePtr.Put()));
   }
+
+  // For a row of the service table: when it is the default store, the step
+  // that administers its providers; its UID, or null for any other row.
+  LPMAPIUID AdminDefaultStore(CHResultChain& chain, const SRow& row, CInterfacePtr<IProviderAdmin>& providerAdminPtr) {
+    LPMAPIUID serviceUid = UidOf(row, SVCID);
+    if (!IsDefaultStore(row, SVCFLAGS) || !serviceUid) return nullptr;
+    CHAIN_OBTAIN(chain,
+                 "msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
+                 "&providerAdminPtr)",
+                 providerAdminPtr, msgSAPtr->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
+    return serviceUid;
+  }
 };
+
+// Every row of the profile table, as steps of chain.
+void ReadProfileRows(CHResultChain& chain, CRowSet& pRows) {
+  CInterfacePtr<IProfAdmin> profAdminPtr;
+  CInterfacePtr<IMAPITable> talbePtr;
+  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
+  CHAIN_OBTAIN(chain, "profAdminPtr->GetProfileTable(0, &talbePtr)", talbePtr,
+               profAdminPtr->GetProfileTable(0, talbePtr.Put()));
+  CHAIN_OBTAIN(chain, "HrQueryAllRows(talbePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)", pRows,
+               HrQueryAllRows(talbePtr.Get(), Tags(g_profileColumns), nullptr, nullptr, 0, pRows.Put()));
+}
+
+// The profile administration and a profile's name in narrow form, as creating
+// and deleting a profile start; false (logged) when either cannot be had.
+bool AdminForProfile(LPCWSTR profileName, CInterfacePtr<IProfAdmin>& profAdminPtr, char (&szName2)[kNameBytes]) {
+  CHResultChain chain(PROFILE_UNIT);
+  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
+  if (chain.Failed()) return false;
+  if (ToNarrowName(profileName, szName2)) return true;
+  LogNameTooLong(__LINE__, profileName);
+  return false;
+}
 
 }  // namespace
 
 int CMAPIProfile::CreateProfile(LPCWSTR profileName) {
-  CHResultChain chain(PROFILE_UNIT);
   CInterfacePtr<IProfAdmin> profAdminPtr;
-  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
-  if (chain.Failed()) return 0;
   char szName2[kNameBytes];
-  if (!ToNarrowName(profileName, szName2)) {
-    LogNameTooLong(__LINE__, profileName);
-    return 0;
-  }
+  if (!AdminForProfile(profileName, profAdminPtr, szName2)) return 0;
   LPCWSTR shown = profileName ? profileName : TEXT("");
   HRESULT hr = profAdminPtr->CreateProfile(NarrowArg(szName2), nullptr, 0, 0);
   if (hr == E_ACCESSDENIED) {
@@ -246,15 +264,9 @@ int CMAPIProfile::CreateProfile(LPCWSTR profileName) {
 }
 
 int CMAPIProfile::DeleteProfile(LPCWSTR profileName) {
-  CHResultChain chain(PROFILE_UNIT);
   CInterfacePtr<IProfAdmin> profAdminPtr;
-  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
-  if (chain.Failed()) return 0;
   char szName2[kNameBytes];
-  if (!ToNarrowName(profileName, szName2)) {
-    LogNameTooLong(__LINE__, profileName);
-    return 0;
-  }
+  if (!AdminForProfile(profileName, profAdminPtr, szName2)) return 0;
   HRESULT hr = profAdminPtr->DeleteProfile(NarrowArg(szName2), 0);
   if (hr == MAPI_E_NOT_FOUND || !FAILED(hr)) return 1;
   LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("DeleteProfile Failed. name: %s error: %d"),
@@ -269,14 +281,8 @@ int CMAPIProfile::CountProfiles(LPCWSTR profileName) {
     return 0;
   }
   CHResultChain chain(PROFILE_UNIT);
-  CInterfacePtr<IProfAdmin> profAdminPtr;
-  CInterfacePtr<IMAPITable> talbePtr;
   CRowSet pRows;
-  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
-  CHAIN_OBTAIN(chain, "profAdminPtr->GetProfileTable(0, &talbePtr)", talbePtr,
-               profAdminPtr->GetProfileTable(0, talbePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(talbePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)", pRows,
-               HrQueryAllRows(talbePtr.Get(), Tags(g_profileColumns), nullptr, nullptr, 0, pRows.Put()));
+  ReadProfileRows(chain, pRows);
   if (chain.Failed()) return 0;
   std::basic_string<WCHAR> wideName(profileName ? profileName : TEXT(""));
   int count = 0;
@@ -291,14 +297,8 @@ int CMAPIProfile::CountProfiles(LPCWSTR profileName) {
 
 int CMAPIProfile::GetProfileNames(std::vector<CString>& names) {
   CHResultChain chain(PROFILE_UNIT, CHResultChain::kQuiet);
-  CInterfacePtr<IProfAdmin> profAdminPtr;
-  CInterfacePtr<IMAPITable> talbePtr;
   CRowSet pRows;
-  CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdminPtr)", profAdminPtr, MAPIAdminProfiles(0, profAdminPtr.Put()));
-  CHAIN_OBTAIN(chain, "profAdminPtr->GetProfileTable(0, &talbePtr)", talbePtr,
-               profAdminPtr->GetProfileTable(0, talbePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(talbePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)", pRows,
-               HrQueryAllRows(talbePtr.Get(), Tags(g_profileColumns), nullptr, nullptr, 0, pRows.Put()));
+  ReadProfileRows(chain, pRows);
   if (chain.Failed()) return 0;
   for (ULONG i = 0; i < pRows.Count(); ++i) {
     const SRow& row = pRows->aRow[i];
@@ -318,24 +318,21 @@ int CMAPIProfile::AttachPSTFileToProfile(LPCWSTR pstPath, LPCWSTR profileName, L
   CHResultChain chain(PROFILE_UNIT);
   CInterfacePtr<IProfAdmin> profAdimPtr;
   CInterfacePtr<IMsgServiceAdmin> servicesAdminPtr;
-  CInterfacePtr<IMAPITable> oldTablePtr;
   CRowSet pOldRows;
   CHAIN_OBTAIN(chain, "MAPIAdminProfiles(0, &profAdimPtr)", profAdimPtr, MAPIAdminProfiles(0, profAdimPtr.Put()));
   CHAIN_OBTAIN(chain, "profAdimPtr->AdminServices((LPTSTR)szName2, 0, 0, 0, &servicesAdminPtr)", servicesAdminPtr,
                profAdimPtr->AdminServices(NarrowArg(szName2), nullptr, 0, 0, servicesAdminPtr.Put()));
-  CHAIN_OBTAIN(chain, "servicesAdminPtr->GetMsgServiceTable(0, &oldTablePtr)", oldTablePtr,
-               servicesAdminPtr->GetMsgServiceTable(0, oldTablePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(oldTablePtr, (LPSPropTagArray)&COLUMNS, 0,0,0,&pOldRows)", pOldRows,
-               HrQueryAllRows(oldTablePtr.Get(), Tags(g_uidColumns), nullptr, nullptr, 0, pOldRows.Put()));
-  oldTablePtr.Reset();
+  ReadServiceRows(chain, __LINE__,
+                  {TEXT("servicesAdminPtr->GetMsgServiceTable(0, &oldTablePtr)"),
+                   TEXT("HrQueryAllRows(oldTablePtr, (LPSPropTagArray)&COLUMNS, 0,0,0,&pOldRows)")},
+                  servicesAdminPtr.Get(), Tags(g_uidColumns), pOldRows);
   CHAIN_STEP(chain, "servicesAdminPtr->CreateMsgService((LPTSTR)pst, 0, 0, 0)",
              servicesAdminPtr->CreateMsgService(NarrowArg(kUnicodePstService), nullptr, 0, 0));
-  CInterfacePtr<IMAPITable> tablePtr;
   CRowSet pRows;
-  CHAIN_OBTAIN(chain, "servicesAdminPtr->GetMsgServiceTable(0, &tablePtr)", tablePtr,
-               servicesAdminPtr->GetMsgServiceTable(0, tablePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)", pRows,
-               HrQueryAllRows(tablePtr.Get(), Tags(g_uidColumns), nullptr, nullptr, 0, pRows.Put()));
+  ReadServiceRows(chain, __LINE__,
+                  {TEXT("servicesAdminPtr->GetMsgServiceTable(0, &tablePtr)"),
+                   TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRows)")},
+                  servicesAdminPtr.Get(), Tags(g_uidColumns), pRows);
 
   // The new service: the first new row whose UID no old row has.
   MAPIUID newUID = {};
@@ -393,18 +390,17 @@ void CMAPIProfile::GetPSTServices(LPCWSTR profileName, std::vector<CString>& dis
     return;
   }
   CHResultChain chain(PROFILE_UNIT, CHResultChain::kQuiet);
-  CInterfacePtr<IMAPITable> tablePtr;
   CRowSet pRowSet;
-  CHAIN_OBTAIN(chain, "msgSAPtr->GetMsgServiceTable(0, &tablePtr)", tablePtr,
-               msgSAPtr->GetMsgServiceTable(0, tablePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRowSet)", pRowSet,
-               HrQueryAllRows(tablePtr.Get(), Tags(g_pstServiceColumns), nullptr, nullptr, 0, pRowSet.Put()));
+  ReadServiceRows(chain, __LINE__,
+                  {TEXT("msgSAPtr->GetMsgServiceTable(0, &tablePtr)"),
+                   TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&COLUMNS, 0, 0, 0, &pRowSet)")},
+                  msgSAPtr.Get(), Tags(g_pstServiceColumns), pRowSet);
   if (chain.Failed()) return;
   for (ULONG i = 0; i < pRowSet.Count(); ++i) {
     LPMAPIUID serviceUid = UidOf(pRowSet->aRow[i], 1);
     if (!serviceUid) continue;
     CInterfacePtr<IProfSect> section;
-    HRESULT hr = OpenFirstProviderSection(msgSAPtr.Get(), serviceUid, section);
+    HRESULT hr = OpenServiceSection(msgSAPtr.Get(), serviceUid, section);
     if (FAILED(hr)) return;
     if (hr == S_FALSE) continue;
     CMapiBuffer<SPropValue> pathValue;
@@ -469,7 +465,7 @@ int CMAPIProfile::DeletePSTFileFromProfile(LPCWSTR pstPath) {
     LPMAPIUID serviceUid = UidOf(pRowSet->aRow[i], 1);
     if (!serviceUid) continue;
     CInterfacePtr<IProfSect> section;
-    HRESULT hr = OpenFirstProviderSection(msgSAPtr.Get(), serviceUid, section);
+    HRESULT hr = OpenServiceSection(msgSAPtr.Get(), serviceUid, section);
     if (FAILED(hr)) return 0;
     if (hr == S_FALSE) continue;
     CMapiBuffer<SPropValue> pathValue;
@@ -499,14 +495,9 @@ int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath) {
   CHAIN_OBTAIN(chain, "HrQueryAllRows(msgSACTablePtr.p, (LPSPropTagArray)&sptCols, &sRes, 0, 0, &pRowSet)", pRowSet,
                HrQueryAllRows(services.msgSACTablePtr.Get(), Tags(sptCols), &sRes, nullptr, 0, pRowSet.Put()));
   for (ULONG iIndex = 0; !chain.Failed() && iIndex < pRowSet.Count(); ++iIndex) {
-    const SRow& row = pRowSet->aRow[iIndex];
-    LPMAPIUID serviceUid = UidOf(row, SVCID);
-    if (!IsDefaultStore(row, SVCFLAGS) || !serviceUid) continue;
     CInterfacePtr<IProviderAdmin> providerAdminPtr;
-    CHAIN_OBTAIN(chain,
-                 "msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
-                 "&providerAdminPtr)",
-                 providerAdminPtr, services.msgSAPtr->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
+    LPMAPIUID serviceUid = services.AdminDefaultStore(chain, pRowSet->aRow[iIndex], providerAdminPtr);
+    if (!serviceUid) continue;
     if (chain.Failed()) break;
     if (!FileExists(pstPath)) {
       int result = ConfigurePersonalFolders(services.msgSAPtr.Get(), serviceUid, pstPath);
@@ -561,14 +552,9 @@ int CMAPIProfile::GetDefaultPSTPath(LPWSTR path) {
                HrQueryAllRows(services.msgSACTablePtr.Get(), Tags(sptCols), nullptr, nullptr, 0, pRowSet.Put()));
   if (chain.Failed()) return HResultCode(chain.Result());
   for (ULONG iIndex = 0; iIndex < pRowSet.Count(); ++iIndex) {
-    const SRow& row = pRowSet->aRow[iIndex];
-    LPMAPIUID serviceUid = UidOf(row, SVCID);
-    if (!IsDefaultStore(row, SVCFLAGS) || !serviceUid) continue;
     CInterfacePtr<IProviderAdmin> providerAdminPtr;
-    CHAIN_OBTAIN(chain,
-                 "msgSAPtr->AdminProviders((LPMAPIUID)pRowSet->aRow[iIndex].lpProps[SVCID].Value.bin.lpb, 0, "
-                 "&providerAdminPtr)",
-                 providerAdminPtr, services.msgSAPtr->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
+    LPMAPIUID serviceUid = services.AdminDefaultStore(chain, pRowSet->aRow[iIndex], providerAdminPtr);
+    if (!serviceUid) continue;
     if (chain.Failed()) return HResultCode(chain.Result());
     if (!path) return HResultCode(MAPI_E_INVALID_PARAMETER);
     return ReadPSTPath(providerAdminPtr.Get(), services.msgSAPtr.Get(), path);

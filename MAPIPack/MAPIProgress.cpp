@@ -28,7 +28,8 @@ HRESULT CMAPIProgressWnd::OnProgress(ULONG current, ULONG max, void* userData) {
   // (a call inside it that failed), so only the platform's own "invalid window"
   // error means the message never arrived; a stale one is cleared first.
   SetLastError(0);
-  LRESULT answer = SendMessageW(m_window, m_message, reinterpret_cast<WPARAM>(block), reinterpret_cast<LPARAM>(userData));
+  LRESULT answer =
+      SendMessageW(m_window, m_message, reinterpret_cast<WPARAM>(block), reinterpret_cast<LPARAM>(userData));
   if (answer == 0 && GetLastError() == ERROR_INVALID_WINDOW_HANDLE) return E_FAIL;
   // The window has handled the message: read what it left in the cancel word.
   if (static_cast<volatile DWORD*>(block)[eCancelWord] != 0) {

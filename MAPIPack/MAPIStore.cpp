@@ -20,14 +20,10 @@ struct ClassKind {
 };
 // In the order they are tried; the first equal class wins.
 const ClassKind kClassKinds[] = {
-    {TEXT("IPF.Appointment"), OLFOLDER_CALENDAR},
-    {TEXT("IPF.Contact"), OLFOLDER_CONTACTS},
-    {TEXT("IPF.Task"), OLFOLDER_TASKS},
-    {TEXT("IPF.StickyNote"), OLFOLDER_NOTES},
-    {TEXT("IPF.Journal"), OLFOLDER_JOURNAL},
-    {TEXT("IPF.Note.OutlookHomepage"), OLFOLDER_HOMEPAGE},
-    {TEXT("IPF.Configuration"), OLFOLDER_CONFIG},
-    {TEXT("IPF.Note.SocialConnector.FeedItems"), OLFOLDER_CONFIG},
+    {TEXT("IPF.Appointment"), OLFOLDER_CALENDAR}, {TEXT("IPF.Contact"), OLFOLDER_CONTACTS},
+    {TEXT("IPF.Task"), OLFOLDER_TASKS},           {TEXT("IPF.StickyNote"), OLFOLDER_NOTES},
+    {TEXT("IPF.Journal"), OLFOLDER_JOURNAL},      {TEXT("IPF.Note.OutlookHomepage"), OLFOLDER_HOMEPAGE},
+    {TEXT("IPF.Configuration"), OLFOLDER_CONFIG}, {TEXT("IPF.Note.SocialConnector.FeedItems"), OLFOLDER_CONFIG},
 };
 
 // One property of an object, read with GetProps; anything but exactly S_OK
@@ -71,15 +67,14 @@ void MarkByStoreProp(IMsgStore* store, OLCATALOGDATA* records, ULONG count, ULON
 
 // A special folder named on the Inbox, or else on the store's root folder:
 // the value of a binary property, or one value of a multi-valued one.
-void MarkByInboxProp(IMsgStore* store, OLCATALOGDATA* records, ULONG count, ULONG tag, ULONG mvIndex,
-                     LONG nType) {
+void MarkByInboxProp(IMsgStore* store, OLCATALOGDATA* records, ULONG count, ULONG tag, ULONG mvIndex, LONG nType) {
   const OLCATALOGDATA* inbox = nullptr;
   for (ULONG i = 0; i < count && !inbox; ++i)
     if (records[i].nType == OLFOLDER_INBOX) inbox = &records[i];
   if (!inbox || !RecordCanOpen(*inbox)) return;
   CInterfacePtr<IMAPIFolder> inboxFolder;
-  if (FAILED(OpenFolderById(store, inbox->cbEntryID,
-                            reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(inbox->abEntryID)), 0, inboxFolder)))
+  if (FAILED(OpenFolderById(store, inbox->cbEntryID, reinterpret_cast<LPENTRYID>(const_cast<BYTE*>(inbox->abEntryID)),
+                            0, inboxFolder)))
     return;
   CMapiBuffer<SPropValue> value;
   if (!ReadOneProp(inboxFolder.Get(), tag, value)) {

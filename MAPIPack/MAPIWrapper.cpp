@@ -52,8 +52,7 @@ int CMAPIWrapper::RegisterMapiApp() {
   WCHAR value[3] = {};
   DWORD type = 0;
   DWORD size = 5;
-  LSTATUS status =
-      RegQueryValueExW(key.Get(), TEXT("MAPIX"), nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
+  LSTATUS status = RegQueryValueExW(key.Get(), TEXT("MAPIX"), nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
   key.Reset();
   if (status != ERROR_SUCCESS) return 0;
   if (lstrcmpW(value, TEXT("1")) != 0) return 0;

@@ -11,8 +11,8 @@
 
 #include "MAPIPack/MAPIHelpers.h"
 #include "support/Log.h"
-#include "support/TextConvert.h"
 #include "support/PropTrival.h"
+#include "support/TextConvert.h"
 
 #define ACCOUNT_UNIT TEXT(".\\MAPIPack\\MailAccount")
 
@@ -30,12 +30,14 @@ const AccountTypeEntry kAccountTypes[] = {
     {TEXT("INTERSTOR"), ACCOUNT_TYPE_IMAP},
 };
 
-constexpr ULONG kSectionFlags = MAPI_MODIFY | MAPI_FORCE_ACCESS;
-
 SizedSPropTagArray(2, g_tcColumns) = {2, {PR_SERVICE_NAME_W, PR_SERVICE_UID}};
-SizedSPropTagArray(1, g_proColumn) = {1, {PR_PROVIDER_UID}};
+// The first provider's section, as this unit's log names its calls.
+const CProviderSectionCalls kSectionCalls = {
+    TEXT("pProviderAdmin->GetProviderTable(0, &tablePtr)"),
+    TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&g_proColumn, 0, 0, 0, &pRowSet)"),
+    TEXT("pMsgsaPtr->OpenProfileSection( (LPMAPIUID)pRowSet->aRow[0].lpProps[PR_PR_PROVIDER_UID].Value.bin.lpb, 0, "
+         "MAPI_MODIFY | 0X00080000, &profSectPtr)")};
 enum { TC_PR_SERVICE_NAME, TC_PR_SERVICE_UID };
-enum { PR_PR_PROVIDER_UID };
 
 // The service name of a row when it is a readable wide string (an unreadable
 // one is logged by GetValidString).
@@ -74,15 +76,29 @@ struct OutlookServices {
   }
 };
 
-// The service rows of "Outlook" as GetProfilePSTFiles and DeleteIMAPServices
-// read them.
-void ReadServiceRows(CHResultChain& chain, OutlookServices& services, CInterfacePtr<IMAPITable>& tablePtr,
-                     CRowSet& pRowSet) {
+// Reads the service rows of "Outlook" as GetProfilePSTFiles and
+// DeleteIMAPServices read them, and hands each service with a readable name
+// and UID whose kind is wanted to visit(chain, services, uid). Returns 0, or
+// the low bits of the first failure.
+template <class Wanted, class Visit>
+int ForEachService(Wanted wanted, Visit visit) {
+  CHResultChain chain(ACCOUNT_UNIT);
+  OutlookServices services;
+  CRowSet pRowSet;
   services.Open(chain);
-  CHAIN_OBTAIN(chain, "serviceAdminPtr->GetMsgServiceTable(0, &tablePtr)", tablePtr,
-               services.serviceAdminPtr->GetMsgServiceTable(0, tablePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&g_tcColumns, NULL, NULL, 0, &pRowSet)", pRowSet,
-               HrQueryAllRows(tablePtr.Get(), Tags(g_tcColumns), nullptr, nullptr, 0, pRowSet.Put()));
+  ReadServiceRows(chain, __LINE__,
+                  {TEXT("serviceAdminPtr->GetMsgServiceTable(0, &tablePtr)"),
+                   TEXT("HrQueryAllRows(tablePtr, (LPSPropTagArray)&g_tcColumns, NULL, NULL, 0, &pRowSet)")},
+                  services.serviceAdminPtr.Get(), Tags(g_tcColumns), pRowSet);
+  if (chain.Failed()) return HResultCode(chain.Result());
+  for (ULONG i = 0; i < pRowSet.Count(); ++i) {
+    const SRow& row = pRowSet->aRow[i];
+    LPCWSTR name = ServiceNameOf(row);
+    LPMAPIUID serviceUid = UidOf(row, TC_PR_SERVICE_UID);
+    if (!name || !serviceUid || !wanted(GetAccountType(name))) continue;
+    visit(chain, services, serviceUid);
+  }
+  return FailureCode(chain.Result());
 }
 
 }  // namespace
@@ -100,24 +116,13 @@ int GetAccountType(LPCWSTR serviceName) {
 int GetServiceStoreInfo(IMsgServiceAdmin* serviceAdmin, IProviderAdmin* providerAdmin, std::vector<CString>& path,
                         std::vector<CString>& displayName) {
   if (!serviceAdmin || !providerAdmin) return HResultCode(MAPI_E_INVALID_PARAMETER);
-  IMsgServiceAdmin* pMsgsaPtr = serviceAdmin;
-  IProviderAdmin* pProviderAdmin = providerAdmin;
   CHResultChain chain(ACCOUNT_UNIT);
-  CInterfacePtr<IMAPITable> tablePtr;
   CRowSet pRowSet;
+  bool listed = false;
+  LPMAPIUID providerUid = FirstProviderUid(chain, __LINE__, kSectionCalls, providerAdmin, pRowSet, &listed);
+  // A service without a provider fails the open: it has no section.
   CInterfacePtr<IProfSect> profSectPtr;
-  CHAIN_OBTAIN(chain, "pProviderAdmin->GetProviderTable(0, &tablePtr)", tablePtr,
-               pProviderAdmin->GetProviderTable(0, tablePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(tablePtr, (LPSPropTagArray)&g_proColumn, 0, 0, 0, &pRowSet)", pRowSet,
-               HrQueryAllRows(tablePtr.Get(), Tags(g_proColumn), nullptr, nullptr, 0, pRowSet.Put()));
-  LPMAPIUID providerUid = pRowSet.Count() ? UidOf(pRowSet->aRow[0], PR_PR_PROVIDER_UID) : nullptr;
-  // A service without a provider has no section to open.
-  CHAIN_OBTAIN(chain,
-               "pMsgsaPtr->OpenProfileSection( (LPMAPIUID)pRowSet->aRow[0].lpProps[PR_PR_PROVIDER_UID].Value.bin."
-               "lpb, 0, MAPI_MODIFY | 0X00080000, &profSectPtr)",
-               profSectPtr,
-               providerUid ? pMsgsaPtr->OpenProfileSection(providerUid, nullptr, kSectionFlags, profSectPtr.Put())
-                           : MAPI_E_NOT_FOUND);
+  OpenProviderSectionStep(chain, __LINE__, kSectionCalls, serviceAdmin, providerUid, profSectPtr);
   if (chain.Failed()) return HResultCode(chain.Result());
 
   // Not logged: a service that is no PST file has no path.
@@ -140,12 +145,11 @@ int CollectAccountTypes(int* mask) {
   CHResultChain chain(ACCOUNT_UNIT);
   OutlookServices services;
   services.Open(chain);
-  CInterfacePtr<IMAPITable> proTablePtr;
   CRowSet pRows;
-  CHAIN_OBTAIN(chain, "serviceAdminPtr->GetMsgServiceTable(0, &proTablePtr)", proTablePtr,
-               services.serviceAdminPtr->GetMsgServiceTable(0, proTablePtr.Put()));
-  CHAIN_OBTAIN(chain, "HrQueryAllRows(proTablePtr, (LPSPropTagArray)&g_tcColumns, 0, 0, 0, &pRows)", pRows,
-               HrQueryAllRows(proTablePtr.Get(), Tags(g_tcColumns), nullptr, nullptr, 0, pRows.Put()));
+  ReadServiceRows(chain, __LINE__,
+                  {TEXT("serviceAdminPtr->GetMsgServiceTable(0, &proTablePtr)"),
+                   TEXT("HrQueryAllRows(proTablePtr, (LPSPropTagArray)&g_tcColumns, 0, 0, 0, &pRows)")},
+                  services.serviceAdminPtr.Get(), Tags(g_tcColumns), pRows);
   if (chain.Failed()) return HResultCode(chain.Result());
   for (ULONG i = 0; i < pRows.Count(); ++i) {
     LPCWSTR name = ServiceNameOf(pRows->aRow[i]);
@@ -156,51 +160,31 @@ int CollectAccountTypes(int* mask) {
 }
 
 int GetProfilePSTFiles(std::vector<CString>& paths, std::vector<CString>& displayNames) {
-  CHResultChain chain(ACCOUNT_UNIT);
-  OutlookServices services;
-  CInterfacePtr<IMAPITable> tablePtr;
-  CRowSet pRowSet;
-  ReadServiceRows(chain, services, tablePtr, pRowSet);
-  if (chain.Failed()) return HResultCode(chain.Result());
-  for (ULONG i = 0; i < pRowSet.Count(); ++i) {
-    const SRow& row = pRowSet->aRow[i];
-    LPCWSTR name = ServiceNameOf(row);
-    LPMAPIUID serviceUid = UidOf(row, TC_PR_SERVICE_UID);
-    if (!name || !serviceUid || !IsPSTOrNeutralAccount(GetAccountType(name))) continue;
-    CInterfacePtr<IProviderAdmin> providerAdminPtr;
-    CHAIN_OBTAIN(chain,
-                 "serviceAdminPtr->AdminProviders( (LPMAPIUID)pRowSet->aRow[i].lpProps[TC_PR_SERVICE_UID].Value."
-                 "bin.lpb, 0, &providerAdminPtr)",
-                 providerAdminPtr, services.serviceAdminPtr->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
-    if (chain.Failed()) continue;
-    std::vector<CString> path;
-    std::vector<CString> displayName;
-    if (GetServiceStoreInfo(services.serviceAdminPtr.Get(), providerAdminPtr.Get(), path, displayName) == 0 && !path.empty() &&
-        !displayName.empty()) {
-      paths.push_back(path[0]);
-      displayNames.push_back(displayName[0]);
-    }
-  }
-  return FailureCode(chain.Result());
+  return ForEachService(
+      IsPSTOrNeutralAccount, [&](CHResultChain& chain, OutlookServices& services, LPMAPIUID serviceUid) {
+        CInterfacePtr<IProviderAdmin> providerAdminPtr;
+        CHAIN_OBTAIN(chain,
+                     "serviceAdminPtr->AdminProviders( (LPMAPIUID)pRowSet->aRow[i].lpProps[TC_PR_SERVICE_UID].Value."
+                     "bin.lpb, 0, &providerAdminPtr)",
+                     providerAdminPtr, services.serviceAdminPtr->AdminProviders(serviceUid, 0, providerAdminPtr.Put()));
+        if (chain.Failed()) return;
+        std::vector<CString> path;
+        std::vector<CString> displayName;
+        if (GetServiceStoreInfo(services.serviceAdminPtr.Get(), providerAdminPtr.Get(), path, displayName) == 0 &&
+            !path.empty() && !displayName.empty()) {
+          paths.push_back(path[0]);
+          displayNames.push_back(displayName[0]);
+        }
+      });
 }
 
 int DeleteIMAPServices() {
-  CHResultChain chain(ACCOUNT_UNIT);
-  OutlookServices services;
-  CInterfacePtr<IMAPITable> tablePtr;
-  CRowSet pRowSet;
-  ReadServiceRows(chain, services, tablePtr, pRowSet);
-  if (chain.Failed()) return HResultCode(chain.Result());
-  for (ULONG i = 0; i < pRowSet.Count(); ++i) {
-    const SRow& row = pRowSet->aRow[i];
-    LPCWSTR name = ServiceNameOf(row);
-    LPMAPIUID serviceUid = UidOf(row, TC_PR_SERVICE_UID);
-    if (!name || !serviceUid || !IsUnsupportedAccount(GetAccountType(name))) continue;
-    LogMessageAt(LOG_INFO, ACCOUNT_UNIT, __LINE__, TEXT("Delete the IMAP account."));
-    CHAIN_STEP(chain,
-               "serviceAdminPtr->DeleteMsgService( (LPMAPIUID)pRowSet->aRow[i].lpProps[TC_PR_SERVICE_UID].Value."
-               "bin.lpb)",
-               services.serviceAdminPtr->DeleteMsgService(serviceUid));
-  }
-  return FailureCode(chain.Result());
+  return ForEachService(
+      IsUnsupportedAccount, [](CHResultChain& chain, OutlookServices& services, LPMAPIUID serviceUid) {
+        LogMessageAt(LOG_INFO, ACCOUNT_UNIT, __LINE__, TEXT("Delete the IMAP account."));
+        CHAIN_STEP(chain,
+                   "serviceAdminPtr->DeleteMsgService( (LPMAPIUID)pRowSet->aRow[i].lpProps[TC_PR_SERVICE_UID].Value."
+                   "bin.lpb)",
+                   services.serviceAdminPtr->DeleteMsgService(serviceUid));
+      });
 }

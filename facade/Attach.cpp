@@ -2,9 +2,9 @@
 // host's choice, replacing a service that already holds the same file.
 #include <shlwapi.h>
 
-#include "facade/Boundary.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
+#include "facade/Boundary.h"
 #include "facade/OutlookFacade.h"
 #include "support/Log.h"
 #include "support/OutlookTrivial.h"

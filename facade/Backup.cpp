@@ -3,13 +3,13 @@
 #include <utility>
 #include <vector>
 
-#include "facade/Boundary.h"
 #include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
 #include "MAPIPack/MAPIProgress.h"
 #include "MAPIPack/MAPIStore.h"
 #include "MAPIPack/MAPIWrapper.h"
+#include "facade/Boundary.h"
 #include "facade/Operations.h"
 #include "facade/OutlookFacade.h"
 #include "support/AutoMutex.h"
@@ -65,8 +65,7 @@ HRESULT ValidateTree(IMsgStore* store, CValidationRecord& validation) {
 
 }  // namespace
 
-int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count,
-                                  int mode) {
+int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count, int mode) {
   return RunWithoutThrowing(0, [&] {
     WCHAR szSource[MAX_PATH] = {};
     // A path that does not fit is refused whole rather than cut to another one.
@@ -80,32 +79,17 @@ int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALO
 
     int result = COPY_SUCCEEDED;
     {
-      AutoMutex mutex;
-      if (mutex.Acquire() != 0) return 0;
-
-      CMAPIProfile profile;
-      CString sourceProfile, sourceStoreName, destProfile, destStoreName;
-      if (!profile.FindProfileOfPSTFile(szSource, sourceProfile, sourceStoreName)) return 0;
-      if (IsExistingFile(destination) && !profile.FindProfileOfPSTFile(destination, destProfile, destStoreName))
-        return 0;
-      LogMessage(LOG_INFO, TEXT("source pro: %s, dest pro: %s: default:%s"), sourceProfile.GetString(),
-                 destProfile.GetString(), m_szProfileName);
-
-      CTempProfile tempProfile(profile, m_szProfileName);
-      if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
-        if (!tempProfile.Make(false)) return 0;
-      }
-      // The destination goes first: attaching a path that names no file makes the store.
-      if (!tempProfile.AttachUnheld(destination, destination, destProfile, destStoreName)) return 0;
-      if (!tempProfile.AttachUnheld(szSource, szSource, sourceProfile, sourceStoreName)) return 0;
-
-      result = BackupMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName, mode);
-      tempProfile.Remove();
-      if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
+      CCopyRun run(m_szProfileName);
+      if (!run.Begin(szSource, destination)) return 0;
+      LogMessage(LOG_INFO, TEXT("source pro: %s, dest pro: %s: default:%s"), run.holders.sourceProfile.GetString(),
+                 run.holders.destProfile.GetString(), m_szProfileName);
+      // Attached stores are named by their paths.
+      if (!run.AttachUnheld(false, szSource, szSource, destination, destination)) return 0;
+      result = BackupMessageImp(records, count, run.holders.sourceProfile, run.holders.destProfile,
+                                run.holders.sourceStoreName, run.holders.destStoreName, mode);
+      run.End(result);
     }
-    // Set once the mutex is released, so that nothing after it overwrites the code.
-    SetLastError(static_cast<DWORD>(result));
-    return result == COPY_SUCCEEDED ? 1 : 0;
+    return HandBackCopyResult(result);
   });
 }
 

@@ -5,13 +5,13 @@
 #include <new>
 #include <utility>
 
-#include "facade/Boundary.h"
 #include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
 #include "MAPIPack/MAPIStore.h"
 #include "MAPIPack/MAPIWrapper.h"
 #include "MAPIPack/MailAccount.h"
+#include "facade/Boundary.h"
 #include "facade/Operations.h"
 #include "facade/OutlookFacade.h"
 #include "support/Log.h"
@@ -142,9 +142,8 @@ int COutlookFacade::GetCatalog(LPCWSTR pstPath, OLCATALOGDATA** records, DWORD* 
 
 int COutlookFacade::GetCatalog(CString& pstPath, CString& storeName, OLCATALOGDATA** records, DWORD* count,
                                LPCWSTR profileName) {
-  return RunWithoutThrowing(0, [&] {
-    return GetSubCatalog(pstPath, storeName, std::vector<OLCATALOGDATA>(), records, count, profileName);
-  });
+  return RunWithoutThrowing(
+      0, [&] { return GetSubCatalog(pstPath, storeName, std::vector<OLCATALOGDATA>(), records, count, profileName); });
 }
 
 int COutlookFacade::GetSubCatalog(LPCWSTR pstPath, const std::vector<OLCATALOGDATA>& folderPath,

@@ -92,6 +92,16 @@ int NormalizeBackupDestination(CString& destination) {
   return 1;
 }
 
+void CCopyRun::End(int result) {
+  m_tempProfile.Remove();
+  if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
+}
+
+int HandBackCopyResult(int result) {
+  SetLastError(static_cast<DWORD>(result));
+  return result == COPY_SUCCEEDED ? 1 : 0;
+}
+
 void TerminateNames(OLCATALOGDATA* records, ULONG count) {
   for (ULONG i = 0; i < count; ++i) {
     records[i].szName[OLCATALOG_NAME_CHARS - 1] = 0;
@@ -120,6 +130,18 @@ bool ListSubFolders(CMAPIFolder& folder, std::unique_ptr<OLCATALOGDATA[]>& recor
   records.reset(listed);
   if (!records) *count = 0;
   return ok != 0;
+}
+
+bool CTempProfile::AttachUnheldPair(bool deletionMustSucceed, LPCWSTR source, LPCWSTR sourceName, LPCWSTR destination,
+                                    LPCWSTR destinationName, CStoreHolders& holders) {
+  if ((holders.sourceProfile.IsEmpty() || holders.destProfile.IsEmpty()) && !Make(deletionMustSucceed)) return false;
+  return AttachUnheld(destination, destinationName, holders.destProfile, holders.destStoreName) &&
+         AttachUnheld(source, sourceName, holders.sourceProfile, holders.sourceStoreName);
+}
+
+bool CStoreHolders::Find(CMAPIProfile& profile, LPCWSTR source, LPCWSTR destination) {
+  if (!profile.FindProfileOfPSTFile(source, sourceProfile, sourceStoreName)) return false;
+  return !IsExistingFile(destination) || profile.FindProfileOfPSTFile(destination, destProfile, destStoreName);
 }
 
 bool CTempProfile::AttachUnheld(LPCWSTR path, LPCWSTR displayName, CString& profile, CString& storeName) {

@@ -4,13 +4,14 @@
 #include <afx.h>
 #include <windows.h>
 
-#include "support/CatalogData.h"
+#include <memory>
+
 #include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
 #include "MAPIPack/MAPIWrapper.h"
-
-#include <memory>
+#include "support/AutoMutex.h"
+#include "support/CatalogData.h"
 
 // Logs the title, the two paths with the count, and each record's index, name
 // and kind.
@@ -21,6 +22,11 @@ bool IsExistingFile(LPCWSTR path);
 // Settles a backup destination: a store path as given, a folder or nothing
 // turned into a free store name; 0 when the destination's folder is missing.
 int NormalizeBackupDestination(CString& destination);
+
+// What the host gets back: the copy's code in the thread's last error (set
+// once the mutex is released, so that nothing after it overwrites the code),
+// and 1 for success, else 0.
+int HandBackCopyResult(int result);
 
 // A host's name and class fields need not be terminated; they are cut to
 // their last character.
@@ -61,6 +67,14 @@ class COpenedStores {
   ULONG destCount = 0;
 };
 
+// The profiles and service display names that hold a copy's two store files;
+// empty for a file that no profile holds.
+struct CStoreHolders {
+  CString sourceProfile, sourceStoreName, destProfile, destStoreName;
+  // False when a search fails. A destination that is no file yet has none.
+  bool Find(CMAPIProfile& profile, LPCWSTR source, LPCWSTR destination);
+};
+
 // The facade's temporary profile, deleted on every way out once it was made:
 // a profile left behind would still hold the stores of this run and mislead
 // the next one.
@@ -76,6 +90,12 @@ class CTempProfile {
   // exists and makes nothing when it cannot.
   bool Make(bool deletionMustSucceed);
   void Remove();
+  // For a source and destination of which either no profile holds: makes the
+  // profile, then attaches each unheld store to it, the destination first
+  // (attaching a path that names no file makes the store). False when any of
+  // it fails.
+  bool AttachUnheldPair(bool deletionMustSucceed, LPCWSTR source, LPCWSTR sourceName, LPCWSTR destination,
+                        LPCWSTR destinationName, CStoreHolders& holders);
   // A store no profile holds is attached to the temporary profile under
   // displayName; profile and storeName then name it there. Nothing to do for a
   // held store.
@@ -85,6 +105,37 @@ class CTempProfile {
   CMAPIProfile& m_admin;
   LPCWSTR m_name;
   bool m_made = false;
+};
+
+// What a backup or synchronisation holds while it copies: the machine-wide
+// operation mutex, the profiles that hold its two stores, and the temporary
+// profile for a store that none holds. Released in reverse order: the
+// temporary profile goes before the mutex.
+class CCopyRun {
+ public:
+  explicit CCopyRun(LPCWSTR tempProfileName) : m_tempProfile(m_profile, tempProfileName) {}
+
+  // Takes the mutex and finds the profiles of both stores; false when either
+  // fails.
+  bool Begin(LPCWSTR source, LPCWSTR destination) {
+    return m_mutex.Acquire() == 0 && holders.Find(m_profile, source, destination);
+  }
+  // Makes the temporary profile when a store needs it and attaches the stores
+  // no profile holds (see CTempProfile::AttachUnheldPair).
+  bool AttachUnheld(bool deletionMustSucceed, LPCWSTR source, LPCWSTR sourceName, LPCWSTR destination,
+                    LPCWSTR destinationName) {
+    return m_tempProfile.AttachUnheldPair(deletionMustSucceed, source, sourceName, destination, destinationName,
+                                          holders);
+  }
+  // The copy is over: the temporary profile goes, and a failure is logged.
+  void End(int result);
+
+  CStoreHolders holders;
+
+ private:
+  AutoMutex m_mutex;
+  CMAPIProfile m_profile;
+  CTempProfile m_tempProfile;
 };
 
 // The sub-folders of a folder, owned; false when they cannot be listed. A

@@ -15,7 +15,8 @@
 
 namespace {
 
-static_assert(sizeof(CInterfacePtr<IMAPIProgress>) == sizeof(IMAPIProgress*), "the facade holds its sink as one pointer");
+static_assert(sizeof(CInterfacePtr<IMAPIProgress>) == sizeof(IMAPIProgress*),
+              "the facade holds its sink as one pointer");
 
 // The sink the host asked for. When its factory fails a silent sink takes its
 // place, so that a facade always has one to hand to the copy.

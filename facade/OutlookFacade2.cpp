@@ -1,7 +1,6 @@
 // The flat exports: each operation runs on a facade of its own, made and
 // destroyed for the call. Strings handed out are buffers of FLAT_STRING_CHARS
 // characters from the library's array allocator, returned with FreeArray2.
-#include "facade/Boundary.h"
 #include "facade/OutlookFacade2.h"
 
 #include <memory>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "MAPIPack/MAPIWrapper.h"
+#include "facade/Boundary.h"
 #include "support/Log.h"
 
 namespace {

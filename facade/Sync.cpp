@@ -3,13 +3,13 @@
 #include <utility>
 #include <vector>
 
-#include "facade/Boundary.h"
 #include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
 #include "MAPIPack/MAPIProgress.h"
 #include "MAPIPack/MAPIStore.h"
 #include "MAPIPack/MAPIWrapper.h"
+#include "facade/Boundary.h"
 #include "facade/Operations.h"
 #include "facade/OutlookFacade.h"
 #include "support/AutoMutex.h"
@@ -56,27 +56,14 @@ int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDA
 
     int result = COPY_SUCCEEDED;
     {
-      AutoMutex mutex;
-      if (mutex.Acquire() != 0) return 0;
-
-      CMAPIProfile profile;
-      CString sourceProfile, sourceStoreName, destProfile, destStoreName;
-      if (!profile.FindProfileOfPSTFile(source, sourceProfile, sourceStoreName)) return 0;
-      if (!profile.FindProfileOfPSTFile(destination, destProfile, destStoreName)) return 0;
-
-      CTempProfile tempProfile(profile, m_szProfileName);
-      if (sourceProfile.IsEmpty() || destProfile.IsEmpty()) {
-        if (!tempProfile.Make(true)) return 0;
-      }
-      if (!tempProfile.AttachUnheld(destination, kDestinationStoreName, destProfile, destStoreName)) return 0;
-      if (!tempProfile.AttachUnheld(source, kSourceStoreName, sourceProfile, sourceStoreName)) return 0;
-
-      result = SyncMessageImp(records, count, sourceProfile, destProfile, sourceStoreName, destStoreName);
-      tempProfile.Remove();
-      if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
+      CCopyRun run(m_szProfileName);
+      if (!run.Begin(source, destination)) return 0;
+      if (!run.AttachUnheld(true, source, kSourceStoreName, destination, kDestinationStoreName)) return 0;
+      result = SyncMessageImp(records, count, run.holders.sourceProfile, run.holders.destProfile,
+                              run.holders.sourceStoreName, run.holders.destStoreName);
+      run.End(result);
     }
-    SetLastError(static_cast<DWORD>(result));
-    return result == COPY_SUCCEEDED ? 1 : 0;
+    return HandBackCopyResult(result);
   });
 }
 
@@ -135,8 +122,8 @@ int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CS
   for (const CFolderPair& pair : pairs) {
     if (IsProgressCancelled(m_progressPtr.Get())) break;
     CMAPIFolder forward(pair.source.Get(), pair.type);
-    int outcome = forward.ProcessFolder(sourceStorePtr, destinationStorePtr, pair.destination.Get(), 1,
-                                        m_progressPtr.Get());
+    int outcome =
+        forward.ProcessFolder(sourceStorePtr, destinationStorePtr, pair.destination.Get(), 1, m_progressPtr.Get());
     if (outcome != COPY_SUCCEEDED) result = outcome;
     CMAPIFolder backward(pair.destination.Get(), pair.type);
     outcome = backward.ProcessFolder(destinationStorePtr, sourceStorePtr, pair.source.Get(), 1, m_progressPtr.Get());
