@@ -7,8 +7,6 @@
 #include <filesystem>
 
 #include <CLI/CLI.hpp>
-#include <standin/root.h>
-#include <wcrt.h>
 
 namespace host {
 
@@ -16,10 +14,6 @@ Options& GlobalOptions() {
   static Options options;
   return options;
 }
-
-std::u16string W(std::string_view text) { return standin::ToUtf16(text); }
-std::string U(std::u16string_view text) { return standin::ToUtf8(text); }
-std::string U(LPCWSTR text) { return text ? standin::ToUtf8(std::u16string_view(text)) : std::string(); }
 
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
@@ -30,11 +24,11 @@ std::string AbsolutePath(const std::string& path) {
   return text;
 }
 
-std::u16string LibraryPath(const std::string& posixPath) { return standin::ToWindowsPath(AbsolutePath(posixPath)); }
+std::u16string LibraryPath(const std::string& posixPath) { return PlatformPath(AbsolutePath(posixPath)); }
 
 std::string UserPath(LPCWSTR libraryPath) {
   if (!libraryPath) return {};
-  std::string posix = standin::ToPosixPath(std::u16string_view(libraryPath));
+  std::string posix = PosixPath(std::u16string_view(libraryPath));
   return posix.empty() ? U(libraryPath) : posix;
 }
 
@@ -134,7 +128,7 @@ std::string LogLocation() {
 }
 
 std::string NotInstalled() {
-  return "the mail client is not installed on this machine (platform root " + standin::PlatformRoot() +
+  return "the mail client is not installed on this machine (platform root " + MachineFolder() +
          "); corvane demo makes a sample machine, mapiadmin install a bare one";
 }
 
@@ -171,7 +165,7 @@ std::vector<StoreRef> ProfileStores(COutlookFacade& facade) {
 StoreRef ResolveStore(COutlookFacade& facade, const std::string& argument) {
   if (argument.empty()) throw UsageError("an empty store name");
   bool looksLikePath = argument.find('/') != std::string::npos ||
-                       (argument.size() > 4 && standin::CompareNoCase(W(argument.substr(argument.size() - 4)), u".pst") == 0);
+                       (argument.size() > 4 && SameNoCase(W(argument.substr(argument.size() - 4)), u".pst"));
   if (IsDirectory(argument)) throw UsageError("'" + argument + "' is a folder, not a store file");
   if (!IsRegularFile(argument) && looksLikePath) throw UsageError("no store file at '" + argument + "'");
   std::vector<StoreRef> stores = ProfileStores(facade);
@@ -185,7 +179,7 @@ StoreRef ResolveStore(COutlookFacade& facade, const std::string& argument) {
     return {full, LibraryPath(full), ""};
   }
   for (const StoreRef& s : stores)
-    if (standin::CompareNoCase(W(s.displayName), W(argument)) == 0) {
+    if (SameNoCase(W(s.displayName), W(argument))) {
       if (!IsRegularFile(s.path))
         throw UsageError("the store '" + s.displayName + "' names a file that does not exist: " + s.path);
       return s;
@@ -216,7 +210,7 @@ std::vector<OLCATALOGDATA> ResolveFolderPath(COutlookFacade& facade, const Store
     std::vector<OLCATALOGDATA> level = ListFolders(facade, store, path);
     const OLCATALOGDATA* found = nullptr;
     for (const OLCATALOGDATA& r : level)
-      if (r.nType != OLFOLDER_ROOT && standin::CompareNoCase(NameView(r), W(part)) == 0) {
+      if (r.nType != OLFOLDER_ROOT && SameNoCase(NameView(r), W(part))) {
         found = &r;
         break;
       }
@@ -238,7 +232,7 @@ const char* KindName(LONG kind) {
 
 std::optional<LONG> KindFromName(const std::string& name) {
   for (LONG k = 0; k <= OLFOLDER_ROOT; ++k)
-    if (k != OLFOLDER_CONFIG && standin::CompareNoCase(W(name), W(kKindNames[k])) == 0) return k;
+    if (k != OLFOLDER_CONFIG && SameNoCase(W(name), W(kKindNames[k]))) return k;
   return std::nullopt;
 }
 
@@ -271,7 +265,7 @@ std::vector<OLCATALOGDATA> ChooseFolders(const std::vector<OLCATALOGDATA>& topLe
   std::vector<OLCATALOGDATA> chosen;
   auto add = [&](const OLCATALOGDATA& r) {
     for (const OLCATALOGDATA& c : chosen)
-      if (c.nType == r.nType && standin::CompareNoCase(NameView(c), NameView(r)) == 0) return;
+      if (c.nType == r.nType && SameNoCase(NameView(c), NameView(r))) return;
     chosen.push_back(r);
   };
   for (const std::string& name : names) {
@@ -279,7 +273,7 @@ std::vector<OLCATALOGDATA> ChooseFolders(const std::vector<OLCATALOGDATA>& topLe
       throw UsageError("'" + name + "': only top-level folders can be chosen; their sub-folders come along");
     bool found = false;
     for (const OLCATALOGDATA& r : topLevel)
-      if (standin::CompareNoCase(NameView(r), W(name)) == 0) {
+      if (SameNoCase(NameView(r), W(name))) {
         add(r);
         found = true;
         break;

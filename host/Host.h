@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Machine.h"
 #include "facade/OutlookFacade.h"
 
 namespace CLI {
@@ -48,10 +49,6 @@ struct Options {
   int progressLineStep = 1;  // percent between plain progress lines
 };
 Options& GlobalOptions();
-
-std::u16string W(std::string_view text);
-std::string U(std::u16string_view text);
-std::string U(LPCWSTR text);
 
 // A user's path made absolute and lexically clean (POSIX).
 std::string AbsolutePath(const std::string& path);

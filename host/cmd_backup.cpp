@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include <CLI/CLI.hpp>
-#include <wcrt.h>
 
 #include "Backup.h"
 #include "Operation.h"
@@ -13,13 +12,13 @@ namespace host {
 namespace {
 
 bool EndsWithPst(const std::string& path) {
-  return path.size() > 4 && standin::CompareNoCase(W(path.substr(path.size() - 4)), u".pst") == 0;
+  return path.size() > 4 && SameNoCase(W(path.substr(path.size() - 4)), u".pst");
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
   if (std::filesystem::equivalent(a, b, ec)) return true;
-  return standin::CompareNoCase(W(AbsolutePath(a)), W(AbsolutePath(b))) == 0;
+  return SameNoCase(W(AbsolutePath(a)), W(AbsolutePath(b)));
 }
 
 std::string FolderList(const std::vector<OLCATALOGDATA>& records) {

@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include <CLI/CLI.hpp>
-#include <wcrt.h>
 
 #include "Sync.h"
 
@@ -18,7 +17,7 @@ std::vector<OLCATALOGDATA> SyncSelection(COutlookFacade& facade, const StoreRef&
     for (const OLCATALOGDATA& r : records) {
       if (r.nType == OLFOLDER_ROOT) continue;
       bool known = false;
-      for (const OLCATALOGDATA& b : both) known = known || standin::CompareNoCase(NameView(b), NameView(r)) == 0;
+      for (const OLCATALOGDATA& b : both) known = known || SameNoCase(NameView(b), NameView(r));
       if (!known) both.push_back(r);
     }
   };
