@@ -165,6 +165,17 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
   return true;
 }
 
+ChildResult FreshRoot::Admin(std::vector<std::string> args) const {
+  args.insert(args.begin(), BuiltProgram("mapiadmin"));
+  return RunChild(args, {}, 120000);
+}
+
+std::string FreshRoot::Ok(std::vector<std::string> args) const {
+  ChildResult r = Admin(args);
+  EXPECT_EQ(r.exitCode, 0) << (args.empty() ? "" : args[0]) << ": " << r.output;
+  return r.output;
+}
+
 std::filesystem::path TestData() { return std::filesystem::path(CORVANE_TESTDATA_DIR).lexically_normal(); }
 
 bool TestDataRequired() {

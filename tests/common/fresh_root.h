@@ -23,6 +23,10 @@ class FreshRoot : public ::testing::Test {
   // POSIX path of the root, and of a place below it.
   const std::string& root() const { return root_; }
   std::string RootFile(const std::string& rel) const { return root_ + "/" + rel; }
+  // The admin tool (mapiadmin) on this root, as a process.
+  struct ChildResult Admin(std::vector<std::string> args) const;
+  // The same, expected to succeed (a failure fails the test); its output.
+  std::string Ok(std::vector<std::string> args) const;
 
  private:
   std::string root_;

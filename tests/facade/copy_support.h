@@ -102,15 +102,6 @@ class CopyTest : public FreshRoot {
     FreshRoot::TearDown();
   }
 
-  ChildResult Admin(std::vector<std::string> args) {
-    args.insert(args.begin(), BuiltProgram("mapiadmin"));
-    return RunChild(args);
-  }
-  std::string Ok(std::vector<std::string> args) {
-    ChildResult r = Admin(args);
-    EXPECT_EQ(r.exitCode, 0) << args[0] << ": " << r.output;
-    return r.output;
-  }
   // A store file held by a profile as the service named name.
   std::string AddStore(const std::string& profile, const std::string& name) {
     std::string path = RootFile(name + ".pst");

@@ -49,15 +49,6 @@ class FacadeMachine : public FreshRoot {
     FreshRoot::TearDown();
   }
 
-  ChildResult Admin(std::vector<std::string> args) {
-    args.insert(args.begin(), BuiltProgram("mapiadmin"));
-    return RunChild(args);
-  }
-  std::string Ok(std::vector<std::string> args) {
-    ChildResult r = Admin(args);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    return r.output;
-  }
   // Adds a personal-folders service for the store file root/<file> (made when
   // missing) to the profile; returns the file's path.
   std::string AddPst(const std::string& file, const std::string& name, bool isDefault = false,

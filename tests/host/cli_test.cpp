@@ -117,17 +117,17 @@ TEST_F(CliTest, TreeRefusesWhatIsNotThere) {
 
 TEST_F(CliTest, TreeOfAStoreNoProfileHolds) {
   std::string loose = scratch + "/loose.pst";
-  Admin({"store", "create", loose, "--name", "Loose"});
+  AdminOutput({"store", "create", loose, "--name", "Loose"});
   Ran run = Corvane({"tree", loose, "--json"});
   ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_FALSE(json::parse(run.out)["folders"].empty()) << run.out;
   // Listed through the temporary profile, which is gone afterwards.
-  EXPECT_EQ(Admin({"profile", "list"}).find("QorILantheTemp"), std::string::npos);
+  EXPECT_EQ(AdminOutput({"profile", "list"}).find("QorILantheTemp"), std::string::npos);
 }
 
 TEST_F(CliTest, AttachAddsTheStoreOnceUnderItsName) {
   std::string loose = scratch + "/extra.pst";
-  Admin({"store", "create", loose});
+  AdminOutput({"store", "create", loose});
   Ran run = Corvane({"attach", loose, "--json"});
   ASSERT_EQ(run.code, 0) << run.err;
   json out = json::parse(run.out);
@@ -146,15 +146,15 @@ TEST_F(CliTest, AttachAddsTheStoreOnceUnderItsName) {
 }
 
 TEST_F(CliTest, AttachRefusesAMissingFileOrAFolder) {
-  std::string before = Admin({"service", "list", "Outlook"});
+  std::string before = AdminOutput({"service", "list", "Outlook"});
   ExpectOneLineError(Corvane({"attach", scratch + "/nothing.pst"}), 2, "nothing.pst");
   ExpectOneLineError(Corvane({"attach", scratch}), 2, "folder");
-  EXPECT_EQ(Admin({"service", "list", "Outlook"}), before);
+  EXPECT_EQ(AdminOutput({"service", "list", "Outlook"}), before);
 }
 
 TEST_F(CliTest, AttachFailureReportsTheLog) {
   std::string loose = scratch + "/extra.pst";
-  Admin({"store", "create", loose});
+  AdminOutput({"store", "create", loose});
   Ran run = Corvane({"attach", loose}, {"CORVANE_FAULTS=IMsgServiceAdmin::CreateMsgService=0x80004005"});
   EXPECT_EQ(run.code, 1) << run.out << run.err;
   EXPECT_NE(run.err.find("log"), std::string::npos) << run.err;

@@ -116,7 +116,7 @@ inline Ran Corvane(const std::vector<std::string>& args, const std::vector<std::
 }
 
 // The admin tool; a failure fails the test.
-inline std::string Admin(const std::vector<std::string>& args) {
+inline std::string AdminOutput(const std::vector<std::string>& args) {
   Ran run = RunProgram("mapiadmin", args);
   EXPECT_EQ(run.code, 0) << "mapiadmin failed: " << run.err;
   return run.out;
@@ -169,7 +169,7 @@ inline void Collect(const nlohmann::json& folder, const std::string& path,
 // Every message of a store of a profile, by folder path ("Inbox/Projects"),
 // as the admin tool dumps it: subjects per folder.
 inline std::map<std::string, std::vector<std::string>> Subjects(const std::string& profile, const std::string& store) {
-  std::string dump = Admin({"dump", profile, "--store", store});
+  std::string dump = AdminOutput({"dump", profile, "--store", store});
   std::map<std::string, std::vector<std::string>> out;
   nlohmann::json parsed = nlohmann::json::parse(dump, nullptr, false);
   EXPECT_FALSE(parsed.is_discarded()) << dump;
@@ -181,10 +181,10 @@ inline std::map<std::string, std::vector<std::string>> Subjects(const std::strin
 inline std::map<std::string, std::vector<std::string>> FileSubjects(const std::string& path) {
   static int made = 0;
   std::string profile = "Check" + std::to_string(++made);
-  Admin({"profile", "create", profile});
-  Admin({"service", "add", profile, "--type", "pst", "--name", "Copy", "--path", path});
+  AdminOutput({"profile", "create", profile});
+  AdminOutput({"service", "add", profile, "--type", "pst", "--name", "Copy", "--path", path});
   auto subjects = Subjects(profile, "Copy");
-  Admin({"profile", "delete", profile});
+  AdminOutput({"profile", "delete", profile});
   return subjects;
 }
 
@@ -213,15 +213,15 @@ inline void HostTest::SetUp() {
   std::filesystem::create_directories(scratch);
   mailPath = scratch + "/Mail.pst";
   archivePath = scratch + "/Archive.pst";
-  Admin({"install"});
-  Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Mail", "--path", mailPath, "--default"});
-  Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Archive", "--path", archivePath});
+  AdminOutput({"install"});
+  AdminOutput({"service", "add", "Outlook", "--type", "pst", "--name", "Mail", "--path", mailPath, "--default"});
+  AdminOutput({"service", "add", "Outlook", "--type", "pst", "--name", "Archive", "--path", archivePath});
   AddMail("Mail", "Inbox", "inbox", 10);
   AddMail("Mail", "Inbox/Projects", "project", 3);
   AddMail("Mail", "Sent Items", "sent", 4);
-  Admin({"calendar", "add", "Outlook", "--store", "Mail", "--subject", "Review", "--start", "2026-03-04T09:00:00Z",
+  AdminOutput({"calendar", "add", "Outlook", "--store", "Mail", "--subject", "Review", "--start", "2026-03-04T09:00:00Z",
          "--end", "2026-03-04T10:00:00Z", "--created", "2026-03-01T08:00:00Z"});
-  Admin({"contact", "add", "Outlook", "--store", "Mail", "--given", "Ada", "--surname", "Lovelace", "--email",
+  AdminOutput({"contact", "add", "Outlook", "--store", "Mail", "--given", "Ada", "--surname", "Lovelace", "--email",
          "ada@example.org", "--created", "2026-03-01T08:00:00Z"});
   AddMail("Archive", "Inbox", "old", 2, 100);
   AddMail("Archive", "Old projects", "older", 2, 200);
@@ -231,7 +231,7 @@ inline void HostTest::AddMail(const std::string& store, const std::string& folde
                        int first) {
   std::string file = scratch + "/" + tag + std::to_string(first) + ".mbox";
   testing_support::WriteFileBytes(file, SampleMbox(tag, count, first));
-  Admin({"import", "Outlook", "--store", store, "--folder", folder, file});
+  AdminOutput({"import", "Outlook", "--store", store, "--folder", folder, file});
   std::filesystem::remove(file);
 }
 

@@ -18,14 +18,8 @@ using testing_support::TestData;
 
 class RealMailCopy : public testing_support::FreshRoot {
  protected:
-  std::string Admin(std::vector<std::string> args) {
-    args.insert(args.begin(), testing_support::BuiltProgram("mapiadmin"));
-    testing_support::ChildResult r = testing_support::RunChild(args, {}, 120000);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    return r.output;
-  }
   nlohmann::json Tree(const std::string& store) {
-    return nlohmann::json::parse(Admin({"dump", "Outlook", "--store", store}))["tree"];
+    return nlohmann::json::parse(Ok({"dump", "Outlook", "--store", store}))["tree"];
   }
   // Copies the whole personal folder tree of the source into the destination.
   int CopyAll(ProgressDouble& progress, ULONG* sourceTotal, ULONG* destTotal) {
@@ -53,9 +47,9 @@ TEST_F(RealMailCopy, AnIncrementalCopyOfImportedMailMakesAnEqualStoreAndThenNoth
   REQUIRE_TEST_DATA(fs::exists(eml) || !fs::exists(mbox));
   source_ = RootFile("mail.pst");
   dest_ = RootFile("copy.pst");
-  Admin({"install"});
-  Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Mail", "--path", source_, "--default"});
-  Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Copy", "--path", dest_});
+  Ok({"install"});
+  Ok({"service", "add", "Outlook", "--type", "pst", "--name", "Mail", "--path", source_, "--default"});
+  Ok({"service", "add", "Outlook", "--type", "pst", "--name", "Copy", "--path", dest_});
 
   std::vector<std::string> emlArgs = {"import", "Outlook", "--store", "Mail", "--folder", "Inbox/Imported"};
   std::vector<fs::path> files;
@@ -69,7 +63,7 @@ TEST_F(RealMailCopy, AnIncrementalCopyOfImportedMailMakesAnEqualStoreAndThenNoth
       {"mailparser-from-quoting.mbox", "Lists/Quoting"},
       {"mimekit-gmail-takeout-style.mbox", "Lists/Takeout"}};
   for (const auto& [file, folder] : boxes)
-    Admin({"import", "Outlook", "--store", "Mail", "--folder", folder, (mbox / file).string()});
+    Ok({"import", "Outlook", "--store", "Mail", "--folder", folder, (mbox / file).string()});
   nlohmann::json sourceTree = Tree("Mail");
   ASSERT_FALSE(HasFailure());
 

@@ -13,16 +13,6 @@ namespace {
 
 class MapiAdminTest : public FreshRoot {
  protected:
-  ChildResult Admin(std::vector<std::string> args) {
-    args.insert(args.begin(), BuiltProgram("mapiadmin"));
-    return RunChild(args);
-  }
-  // Runs and expects success.
-  std::string Ok(std::vector<std::string> args) {
-    ChildResult r = Admin(args);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-    return r.output;
-  }
   // A machine with the client, the profile "Outlook" and one store "Mail".
   void Arrange() {
     Ok({"install"});
