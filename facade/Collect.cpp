@@ -29,10 +29,13 @@ void AppendBackslash(CString& path) {
   if (path.IsEmpty() || path[path.GetLength() - 1] != TEXT('\\')) path += TEXT('\\');
 }
 
-// Narrow text of the database layer, for the log.
+// Narrow text of the database layer, for the log. Its messages may quote a
+// catalog from anywhere: no character of it starts a line of its own.
 WideText ForLog(const char* narrow) {
   WideText wide;
   if (!FromThreadAnsi(narrow, wide)) wide = TEXT("?");
+  for (WCHAR& c : wide)
+    if (c < 0x20) c = TEXT('?');
   return wide;
 }
 
