@@ -41,7 +41,11 @@ void LogNameTooLong(int line, LPCWSTR name) {
 }
 
 // A PST path written to MAPI: the ANSI form, as long as it needs to be.
-std::string ToAnsiPath(LPCWSTR wide) { return NarrowText(wide, CP_ACP); }
+std::string ToAnsiPath(LPCWSTR wide) {
+  std::string narrow;
+  NarrowText(wide, CP_ACP, narrow);
+  return narrow;
+}
 
 bool IsReadableWide(LPCWSTR s) { return s && !IsBadStringPtrW(s, static_cast<UINT_PTR>(-1)); }
 
@@ -303,7 +307,8 @@ int CMAPIProfile::GetProfileNames(std::vector<CString>& names) {
   for (ULONG i = 0; i < pRows.Count(); ++i) {
     const SRow& row = pRows->aRow[i];
     StringValue name = PresentString(row.cValues ? row.lpProps : nullptr);
-    if (name.narrow) names.push_back(CString(WideText(name.narrow, CP_THREAD_ACP).c_str()));
+    std::basic_string<WCHAR> wide;
+    if (name.narrow && WideText(name.narrow, CP_THREAD_ACP, wide)) names.push_back(CString(wide.c_str()));
     if (name.wide) names.push_back(CString(name.wide));
   }
   return 1;

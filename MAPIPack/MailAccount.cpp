@@ -57,8 +57,7 @@ bool PathText(const SPropValue* value, std::basic_string<WCHAR>* out) {
     return true;
   }
   if (type != PT_STRING8 || !IsReadableNarrow(value->Value.lpszA)) return false;
-  *out = WideText(value->Value.lpszA, CP_ACP);
-  return true;
+  return WideText(value->Value.lpszA, CP_ACP, *out);
 }
 
 // The service administration of "Outlook" (wide name, MAPI_UNICODE).

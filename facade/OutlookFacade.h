@@ -64,6 +64,13 @@ class CORVANE_FACADE_API COutlookFacade : public CObject {
   int BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count, int mode);
   int SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count);
 
+  // Collecting into a folder ("outlook.pst" and its catalog "mail.db3") and
+  // restoring from one into the user's profile: 1 success, 0 failure.
+  // collectionPath comes back as the collected store's path.
+  int CollectMessage(LPCWSTR sourcePst, CString& collectionPath, OLCATALOGDATA* records, DWORD count);
+  int AutoCollectMessage(CString& collectionDir);
+  int AutoRestoreMessage(CString& collectionDir);
+
  private:
   int BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile, const CString& destProfile,
                        const CString& sourceStoreName, const CString& destStoreName, int mode);

@@ -164,6 +164,8 @@ void AddTreeCommand(CLI::App& app);
 void AddBackupCommand(CLI::App& app);
 void AddSyncCommand(CLI::App& app);
 void AddAttachCommand(CLI::App& app);
+void AddCollectCommand(CLI::App& app);
+void AddRestoreCommand(CLI::App& app);
 void AddDemoCommand(CLI::App& app);
 
 }  // namespace host

@@ -9,11 +9,13 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
 #include "AdminTool.h"
 #include "Backup.h"
+#include "Collect.h"
 #include "Progress.h"
 #include "SampleMail.h"
 #include "Sync.h"
@@ -25,7 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kMarker[] = ".corvane-demo";
-const int kSteps = 8;
+const int kSteps = 10;
 
 void Step(int n, const std::string& title, const std::string& command = "") {
   std::string line = "\n[" + std::to_string(n) + "/" + std::to_string(kSteps) + "] " + title;
@@ -46,7 +48,7 @@ void FreshFolder(const std::string& dir) {
     fs::remove_all(dir, ec);
     if (ec) throw OperationFailed("cannot remove the earlier demo at " + dir + ": " + ec.message());
   }
-  for (const char* sub : {"machine", "stores", "backups", "sample-mail"}) {
+  for (const char* sub : {"machine", "stores", "backups", "sample-mail", "collection"}) {
     fs::create_directories(dir + "/" + sub, ec);
     if (ec) throw OperationFailed("cannot make " + dir + "/" + sub + ": " + ec.message());
   }
@@ -147,7 +149,8 @@ void RunDemo(const std::string& dirArg) {
        Fill(dir, {"Mail", {{"Inbox", 24}, {"Inbox/Projects", 6}, {"Sent Items", 10}}, 0, 4, 0, 6}));
   Note("store \"Archive\": " + Fill(dir, {"Archive", {{"Inbox", 12}, {"Old projects", 5}}, 4, 2, 6, 3}));
 
-  LibrarySession library;
+  std::optional<LibrarySession> library;
+  library.emplace();
   Step(2, "The stores of the profile", "list");
   ListCommand();
 
@@ -211,12 +214,53 @@ void RunDemo(const std::string& dirArg) {
       Note("  " + Pad(f, 12) + Pad(Change(mailBefore[f], mailAfter[f]), 20) + Change(archiveBefore[f], archiveAfter[f]));
   }
 
-  Step(8, "Where everything is");
+  std::string collection = dir + "/collection";
+  Step(8, "Collecting Mail and Archive into a collection folder, with its catalog",
+       "collect Mail Archive " + collection);
+  {
+    Facade facade;
+    std::vector<CollectSource> sources;
+    for (const char* name : {"Mail", "Archive"}) {
+      StoreRef store = ProfileStore(*facade, name);
+      sources.push_back({store, ListFolders(*facade, store, {})});
+    }
+    CollectResult collected = Collect(*facade, sources, collection);
+    ThrowUnlessOk(collected.outcome, "collection of Mail and Archive");
+    Note(std::to_string(collected.outcome.planned) + " items of both stores gone through; each one is once in " +
+         collected.collected);
+    Note("its catalog, for the restore: " + collection + "/mail.db3");
+  }
+  // The library leaves this machine before the next one is set up.
+  library.reset();
+
+  std::string otherMachine = dir + "/machine2";
+  Step(9, "A second machine whose profile holds no store: restoring the collection there", "restore " + collection);
+  if (setenv("CORVANE_PLATFORM_ROOT", otherMachine.c_str(), 1) != 0)
+    throw OperationFailed("cannot set the platform root");
+  RunAdminTool({"install"});
+  library.emplace();
+  std::string restoredPath;
+  {
+    Facade facade;
+    RestoreResult restored = Restore(*facade, collection);
+    ThrowUnlessOk(restored.outcome, "restore from " + collection);
+    if (!restored.attached) throw OperationFailed("the restored store was not attached; " + LogLocation());
+    restoredPath = restored.destination;
+    int items = 0;
+    for (const auto& [folder, n] : CountItems("QorDestination")) items += n;
+    Note(std::to_string(items) + " items restored into " + restoredPath + ", attached as \"QorDestination\":");
+  }
+  ListCommand();
+
+  Step(10, "Where everything is");
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   Note("machine (platform root)  " + machine);
   Note("stores                   " + mailPath);
   Note("                         " + archivePath);
   Note("backup                   " + backupPath);
+  Note("collection               " + collection);
+  Note("second machine           " + otherMachine);
+  Note("restored there           " + restoredPath);
   Note("sample mail (mbox)       " + dir + "/sample-mail");
   Note(LogLocation());
   char took[32];
@@ -232,7 +276,9 @@ void RunDemo(const std::string& dirArg) {
 void AddDemoCommand(CLI::App& app) {
   static std::string dir = "corvane-demo";
   CLI::App* cmd = app.add_subcommand(
-      "demo", "make a sample machine with two stores and show listing, backup, incremental backup and sync on it");
+      "demo",
+      "make a sample machine with two stores and show listing, backup, incremental backup, sync, and a collection "
+      "restored on a second machine");
   cmd->add_option("-d,--dir", dir,
                   "folder for the demo's machine, stores and backups; an earlier demo there is replaced "
                   "(default: ./corvane-demo)")

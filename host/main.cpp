@@ -1,7 +1,8 @@
 // corvane: the command line of the library. Lists the stores of the profile
 // "Outlook", shows their folder trees, backs them up incrementally, keeps two
-// of them in step and attaches a store to the profile — all through the
-// library's exports, as a backup application does.
+// of them in step, collects them for a restore elsewhere and attaches a store
+// to the profile — all through the library's exports, as a backup
+// application does.
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
   host::AddBackupCommand(app);
   host::AddSyncCommand(app);
   host::AddAttachCommand(app);
+  host::AddCollectCommand(app);
+  host::AddRestoreCommand(app);
   host::AddDemoCommand(app);
   // CLI11 would call an unknown command a missing one.
   auto known = [&](const char* name) {

@@ -14,22 +14,26 @@ bool NarrowInto(LPCWSTR wide, UINT codePage, char* out, int outBytes) {
   return false;
 }
 
-std::string NarrowText(LPCWSTR wide, UINT codePage) {
-  if (!wide || !*wide) return std::string();
+bool NarrowText(LPCWSTR wide, UINT codePage, std::string& out) {
+  out.clear();
+  if (!wide || !*wide) return true;
   int needed = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return std::string();
-  std::string out(static_cast<size_t>(needed), '\0');
-  if (WideCharToMultiByte(codePage, 0, wide, -1, out.data(), needed, nullptr, nullptr) <= 0) return std::string();
-  out.resize(std::strlen(out.c_str()));
-  return out;
+  if (needed <= 0) return false;
+  std::string converted(static_cast<size_t>(needed), '\0');
+  if (WideCharToMultiByte(codePage, 0, wide, -1, converted.data(), needed, nullptr, nullptr) <= 0) return false;
+  converted.resize(std::strlen(converted.c_str()));
+  out.swap(converted);
+  return true;
 }
 
-std::basic_string<WCHAR> WideText(const char* narrow, UINT codePage) {
-  if (!narrow || !*narrow) return std::basic_string<WCHAR>();
+bool WideText(const char* narrow, UINT codePage, std::basic_string<WCHAR>& out) {
+  out.clear();
+  if (!narrow || !*narrow) return true;
   int needed = MultiByteToWideChar(codePage, 0, narrow, -1, nullptr, 0);
-  if (needed <= 0) return std::basic_string<WCHAR>();
-  std::basic_string<WCHAR> out(static_cast<size_t>(needed), 0);
-  if (MultiByteToWideChar(codePage, 0, narrow, -1, out.data(), needed) <= 0) return std::basic_string<WCHAR>();
-  out.resize(std::char_traits<WCHAR>::length(out.c_str()));
-  return out;
+  if (needed <= 0) return false;
+  std::basic_string<WCHAR> converted(static_cast<size_t>(needed), 0);
+  if (MultiByteToWideChar(codePage, 0, narrow, -1, converted.data(), needed) <= 0) return false;
+  converted.resize(std::char_traits<WCHAR>::length(converted.c_str()));
+  out.swap(converted);
+  return true;
 }

@@ -1,5 +1,6 @@
 // Wide text to and from the narrow text of a code page (the thread's ANSI code
-// page for names handed to MAPI and the catalog, the system's for store paths).
+// page for names handed to MAPI and to the catalog database, the system's for
+// store paths).
 #pragma once
 
 #include <windows.h>
@@ -15,6 +16,7 @@ bool NarrowInto(LPCWSTR wide, UINT codePage, char (&out)[N]) {
   return NarrowInto(wide, codePage, out, N);
 }
 
-// As long as it needs to be; "" when the text cannot be converted.
-std::string NarrowText(LPCWSTR wide, UINT codePage);
-std::basic_string<WCHAR> WideText(const char* narrow, UINT codePage);
+// As long as it needs to be. False, with the output left empty, when the text
+// cannot be converted; no text is the empty text.
+bool NarrowText(LPCWSTR wide, UINT codePage, std::string& out);
+bool WideText(const char* narrow, UINT codePage, std::basic_string<WCHAR>& out);

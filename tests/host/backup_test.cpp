@@ -137,49 +137,6 @@ TEST_F(BackupTest, ProgressLinesWhenNotATerminal) {
   EXPECT_EQ(quiet.out.find("backup: "), std::string::npos) << quiet.out;
 }
 
-// Runs corvane with its output in a pipe of one page: unread progress lines
-// hold the copy up, so a Ctrl-C sent after the first line lands before the
-// copy can end, however fast it runs.
-Ran InterruptAfterFirstProgressLine(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {testing_support::BuiltProgram("corvane")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> raw;
-  for (std::string& a : argv) raw.push_back(a.data());
-  raw.push_back(nullptr);
-  int out[2], err[2];
-  EXPECT_EQ(pipe(out), 0);
-  EXPECT_EQ(pipe(err), 0);
-  EXPECT_GE(fcntl(out[0], F_SETPIPE_SZ, 4096), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
-
-  Ran run;
-  // Byte by byte, so that nothing after the first line is taken off the pipe.
-  for (char c = 0; c != '\n';) {
-    if (read(out[0], &c, 1) != 1) break;
-    run.out += c;
-  }
-  EXPECT_TRUE(run.out.starts_with("backup: ")) << run.out;
-  kill(pid, SIGINT);
-  char buffer[4096];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) run.out.append(buffer, static_cast<size_t>(n));
-  for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) run.err.append(buffer, static_cast<size_t>(n));
-  close(out[0]);
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-  return run;
-}
-
 TEST_F(BackupTest, CtrlCStopsAfterTheMessageInHandAndASecondRunFinishes) {
   const int bulk = 400;
   AddMail("Mail", "Inbox", "bulk", bulk, 1000);

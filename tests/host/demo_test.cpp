@@ -15,8 +15,18 @@ TEST_F(DemoTest, RunsToTheEndAndLeavesTheMachineBehind) {
   ASSERT_EQ(run.code, 0) << run.out << run.err;
   for (const char* file : {"stores/Mail.pst", "stores/Archive.pst", "backups/Mail-backup.pst"})
     EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + file)) << file;
-  EXPECT_NE(run.out.find("[8/8] Where everything is"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("[10/10] Where everything is"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("only the 3 new ones copied"), std::string::npos) << run.out;
+  for (const char* file : {"collection/outlook.pst", "collection/mail.db3"})
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + file)) << file;
+
+  // The second machine holds the collection, restored and attached.
+  Ran second = Corvane({"list", "--json"}, {"CORVANE_PLATFORM_ROOT=" + dir + "/machine2"});
+  ASSERT_EQ(second.code, 0) << second.err;
+  nlohmann::json restored = nlohmann::json::parse(second.out)["stores"];
+  ASSERT_EQ(restored.size(), 1u) << second.out;
+  EXPECT_EQ(restored[0]["name"], "QorDestination");
+  EXPECT_EQ(restored[0]["path"], dir + "/machine2/Users/user/AppData/Roaming/restore.pst");
 
   // The demo's machine is one a user can go on with.
   Ran list = Corvane({"list", "--json"}, {"CORVANE_PLATFORM_ROOT=" + dir + "/machine"});

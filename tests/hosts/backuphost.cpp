@@ -4,10 +4,13 @@
 // and runs one operation:
 //   backuphost [options] backup <source> <destination> <mode> [<kind>:<name>]...
 //   backuphost [options] sync <source> <destination> [<kind>:<name>]...
+//   backuphost [options] collect <source> <collection folder> [<kind>:<name>]...
+//   backuphost [options] autocollect|restore <collection folder>
 // Options: --cancel-at <n>  the progress function cancels at step n
 //          --profile <name> the facade's temporary profile name
 // It prints "calling", then "result=<r> lasterror=<e> destination=<path>"
-// and "steps=<n> max=<m>" (the last maximum the progress function saw).
+// and "steps=<n> max=<m>" (the last maximum the progress function saw); the
+// destination printed is the string the operation was given, as it left it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +48,9 @@ bool ParseRecord(const std::string& text, OLCATALOGDATA* record) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: backuphost [--cancel-at n] [--profile name] backup|sync <source> <destination> ...\n");
+  std::fprintf(stderr,
+               "usage: backuphost [--cancel-at n] [--profile name] backup|sync|collect <source> <destination> ...\n"
+               "       backuphost [--cancel-at n] [--profile name] autocollect|restore <collection folder>\n");
   return 2;
 }
 
@@ -61,16 +66,19 @@ int main(int argc, char** argv) {
     else if (std::strcmp(argv[i], "--profile") == 0) profileName = W(argv[i + 1]);
     else return Usage();
   }
-  if (argc - i < 3) return Usage();
+  if (argc - i < 2) return Usage();
   std::string command = argv[i];
-  std::u16string source = W(argv[i + 1]);
-  CString destination(W(argv[i + 2]).c_str());
-  i += 3;
+  // The collection's own members take only the collection folder.
+  bool folderOnly = command == "autocollect" || command == "restore";
+  if (!folderOnly && argc - i < 3) return Usage();
+  std::u16string source = folderOnly ? std::u16string() : W(argv[i + 1]);
+  CString destination(W(argv[folderOnly ? i + 1 : i + 2]).c_str());
+  i += folderOnly ? 2 : 3;
   int mode = 0;
   if (command == "backup") {
     if (i >= argc) return Usage();
     mode = std::atoi(argv[i++]);
-  } else if (command != "sync") {
+  } else if (command != "sync" && command != "collect" && !folderOnly) {
     return Usage();
   }
   std::vector<OLCATALOGDATA> records;
@@ -96,7 +104,10 @@ int main(int argc, char** argv) {
     OLCATALOGDATA* selection = records.empty() ? nullptr : records.data();
     ULONG count = static_cast<ULONG>(records.size());
     if (command == "backup") result = facade.BackupMessage(source.c_str(), destination, selection, count, mode);
-    else result = facade.SyncMessage(source.c_str(), destination, selection, count);
+    else if (command == "sync") result = facade.SyncMessage(source.c_str(), destination, selection, count);
+    else if (command == "collect") result = facade.CollectMessage(source.c_str(), destination, selection, count);
+    else if (command == "autocollect") result = facade.AutoCollectMessage(destination);
+    else result = facade.AutoRestoreMessage(destination);
     lastError = GetLastError();
   }
   COutlookFacade::Term();

@@ -55,6 +55,9 @@ const std::set<std::string> kDocumentedExports = {
     "_ZN14COutlookFacade16BackupMessageImpEP14_OLCATALOGDATAjRK7CStringS4_S4_S4_i",
     "_ZN14COutlookFacade11SyncMessageEPKDsS1_P14_OLCATALOGDATAj",
     "_ZN14COutlookFacade14SyncMessageImpEP14_OLCATALOGDATAjRK7CStringS4_S4_S4_",
+    "_ZN14COutlookFacade14CollectMessageEPKDsR7CStringP14_OLCATALOGDATAj",
+    "_ZN14COutlookFacade18AutoCollectMessageER7CString",
+    "_ZN14COutlookFacade18AutoRestoreMessageER7CString",
     // The lifecycle and flat operation exports.
     "Init2",
     "Term2",
