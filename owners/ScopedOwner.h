@@ -10,6 +10,7 @@
 
 #include <windows.h>
 #include <unknwn.h>
+#include <winreg.h>
 
 // Traits: T the held type, Empty() the value that holds nothing, IsValid()
 // whether a value must be given back, Free() giving it back.
@@ -93,3 +94,15 @@ struct CHandleTraits {
 
 // A kernel object handle (process, thread, mutex, token, file).
 using CScopedHandle = CScopedOwner<CHandleTraits>;
+
+struct CRegKeyTraits {
+  using Value = HKEY;
+  static Value Empty() { return nullptr; }
+  // Closing a predefined key (HKEY_CURRENT_USER, ...) is harmless: it succeeds
+  // and leaves the key usable, as on the platform.
+  static bool IsValid(Value k) { return k != nullptr; }
+  static void Free(Value k) { RegCloseKey(k); }
+};
+
+// An open registry key.
+using CScopedRegKey = CScopedOwner<CRegKeyTraits>;
