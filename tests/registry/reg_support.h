@@ -122,8 +122,12 @@ inline std::vector<std::string> Dump(HKEY root, const char16_t* path) {
 }
 
 // ../shared/testdata next to the source tree; empty when it is not there.
+// __FILE__ may be relative to the build folder (the parent of the programs'
+// folder), while tests run elsewhere.
 inline std::string TestData(const std::string& rel) {
-  std::filesystem::path dir = std::filesystem::path(__FILE__).parent_path() / "../../../shared/testdata";
+  std::filesystem::path here = __FILE__;
+  if (here.is_relative()) here = std::filesystem::path(testing_support::BinDir()).parent_path() / here;
+  std::filesystem::path dir = here.parent_path() / "../../../shared/testdata";
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec)) return {};
   return (dir / rel).lexically_normal().string();
