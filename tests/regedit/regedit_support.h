@@ -41,15 +41,19 @@ inline regedit::RegScript Parse(const std::u16string& body, const std::u16string
   return regedit::ParseRegScript(header + u"\n" + body);
 }
 
-// A value as "name|type|hex bytes", so that whole lists compare in one go.
-inline std::string Val(std::u16string_view name, DWORD type, std::string_view data) {
+inline std::string Hex(std::string_view data) {
   std::string hex;
   for (unsigned char c : data) {
     char b[3];
     snprintf(b, sizeof b, "%02x", c);
     hex += b;
   }
-  return U(name) + "|" + std::to_string(type) + "|" + hex;
+  return hex;
+}
+
+// A value as "name|type|hex bytes", so that whole lists compare in one go.
+inline std::string Val(std::u16string_view name, DWORD type, std::string_view data) {
+  return U(name) + "|" + std::to_string(type) + "|" + Hex(data);
 }
 
 // The values a script sets, in order.

@@ -98,14 +98,13 @@ int Import(const std::u16string& file, bool silent) {
     std::fprintf(stderr, "regedit: cannot import %s: the file cannot be read (error %u)\n", U(file).c_str(), error);
     return kCannotRead;
   }
-  regedit::RegScript script = regedit::ParseRegScript(regedit::DecodeRegFile(bytes));
-  if (script.version == regedit::RegVersion::kNone) {
+  regedit::RegVersion version;
+  std::vector<regedit::RegProblem> problems;
+  unsigned failures = regedit::ImportRegText(regedit::DecodeRegFile(bytes), &version, &problems);
+  if (version == regedit::RegVersion::kNone) {
     std::fprintf(stderr, "regedit: cannot import %s: the file is not a registry script\n", U(file).c_str());
     return kCannotRead;
   }
-  std::vector<regedit::RegProblem> problems = std::move(script.problems);
-  unsigned failures = regedit::ApplyRegScript(script, &problems);
-  std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.line < b.line; });
   for (const auto& p : problems) Report(file, p);
   if (failures) {
     std::fprintf(stderr, "regedit: not all data of %s could be written to the registry\n", U(file).c_str());

@@ -313,8 +313,8 @@ void Parser::SetStringData(DWORD type, std::string* bytes) const {
     *bytes = Utf16Bytes(standin::ToUtf16(*bytes));
     return;
   }
-  const size_t units = bytes->size() / 2;
-  if (terminate && (units == 0 || UnitAt(*bytes, units - 1) != 0)) bytes->append(2, '\0');
+  const bool terminated = bytes->size() >= 2 && bytes->substr(bytes->size() - 2) == std::string(2, '\0');
+  if (terminate && !terminated) bytes->append(2, '\0');
 }
 
 }  // namespace

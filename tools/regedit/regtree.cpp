@@ -1,5 +1,7 @@
 #include "regtree.h"
 
+#include <algorithm>
+
 #include <wcrt.h>
 
 #include "owners/ScopedOwner.h"
@@ -135,6 +137,16 @@ unsigned ApplyRegScript(const RegScript& script, std::vector<RegProblem>* proble
       fail(op.line, "cannot delete the key " + U(op.key) + " (" + Error(rc) + ")");
     }
   }
+  return failures;
+}
+
+unsigned ImportRegText(std::u16string_view text, RegVersion* version, std::vector<RegProblem>* problems) {
+  RegScript script = ParseRegScript(text);
+  *version = script.version;
+  if (script.version == RegVersion::kNone) return 0;
+  *problems = std::move(script.problems);
+  unsigned failures = ApplyRegScript(script, problems);
+  std::stable_sort(problems->begin(), problems->end(), [](const auto& a, const auto& b) { return a.line < b.line; });
   return failures;
 }
 

@@ -23,6 +23,11 @@ bool SplitRootName(std::u16string_view fullName, HKEY* root, std::u16string* roo
 // written is reported. Returns how many steps failed.
 unsigned ApplyRegScript(const RegScript& script, std::vector<RegProblem>* problems);
 
+// Reads a script and applies it: the script's version (kNone: not a registry
+// script, nothing done), and every problem, skipped lines and failed steps
+// alike, in line order. Returns how many steps failed.
+unsigned ImportRegText(std::u16string_view text, RegVersion* version, std::vector<RegProblem>* problems);
+
 // Adds the key named by fullName and everything below it to the writer, each
 // key followed by its values in the registry's order, subkeys in the
 // registry's order. The top key that cannot be opened is the result (its
