@@ -155,6 +155,15 @@ TEST_F(RegEditor, ExitCodesAndReports) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.output.find("the file cannot be written (error 3)"), std::string::npos) << r.output;
 
+  // A file that cannot be opened or written whole: nothing is left behind.
+  r = ByHand({"/s", bad}, {"CORVANE_FAULTS=CreateFileW=32"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, "regedit: cannot import " + bad + ": the file cannot be read (error 32)\n");
+  r = ByHand({"/e", out, "HKEY_CURRENT_USER\\Software\\X"}, {"CORVANE_FAULTS=WriteFile=112"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output, "regedit: cannot export " + out + ": the file cannot be written (error 112)\n");
+  EXPECT_FALSE(fs::exists(out));
+
   // Without a key the whole registry is exported.
   r = ByHand({"-e", out});
   EXPECT_EQ(r.exitCode, 0) << r.output;

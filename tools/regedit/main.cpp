@@ -10,6 +10,7 @@
 // Lines the editor cannot use are reported on standard error and skipped.
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -134,9 +135,7 @@ int Export(const std::u16string& file, const std::u16string* key) {
   return problems.empty() ? kDone : kPartly;
 }
 
-}  // namespace
-
-int main() {
+int Run() {
   // The command line as the platform passed it: a program started with a
   // command line of parameters only (" /s \"file\"") has an empty first word.
   int argc = 0;
@@ -181,4 +180,16 @@ int main() {
     if (int r = Import(file, silent); result == kDone) result = r;
   }
   return result;
+}
+
+}  // namespace
+
+int main() {
+  try {
+    return Run();
+  } catch (const std::exception& e) {
+    // A file too large for memory, and the like: reported, never a crash.
+    std::fprintf(stderr, "regedit: %s\n", e.what());
+    return kCannotRead;
+  }
 }
