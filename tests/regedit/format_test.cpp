@@ -17,21 +17,21 @@ TEST(RegFormat, ValuesTakeTheEditorsTextForms) {
     std::string data;
     std::u16string line;
   } cases[] = {
-      {u"", REG_SZ, Sz(u"Default value name"), u"@=\"Default value name\""},
-      {u"double\"quote", REG_SZ, Sz(u"\"Hello, World!\""), u"\"double\\\"quote\"=\"\\\"Hello, World!\\\"\""},
+      {u"", REG_SZ, Sz(u"the default"), u"@=\"the default\""},
+      {u"double\"quote", REG_SZ, Sz(u"\"said\" so"), u"\"double\\\"quote\"=\"\\\"said\\\" so\""},
       {u"Backslash", REG_SZ, Sz(u"Use \\\\ here"), u"\"Backslash\"=\"Use \\\\\\\\ here\""},
-      {u"Wine1b", REG_SZ, "", u"\"Wine1b\"=\"\""},
+      {u"empty", REG_SZ, "", u"\"empty\"=\"\""},
       // Data without its terminator reads as the text it holds.
       {u"whatsit1", REG_SZ, "BCDE", u"\"whatsit1\"=\"\u4342\u4544\""},
       {u"DWORD", REG_DWORD, Bytes({0, 1, 0, 0}), u"\"DWORD\"=dword:00000100"},
       {u"", REG_DWORD, Bytes({0x78, 0x56, 0x34, 0x12}), u"@=dword:12345678"},
-      {u"Wine3d", REG_DWORD, Bytes({0x80, 0x70, 0x60, 0x50, 0x40, 0x30, 0x20, 0x10}),
-       u"\"Wine3d\"=hex(4):80,70,60,50,40,30,20,10"},
-      {u"Wine1e", REG_DWORD, "", u"\"Wine1e\"=hex(4):"},
-      {u"Wine1a", REG_NONE, "", u"\"Wine1a\"=hex(0):"},
-      {u"Wine1d", REG_BINARY, "", u"\"Wine1d\"=hex:"},
-      {u"Binary", REG_BINARY, Bytes({0x11, 0x22, 0x33, 0x44}), u"\"Binary\"=hex:11,22,33,44"},
-      {u"43981", 0xabcd, std::string("Value", 6), u"\"43981\"=hex(abcd):56,61,6c,75,65,00"},
+      {u"long dword", REG_DWORD, Bytes({0x80, 0x70, 0x60, 0x50, 0x40, 0x30, 0x20, 0x10}),
+       u"\"long dword\"=hex(4):80,70,60,50,40,30,20,10"},
+      {u"empty dword", REG_DWORD, "", u"\"empty dword\"=hex(4):"},
+      {u"nothing", REG_NONE, "", u"\"nothing\"=hex(0):"},
+      {u"no bytes", REG_BINARY, "", u"\"no bytes\"=hex:"},
+      {u"bytes", REG_BINARY, Bytes({0xc0, 0x01, 0xc0, 0xde}), u"\"bytes\"=hex:c0,01,c0,de"},
+      {u"typed", 0xabcd, std::string("Typed", 6), u"\"typed\"=hex(abcd):54,79,70,65,64,00"},
       {u"big", 0x0fffffff, "B", u"\"big\"=hex(fffffff):42"},
       {u"qw", REG_QWORD, Bytes({0x7b, 0, 0, 0, 0, 0, 0, 0}), u"\"qw\"=hex(b):7b,00,00,00,00,00,00,00"},
       {u"x", REG_EXPAND_SZ, Sz(u"a"), u"\"x\"=hex(2):61,00,00,00"},
@@ -47,13 +47,17 @@ TEST(RegFormat, ValuesTakeTheEditorsTextForms) {
 }
 
 TEST(RegFormat, LongHexBreaksAtTheEditorsColumnWithATwoSpaceIndent) {
-  // Lines the platform's editor wrote for these values.
-  EXPECT_EQ(U(FormatRegValue(u"Multiple strings", REG_MULTI_SZ, Sz(u"Line1") + Sz(u"Line2") + Sz(u"Line3") + Sz(u""))),
-            "\"Multiple strings\"=hex(7):4c,00,69,00,6e,00,65,00,31,00,00,00,4c,00,69,00,6e,\\\r\n"
-            "  00,65,00,32,00,00,00,4c,00,69,00,6e,00,65,00,33,00,00,00,00,00");
-  EXPECT_EQ(U(FormatRegValue(u"String expansion", REG_EXPAND_SZ, Sz(u"%HOME%\\%PATH%"))),
-            "\"String expansion\"=hex(2):25,00,48,00,4f,00,4d,00,45,00,25,00,5c,00,25,00,50,\\\r\n"
-            "  00,41,00,54,00,48,00,25,00,00,00");
+  // Lines the platform's editor wrote for these values (a real export in the
+  // shared test data holds them).
+  EXPECT_EQ(U(FormatRegValue(u"ExpandableStringValue", REG_EXPAND_SZ, Sz(u"Expandable string content"))),
+            "\"ExpandableStringValue\"=hex(2):45,00,78,00,70,00,61,00,6e,00,64,00,61,00,62,00,\\\r\n"
+            "  6c,00,65,00,20,00,73,00,74,00,72,00,69,00,6e,00,67,00,20,00,63,00,6f,00,6e,\\\r\n"
+            "  00,74,00,65,00,6e,00,74,00,00,00");
+  EXPECT_EQ(U(FormatRegValue(u"MultiStringValue", REG_MULTI_SZ,
+                             Sz(u"Line 1") + Sz(u"Line 2") + Sz(u"Line 3") + Sz(u""))),
+            "\"MultiStringValue\"=hex(7):4c,00,69,00,6e,00,65,00,20,00,31,00,00,00,4c,00,69,\\\r\n"
+            "  00,6e,00,65,00,20,00,32,00,00,00,4c,00,69,00,6e,00,65,00,20,00,33,00,00,00,\\\r\n"
+            "  00,00");
   // 23 bytes fill the first line after an 8-character start, 25 every
   // continuation line.
   std::string data(100, '\x5a');
@@ -81,11 +85,11 @@ TEST(RegFormat, LongHexBreaksAtTheEditorsColumnWithATwoSpaceIndent) {
 TEST(RegFormat, AnExportIsUtf16WithAByteOrderMarkAndCrlf) {
   RegWriter writer;
   writer.AddKey(u"HKEY_CURRENT_USER\\Software\\Test");
-  writer.AddValue(u"String", REG_SZ, Sz(u"Your text here..."));
+  writer.AddValue(u"String", REG_SZ, Sz(u"some text"));
   writer.AddKey(u"HKEY_CURRENT_USER\\Software\\Test\\Empty");
   EXPECT_EQ(writer.Finish(), "\xFF\xFE" + Utf16(u"Windows Registry Editor Version 5.00\r\n"
                                                 u"\r\n[HKEY_CURRENT_USER\\Software\\Test]\r\n"
-                                                u"\"String\"=\"Your text here...\"\r\n"
+                                                u"\"String\"=\"some text\"\r\n"
                                                 u"\r\n[HKEY_CURRENT_USER\\Software\\Test\\Empty]\r\n"
                                                 u"\r\n"));
 }
@@ -125,33 +129,33 @@ TEST(RegFormat, LinesEndWithCrLfLfOrALoneCr) {
 TEST(RegFormat, StringsNamesAndEscapes) {
   RegScript s = Parse(
       u"[HKEY_CURRENT_USER\\k]\n"
-      u"\"With=Equals\"=\"asdf\"\n"                       // 3
+      u"\"With=Equals\"=\"text\"\n"                       // 3
       u"\"double\\\"quote\"=\"valid \\\"or\\\" not\"\n"     // 4
-      u"\"Wine\\\\31\"=\"\\\\0\"\n"                         // 5: a backslash, then 0
+      u"\"back\\\\slash\"=\"\\\\0\"\n"                         // 5: a backslash, then 0
       u"  \"  sp  \"  =  \"  both  \"  \n"                 // 6
       u"@  =  \"default\"\n"                               // 7
       u"\"\"=\"default too\"\n"                            // 8
-      u"\"Wine4\"=\"Value 2\";comment\n"                   // 9
-      u"\"Wine16\"=\";not a comment\"\n"                   // 10
-      u"\"Wine33a\"=\"\\0\"\n"                             // 11: an unknown escape
-      u"\"NoEndQuote\"=\"Asdffdsa\n"                       // 12
-      u"\"NoBeginQuote\"=Asdffdsa\"\n"                     // 13
-      u"\"NameNoEndQuote=\"Asdffdsa\"\n"                   // 14
-      u"NoQuotes=\"Asdffdsa\"\n"                           // 15
-      u"\"Test15a\"=\"foo\"bar\"\n"                        // 16
-      u"\"Wine3\"=\"Value 1\"#comment\n"                   // 17
-      u"\"Test16a\"=\n"                                    // 18
+      u"\"commented\"=\"text\";comment\n"                   // 9
+      u"\"semicolon\"=\";not a comment\"\n"                   // 10
+      u"\"zero escape\"=\"\\0\"\n"                             // 11: an unknown escape
+      u"\"NoEndQuote\"=\"text\n"                       // 12
+      u"\"NoBeginQuote\"=text\"\n"                     // 13
+      u"\"NameNoEndQuote=\"text\"\n"                   // 14
+      u"NoQuotes=\"text\"\n"                           // 15
+      u"\"quote inside\"=\"a\"b\"\n"                        // 16
+      u"\"hash after\"=\"text\"#comment\n"                   // 17
+      u"\"no data\"=\n"                                    // 18
       u"\"Line\\\n"                                        // 19: quoted text does not go on
-      u"17a\"=\"Value 1\"\n");                             // 20
+      u"goes on\"=\"text\"\n");                             // 20
   EXPECT_EQ(Values(s), (std::vector<std::string>{
-                           Val(u"With=Equals", REG_SZ, Sz(u"asdf")),
+                           Val(u"With=Equals", REG_SZ, Sz(u"text")),
                            Val(u"double\"quote", REG_SZ, Sz(u"valid \"or\" not")),
-                           Val(u"Wine\\31", REG_SZ, Sz(u"\\0")),
+                           Val(u"back\\slash", REG_SZ, Sz(u"\\0")),
                            Val(u"  sp  ", REG_SZ, Sz(u"  both  ")),
                            Val(u"", REG_SZ, Sz(u"default")),
                            Val(u"", REG_SZ, Sz(u"default too")),
-                           Val(u"Wine4", REG_SZ, Sz(u"Value 2")),
-                           Val(u"Wine16", REG_SZ, Sz(u";not a comment")),
+                           Val(u"commented", REG_SZ, Sz(u"text")),
+                           Val(u"semicolon", REG_SZ, Sz(u";not a comment")),
                        }));
   EXPECT_EQ(ProblemLines(s), (std::vector<unsigned>{11, 12, 13, 14, 15, 16, 17, 18, 19, 20}));
 }
