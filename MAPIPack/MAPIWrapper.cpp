@@ -45,7 +45,7 @@ CMAPIWrapper::~CMAPIWrapper() {
 }
 
 int CMAPIWrapper::RegisterMapiApp() {
-  CScopedKey key;
+  CScopedRegKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubsystemKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return 0;
   // Five bytes are read, whatever the type; the sixth stays zero so that the
   // value always ends as a wide string.
@@ -57,7 +57,7 @@ int CMAPIWrapper::RegisterMapiApp() {
   if (status != ERROR_SUCCESS) return 0;
   if (lstrcmpW(value, TEXT("1")) != 0) return 0;
 
-  CScopedKey apps;
+  CScopedRegKey apps;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMapiAppsKey, 0, KEY_SET_VALUE, apps.Put()) != ERROR_SUCCESS) return 1;
   // The library is registered when it can be; MAPI starts without it too.
   (void)RegSetValueExW(apps.Get(), kAppValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(kAppValueData),

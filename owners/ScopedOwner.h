@@ -115,9 +115,11 @@ using CScopedFind = CScopedOwner<CFindTraits>;
 struct CRegKeyTraits {
   using Value = HKEY;
   static Value Empty() { return nullptr; }
+  // Closing a predefined key (HKEY_CURRENT_USER, ...) is harmless: it succeeds
+  // and leaves the key usable, as on the platform.
   static bool IsValid(Value k) { return k != nullptr; }
   static void Free(Value k) { RegCloseKey(k); }
 };
 
 // An open registry key.
-using CScopedKey = CScopedOwner<CRegKeyTraits>;
+using CScopedRegKey = CScopedOwner<CRegKeyTraits>;

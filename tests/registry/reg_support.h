@@ -121,7 +121,7 @@ inline std::vector<std::string> Dump(HKEY root, const char16_t* path) {
   return lines;
 }
 
-// ../shared/testdata next to the source tree; empty when it is not there.
+// A file of the shared test data; empty when the data is not there.
 inline std::string TestData(const std::string& rel) {
   std::filesystem::path dir = testing_support::TestData();
   std::error_code ec;

@@ -4,6 +4,7 @@
 #include <standin/root.h>
 
 #include "mapiadmin.h"
+#include "system_programs.h"
 
 namespace mapiadmin {
 
@@ -11,6 +12,7 @@ void AddInstallCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("install", "install the mail client and its profile \"Outlook\"");
   cmd->callback([] {
     Check(standin::InstallMailClient(), "installing the mail client");
+    InstallSystemPrograms();
     Print("installed into " + standin::PlatformRoot() + "\n");
   });
 }
