@@ -93,3 +93,13 @@ struct CHandleTraits {
 
 // A kernel object handle (process, thread, mutex, token, file).
 using CScopedHandle = CScopedOwner<CHandleTraits>;
+
+struct CRegKeyTraits {
+  using Value = HKEY;
+  static Value Empty() { return nullptr; }
+  static bool IsValid(Value h) { return h != nullptr; }
+  static void Free(Value h) { RegCloseKey(h); }
+};
+
+// An open registry key (closing a predefined key does nothing).
+using CScopedRegKey = CScopedOwner<CRegKeyTraits>;
