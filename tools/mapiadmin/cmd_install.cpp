@@ -11,6 +11,7 @@ void AddInstallCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("install", "install the mail client and its profile \"Outlook\"");
   cmd->callback([] {
     Check(standin::InstallMailClient(), "installing the mail client");
+    InstallAccounts();
     Print("installed into " + standin::PlatformRoot() + "\n");
   });
 }
