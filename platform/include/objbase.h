@@ -29,7 +29,8 @@ WINOLEAPI CLSIDFromString(LPCOLESTR text, LPCLSID clsid);
 extern "C" STANDIN_API int STDAPICALLTYPE StringFromGUID2(REFGUID guid, LPOLESTR text, int cch);
 
 // ---- the COM library (its own shared object) ----
-// Every call starts with its fault point, named as the call ("CoCreateInstance").
+// Every call with a result starts with its fault point, named as the call
+// ("CoCreateInstance"); CoUninitialize and CoFreeUnusedLibraries are counted.
 
 typedef enum tagCOINIT {
   COINIT_MULTITHREADED = 0x0,
@@ -94,9 +95,8 @@ extern "C" STANDIN_API LPVOID STDAPICALLTYPE CoTaskMemAlloc(SIZE_T cb);
 extern "C" STANDIN_API LPVOID STDAPICALLTYPE CoTaskMemRealloc(LPVOID pv, SIZE_T cb);
 extern "C" STANDIN_API void STDAPICALLTYPE CoTaskMemFree(LPVOID pv);
 
-// The exports of an in-process server module.
+// The exports of an in-process server module, and their types.
 typedef HRESULT(STDAPICALLTYPE* LPFNGETCLASSOBJECT)(REFCLSID, REFIID, LPVOID*);
 typedef HRESULT(STDAPICALLTYPE* LPFNCANUNLOADNOW)(void);
-// Exported by every in-process server module.
 WINOLEAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
 WINOLEAPI DllCanUnloadNow(void);
