@@ -27,3 +27,12 @@ struct IUnknown {
   ~IUnknown() = default;  // objects go through Release
 };
 typedef IUnknown* LPUNKNOWN;
+
+DEFINE_OLEGUID(IID_IClassFactory, 0x00000001, 0, 0);
+
+// The class object of an in-process server: makes the class's objects.
+struct IClassFactory : public IUnknown {
+  STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) PURE;
+  STDMETHOD(LockServer)(BOOL fLock) PURE;
+};
+typedef IClassFactory* LPCLASSFACTORY;

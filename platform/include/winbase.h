@@ -214,6 +214,23 @@ WINBASEAPI HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
 // Exported C functions by name. With the root's machine setting wow64=absent
 // the platform has no IsWow64Process (ERROR_PROC_NOT_FOUND).
 WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+// Loads a shared object as a module; the handle is its load address, as
+// GetModuleHandleW gives it, and each load is given back by one FreeLibrary.
+// A name with a folder (a Windows path, "Z:\..." for the Linux file system) is
+// that file; a bare name is first a module already loaded under that name (as
+// GetModuleHandleW finds it), else a file in the executable's folder, the
+// current folder, or the root's Windows\System32 and Windows folders.
+// ERROR_MOD_NOT_FOUND for a missing file (or a missing library it needs),
+// ERROR_BAD_EXE_FORMAT for a file that is no loadable module,
+// ERROR_PROC_NOT_FOUND when it needs a function nobody exports.
+WINBASEAPI HMODULE WINAPI LoadLibraryW(LPCWSTR name);
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+// LoadLibraryW; hFile must be null and the flags 0 or LOAD_WITH_ALTERED_SEARCH_PATH
+// (else ERROR_INVALID_PARAMETER).
+WINBASEAPI HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE hFile, DWORD flags);
+// Gives back one load; the module is unloaded with its last one. Modules the
+// process started with stay. ERROR_MOD_NOT_FOUND for a handle that names no module.
+WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE module);
 // Answers the root's machine setting wow64 ("1": TRUE, anything else FALSE).
 WINBASEAPI BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64);
 WINBASEAPI LPWSTR WINAPI GetCommandLineW(void);

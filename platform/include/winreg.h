@@ -128,4 +128,7 @@ WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR cls, LPDWORD clsLen,
 // a sound hive is refused before anything changes.
 WINBASEAPI LSTATUS WINAPI RegSaveKeyExW(HKEY key, LPCWSTR file, LPSECURITY_ATTRIBUTES sa, DWORD flags);
 WINBASEAPI LSTATUS WINAPI RegSaveKeyW(HKEY key, LPCWSTR file, LPSECURITY_ATTRIBUTES sa);
+// Without REG_FORCE_RESTORE a restore is refused (ERROR_ACCESS_DENIED) while
+// another handle of the process is open on the key or below it; with it, such
+// handles find their keys deleted (ERROR_KEY_DELETED).
 WINBASEAPI LSTATUS WINAPI RegRestoreKeyW(HKEY key, LPCWSTR file, DWORD flags);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <mapiutil.h>
+#include <standin/comobject.h>
 #include <standin/fault.h>
 
 // Exported from the stand-in's shared object for its own tests and tools.
@@ -22,43 +23,10 @@ namespace standin::mapi {
 // named as the platform spells it: "MAPILogonEx", "IMAPIFolder::CopyMessages",
 // "IMAPITable::QueryRows", ... An armed code is returned as the call's result
 // (errors and warnings alike).
-#define MAPI_FAULT_POINT(name)                         \
-  do {                                                 \
-    int32_t faultCode_;                                \
-    if (::standin::TakeFault(name, &faultCode_))       \
-      return static_cast<HRESULT>(faultCode_);         \
-  } while (0)
+#define MAPI_FAULT_POINT(name) STANDIN_FAULT_POINT(name)
 
 // ---- COM objects ----
-// Reference counting and QueryInterface for an object that implements one
-// interface chain (IMAPIFolder: IMAPIContainer: IMAPIProp: IUnknown). Derived
-// classes list the identifiers they answer in Supports().
-template <class Interface>
-class ComObject : public Interface {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && !Supports(riid)) return E_NOINTERFACE;
-    this->AddRef();
-    *ppv = static_cast<Interface*>(this);
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-
- protected:
-  ComObject() = default;
-  virtual ~ComObject() = default;
-  virtual bool Supports(REFIID riid) const = 0;
-
- private:
-  std::atomic<ULONG> refs_{1};
-};
+using standin::ComObject;
 
 // ---- owned property values ----
 // One property with its data owned, as tables and store files keep it.

@@ -129,6 +129,18 @@ LONG Grant(REGSAM sam, KeyId id, DWORD* granted) {
   return ERROR_SUCCESS;
 }
 
+// Whether a handle of this process other than `except` is open on the key or a
+// key below it.
+bool OtherHandlesAtOrBelow(HKEY except, KeyId top) {
+  const uint64_t generation = Db().generation();
+  for (const auto& [value, entry] : Keys().entries) {
+    if (value == reinterpret_cast<uintptr_t>(except) || entry.generation != generation) continue;
+    for (std::optional<KeyRow> row = GetKey(entry.id); row; row = row->parent ? GetKey(row->parent) : std::nullopt)
+      if (row->id == top) return true;
+  }
+  return false;
+}
+
 // Runs one registry call: its fault seam, the lock, the database, and the
 // translation of database trouble into the call's result.
 template <class Body>
@@ -688,8 +700,9 @@ LSTATUS WINAPI RegRestoreKeyW(HKEY key, LPCWSTR file, DWORD flags) {
     Transaction t(Transaction::kWrite);
     if (!KeyExists(k.id)) return ERROR_KEY_DELETED;
     if (EffectivelyReadOnly(k.id) || ReadOnlyBelow(k.id)) return ERROR_ACCESS_DENIED;
-    // Open handles below the key do not stop it (REG_FORCE_RESTORE); they find
-    // their keys deleted.
+    // Other handles open at or below the key stop it unless it is forced; when
+    // forced, they find their keys deleted.
+    if (!(flags & REG_FORCE_RESTORE) && OtherHandlesAtOrBelow(key, k.id)) return ERROR_ACCESS_DENIED;
     ReplaceContents(k.id, tree, Now());
     t.Commit();
     return ERROR_SUCCESS;

@@ -3,8 +3,14 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "handles.h"
 #include "internal.h"
@@ -19,6 +25,7 @@ void Anchor() {}
 struct LoadedObject {
   std::string path;  // empty for the executable
   void* base = nullptr;
+  ElfW(Addr) bias = 0;  // the load bias the dynamic linker reports for it
 };
 
 // Every object of the process, the executable first.
@@ -33,7 +40,7 @@ std::vector<LoadedObject> LoadedObjects() {
         if (lowest == ~ElfW(Addr)(0)) return 0;
         // The first segment maps the file's start: the address dladdr reports as its base.
         void* base = reinterpret_cast<void*>((info->dlpi_addr + lowest) & ~ElfW(Addr)(0xFFF));
-        out->push_back({info->dlpi_name ? info->dlpi_name : "", base});
+        out->push_back({info->dlpi_name ? info->dlpi_name : "", base, info->dlpi_addr});
         return 0;
       },
       &objects);
@@ -83,6 +90,69 @@ void* OpenLoaded(void* base) {
   return nullptr;
 }
 
+// The modules LoadLibraryW loaded: per load address, one dlopen handle for
+// each load not yet given back.
+struct LoadTable {
+  std::mutex lock;
+  std::map<void*, std::vector<void*>> handles;
+};
+
+LoadTable& Loads() {
+  static LoadTable* table = new LoadTable;
+  return *table;
+}
+
+// The load address of the object behind a dlopen handle.
+void* BaseOfHandle(void* handle) {
+  struct link_map* map = nullptr;
+  if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map) return nullptr;
+  for (const LoadedObject& object : LoadedObjects())
+    if (object.bias == map->l_addr && object.path == (map->l_name ? map->l_name : "")) return object.base;
+  return nullptr;
+}
+
+// The file a LoadLibraryW name stands for; false with the last error set.
+bool FindModuleFile(std::u16string_view name, std::string* path) {
+  if (name.find_first_of(u"\\/:") == std::u16string_view::npos) {
+    // A module loaded under that name is the one meant.
+    std::string key = ModuleKey(ToUtf8(name), false);
+    void* platform = PlatformBase();
+    for (const LoadedObject& object : LoadedObjects()) {
+      if (object.path.empty()) continue;
+      bool platformModule = object.base == platform &&
+                            std::any_of(std::begin(kPlatformModules), std::end(kPlatformModules),
+                                        [&](const char* known) { return key == known; });
+      if (platformModule || ModuleKey(object.path, true) == key) {
+        *path = object.path;
+        return true;
+      }
+    }
+  }
+  if (FindProgram(name, true, path)) return true;
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) SetLastError(ERROR_MOD_NOT_FOUND);
+  return false;
+}
+
+// Whether the file starts as an ELF object does; false with the last error set.
+bool LooksLikeModule(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno == ENOENT || errno == ENOTDIR ? ERROR_MOD_NOT_FOUND : ErrorFromErrno(errno));
+  char head[4] = {};
+  ssize_t n = read(fd, head, sizeof head);
+  close(fd);
+  if (n != 4 || std::memcmp(head, "\x7f" "ELF", 4) != 0) return Fail(ERROR_BAD_EXE_FORMAT);
+  return true;
+}
+
+// The Win32 error for a failed dlopen of a file that exists.
+DWORD LoadError(const char* text) {
+  std::string why = text ? text : "";
+  if (why.find("undefined symbol") != std::string::npos) return ERROR_PROC_NOT_FOUND;
+  if (why.find("No such file") != std::string::npos) return ERROR_MOD_NOT_FOUND;  // a library it needs
+  return ERROR_BAD_EXE_FORMAT;
+}
+
 }  // namespace
 
 extern "C" {
@@ -114,6 +184,58 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
   Dl_info info{};
   if (!symbol || !dladdr(symbol, &info) || info.dli_fbase != base) return Fail(ERROR_PROC_NOT_FOUND), nullptr;
   return reinterpret_cast<FARPROC>(symbol);
+}
+
+HMODULE WINAPI LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
+  if (FaultedWithLastError("LoadLibraryExW")) return nullptr;
+  if (file || (flags & ~static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH))) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+  return LoadLibraryW(name);
+}
+
+HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
+  if (FaultedWithLastError("LoadLibraryW")) return nullptr;
+  if (!name) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+  std::string path;
+  if (!FindModuleFile(name, &path)) return nullptr;
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED), nullptr;
+  if (!LooksLikeModule(path)) return nullptr;
+  // The module's own load code runs here: no lock of ours is held.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return Fail(LoadError(dlerror())), nullptr;
+  void* base = BaseOfHandle(handle);
+  if (!base) {
+    dlclose(handle);
+    return Fail(ERROR_BAD_EXE_FORMAT), nullptr;
+  }
+  LoadTable& t = Loads();
+  {
+    std::lock_guard<std::mutex> guard(t.lock);
+    t.handles[base].push_back(handle);
+  }
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<HMODULE>(base);
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+  if (FaultedWithLastError("FreeLibrary")) return FALSE;
+  LoadTable& t = Loads();
+  std::unique_lock<std::mutex> guard(t.lock);
+  auto it = t.handles.find(module);
+  if (it == t.handles.end()) {
+    guard.unlock();
+    // The modules the process started with are never unloaded.
+    const auto objects = LoadedObjects();
+    bool known = std::any_of(objects.begin(), objects.end(), [&](const LoadedObject& o) { return o.base == module; });
+    return known ? TRUE : Fail(ERROR_MOD_NOT_FOUND);
+  }
+  void* handle = it->second.back();
+  it->second.pop_back();
+  if (it->second.empty()) t.handles.erase(it);
+  guard.unlock();
+  // The module's own unload code runs here: no lock of ours is held.
+  dlclose(handle);
+  return TRUE;
 }
 
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {

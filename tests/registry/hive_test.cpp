@@ -350,4 +350,75 @@ TEST_F(RegHive, ReadOnlyTargetsAndFaultsRefuseTheRestore) {
   EXPECT_EQ(Dump(HKEY_CURRENT_USER, u"Software\\Source"), Dump(HKEY_CURRENT_USER, u"Software\\Target"));
 }
 
+// The machine's account list, saved and restored the way a configuration
+// backup does it: opened with all access and saved in the latest format, then
+// created if missing and restored by force.
+TEST_F(RegHive, TheAccountListKeyRoundTripsThroughARegfFile) {
+  for (const char16_t* path : {u"Software\\Microsoft\\Office\\Outlook\\Outlook 10 Accounts",
+                               u"Software\\Wow6432Node\\Microsoft\\Office\\Outlook\\Outlook 10 Accounts"}) {
+    SCOPED_TRACE(standin::ToUtf8(path));
+    {
+      Key list, account;
+      ASSERT_EQ(ERROR_SUCCESS, Create(HKEY_LOCAL_MACHINE, path, &list));
+      ASSERT_EQ(ERROR_SUCCESS, Create(list, u"00000001", &account));
+      const char16_t name[] = u"Home";
+      ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(account, u"Account Name", 0, REG_BINARY,
+                                              reinterpret_cast<const BYTE*>(name), sizeof name));
+      ASSERT_EQ(ERROR_SUCCESS, SetDword(account, u"MAPI Provider", 5));
+      ASSERT_EQ(ERROR_SUCCESS, SetString(list, u"Default Mail Account", u"00000001"));
+    }
+    const std::vector<std::string> saved = Dump(HKEY_LOCAL_MACHINE, path);
+    ASSERT_EQ(4u, saved.size());
+    const std::u16string file = File("oaconnect.reg");
+    std::filesystem::remove(RootFile("oaconnect.reg"));
+    {
+      Key list;
+      ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, list.out()));
+      ASSERT_EQ(ERROR_SUCCESS, RegSaveKeyExW(list, file.c_str(), nullptr, REG_LATEST_FORMAT));
+    }
+    EXPECT_EQ("regf", ReadFileBytes(RootFile("oaconnect.reg")).substr(0, 4));
+
+    // The key goes away meanwhile, and comes back as the hive had it.
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, path));
+    {
+      Key made;
+      ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, path, made.out()));
+      ASSERT_EQ(ERROR_SUCCESS, SetString(made, u"Stray", u"not in the hive"));
+    }
+    Key list;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, list.out()));
+    ASSERT_EQ(ERROR_SUCCESS, RegRestoreKeyW(list, file.c_str(), REG_FORCE_RESTORE));
+    EXPECT_EQ(saved, Dump(HKEY_LOCAL_MACHINE, path));
+  }
+}
+
+TEST_F(RegHive, OnlyAForcedRestoreGoesPastOpenHandles) {
+  BuildSample(u"Software\\Source");
+  Key src, dst, child, same;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Source", 0, KEY_READ, src.out()));
+  ASSERT_EQ(ERROR_SUCCESS, RegSaveKeyW(src, File("good.hiv").c_str(), nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, Create(HKEY_CURRENT_USER, u"Software\\Target", &dst));
+  ASSERT_EQ(ERROR_SUCCESS, Create(dst, u"Child", &child));
+  ASSERT_EQ(ERROR_SUCCESS, SetString(child, u"kept", u"until forced"));
+  const std::vector<std::string> before = Dump(HKEY_CURRENT_USER, u"Software\\Target");
+
+  // A handle below the key, or another one on the key itself, stops it.
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegRestoreKeyW(dst, File("good.hiv").c_str(), 0));
+  EXPECT_EQ(before, Dump(HKEY_CURRENT_USER, u"Software\\Target"));
+  child.Reset();
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Target", 0, KEY_READ, same.out()));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegRestoreKeyW(dst, File("good.hiv").c_str(), 0));
+  // Handles elsewhere do not.
+  same.Reset();
+  EXPECT_EQ(ERROR_SUCCESS, RegRestoreKeyW(dst, File("good.hiv").c_str(), 0));
+  EXPECT_EQ(Dump(HKEY_CURRENT_USER, u"Software\\Source"), Dump(HKEY_CURRENT_USER, u"Software\\Target"));
+
+  // Forced, it goes on; the handle below finds its key gone.
+  ASSERT_EQ(ERROR_SUCCESS, Create(dst, u"Child", &child));
+  EXPECT_EQ(ERROR_SUCCESS, RegRestoreKeyW(dst, File("good.hiv").c_str(), REG_FORCE_RESTORE));
+  DWORD size = 0;
+  EXPECT_EQ(ERROR_KEY_DELETED, RegQueryValueExW(child, u"kept", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(Dump(HKEY_CURRENT_USER, u"Software\\Source"), Dump(HKEY_CURRENT_USER, u"Software\\Target"));
+}
+
 }  // namespace

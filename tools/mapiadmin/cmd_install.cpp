@@ -13,6 +13,7 @@ void AddInstallCommand(CLI::App& app) {
   cmd->callback([] {
     Check(standin::InstallMailClient(), "installing the mail client");
     InstallSystemPrograms();
+    InstallAccounts();
     Print("installed into " + standin::PlatformRoot() + "\n");
   });
 }

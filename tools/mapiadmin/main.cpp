@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
   mapiadmin::AddItemCommands(app);
   mapiadmin::AddDumpCommand(app);
   mapiadmin::AddExportCommand(app);
+  mapiadmin::AddAccountCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -67,6 +67,10 @@ void AddImportCommand(CLI::App& app);
 void AddItemCommands(CLI::App& app);
 void AddDumpCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
+void AddAccountCommand(CLI::App& app);
+
+// Registers the account manager and makes the machine's account-list key.
+void InstallAccounts();
 
 // The raw message an import keeps, so that an export gives it back byte for byte.
 #define PR_STANDIN_RAW_MESSAGE PROP_TAG(PT_BINARY, 0x6710)

@@ -29,3 +29,13 @@ STANDIN_API unsigned FaultCallCount(const std::string& call);
 STANDIN_API bool TakeFault(const char* call, int32_t* code);
 
 }  // namespace standin
+
+// The fault point at the start of a stand-in call that returns its result code
+// (HRESULT, LSTATUS): an armed code is returned at once, errors and warnings
+// alike, before the call does anything.
+#define STANDIN_FAULT_POINT(name)                  \
+  do {                                             \
+    int32_t faultCode_;                            \
+    if (::standin::TakeFault(name, &faultCode_))   \
+      return faultCode_;                           \
+  } while (0)
