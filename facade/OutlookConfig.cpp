@@ -72,15 +72,27 @@ int WriteConfigFiles(CReplacementFiles& files) {
   return files.IsWritten(1) ? 0 : kConfigFailed;
 }
 
+// Where each export logs its opening and its type check.
+struct CConfigLines {
+  LPCWSTR banner;
+  int bannerLine;
+  int typeLine;
+};
+
+// The opening lines and the checks both exports start with: the profiles
+// file the argument names, which must be a ".reg" file.
+bool OpenConfigFile(LPCWSTR szPath, const CConfigLines& lines, WCHAR (&file)[MAX_PATH]) {
+  LogMessageAt(LOG_INFO, FACADE2_UNIT, lines.bannerLine, lines.banner);
+  LogMessageAt(LOG_INFO, FACADE2_UNIT, lines.bannerLine + 1, TEXT("\tszPath is: %s"), szPath ? szPath : TEXT(""));
+  if (!ResolveConfigFile(szPath, file)) return false;
+  if (HasFileType(file, TEXT("reg"))) return true;
+  LogMessageAt(LOG_ERROR, FACADE2_UNIT, lines.typeLine, TEXT("file type is invalid: %s"), file);
+  return false;
+}
+
 int BackupConfiguration(LPCWSTR szPath) {
-  LogMessageAt(LOG_INFO, FACADE2_UNIT, 242, TEXT("<!---BOutlookConfig-->"));
-  LogMessageAt(LOG_INFO, FACADE2_UNIT, 243, TEXT("\tszPath is: %s"), szPath ? szPath : TEXT(""));
   WCHAR file[MAX_PATH] = {};
-  if (!ResolveConfigFile(szPath, file)) return kConfigFailed;
-  if (!HasFileType(file, TEXT("reg"))) {
-    LogMessageAt(LOG_ERROR, FACADE2_UNIT, 254, TEXT("file type is invalid: %s"), file);
-    return kConfigFailed;
-  }
+  if (!OpenConfigFile(szPath, {TEXT("<!---BOutlookConfig-->"), 242, 254}, file)) return kConfigFailed;
   // The hive goes beside the export, under its own name: an export of that
   // name would be overwritten by the hive.
   WCHAR hiveFile[MAX_PATH] = {};
@@ -100,14 +112,8 @@ int BackupConfiguration(LPCWSTR szPath) {
 
 // The registry part of the restore: the profiles, then the account list.
 int RestoreRegistry(LPCWSTR szPath) {
-  LogMessageAt(LOG_INFO, FACADE2_UNIT, 305, TEXT("<!---ROutlookConfig-->"));
-  LogMessageAt(LOG_INFO, FACADE2_UNIT, 306, TEXT("\tszPath is: %s"), szPath ? szPath : TEXT(""));
   WCHAR file[MAX_PATH] = {};
-  if (!ResolveConfigFile(szPath, file)) return kConfigFailed;
-  if (!HasFileType(file, TEXT("reg"))) {
-    LogMessageAt(LOG_ERROR, FACADE2_UNIT, 317, TEXT("file type is invalid: %s"), file);
-    return kConfigFailed;
-  }
+  if (!OpenConfigFile(szPath, {TEXT("<!---ROutlookConfig-->"), 305, 317}, file)) return kConfigFailed;
   if (!PathFileExistsW(file)) {
     LogMessageAt(LOG_ERROR, FACADE2_UNIT, 322, TEXT("The file is not exist: %s"), file);
     return kConfigFailed;

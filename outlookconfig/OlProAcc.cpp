@@ -34,6 +34,14 @@ LSTATUS OpenOutlookProfile() {
   return RegOpenKeyExW(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, 0, KEY_QUERY_VALUE, key.Put());
 }
 
+// A key below HKEY_LOCAL_MACHINE; a failure is logged.
+LSTATUS OpenMachineKey(LPCWSTR path, REGSAM access, CScopedRegKey& key) {
+  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, key.Put());
+  if (status != ERROR_SUCCESS)
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not open the key: %s, ERROR: %d"), path, status);
+  return status;
+}
+
 int ExportFailed(int error) {
   LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Export regisry failed. error:%d"), error);
   return error;
@@ -159,11 +167,8 @@ int SaveOutlook10Accounts(LPCWSTR file) {
 
 int SaveKeyToFile(LPCWSTR path, LPCWSTR file) {
   CScopedRegKey key;
-  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, key.Put());
-  if (status != ERROR_SUCCESS) {
-    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not open the key: %s, ERROR: %d"), path, status);
-    return status;
-  }
+  LSTATUS status = OpenMachineKey(path, KEY_ALL_ACCESS, key);
+  if (status != ERROR_SUCCESS) return status;
   status = RegSaveKeyExW(key.Get(), file, nullptr, REG_LATEST_FORMAT);
   key.Reset();
   if (status != ERROR_SUCCESS)
@@ -189,11 +194,8 @@ int RestoreOutlook10Accounts(LPCWSTR file) {
 
 int RestoreKeyFromFile(LPCWSTR path, LPCWSTR file) {
   CScopedRegKey key;
-  LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, key.Put());
-  if (status != ERROR_SUCCESS) {
-    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not open the key: %s, ERROR: %d"), path, status);
-    return status;
-  }
+  LSTATUS status = OpenMachineKey(path, KEY_QUERY_VALUE, key);
+  if (status != ERROR_SUCCESS) return status;
   status = RegRestoreKeyW(key.Get(), file, REG_FORCE_RESTORE);
   key.Reset();
   if (status != ERROR_SUCCESS) {

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "common/library_log.h"
 #include "facade/facade_support.h"
-#include "support/Log.h"
 
 namespace config_test {
 
@@ -51,41 +51,22 @@ class ConfigMachine : public testing_support::FacadeMachine {
     FacadeMachine::SetUp();
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     apartment_ = true;
-    saved_ = g_logSettings;
-    logSet_ = true;
     StartLog();
   }
   void TearDown() override {
-    if (logSet_) g_logSettings = saved_;
+    log_.Stop();
     if (apartment_) CoUninitialize();
     FacadeMachine::TearDown();
   }
 
   // The log into <root>/Logs/test.log, every level, no time prefix.
   void StartLog() {
-    std::filesystem::create_directories(RootFile("Logs"));
-    logPath_ = RootFile("Logs/test.log");
-    LogSettings s = {false, LOG_INFO, LOG_MEDIA_FILE, {}};
-    std::u16string path = standin::ToWindowsPath(logPath_);
-    wcscpy_s(s.szLogFile, path.c_str());
-    ApplyLogSettings(s);
-    ASSERT_EQ(LOG_MEDIA_FILE, g_logSettings.nMedia);
+    log_.Start(RootFile("Logs/test.log"));
+    ASSERT_TRUE(log_.Active());
   }
-  void ClearLog() { std::filesystem::remove(logPath_); }
-  std::vector<std::string> LogLines() const {
-    std::string bytes = testing_support::ReadFileBytes(logPath_);
-    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2)
-      if (end > start) lines.push_back(bytes.substr(start, end - start));
-    return lines;
-  }
-  std::string LogText() const {
-    std::string all;
-    for (const std::string& line : LogLines()) all += line + "\n";
-    return all;
-  }
+  void ClearLog() { log_.Clear(); }
+  std::vector<std::string> LogLines() const { return log_.Lines(); }
+  std::string LogText() const { return log_.Text(); }
   bool HasLine(const std::string& line) const {
     for (const std::string& l : LogLines())
       if (l == line) return true;
@@ -188,12 +169,9 @@ class ConfigMachine : public testing_support::FacadeMachine {
   }
   std::string NewUserFile(const std::string& rel) const { return newUser_->path() + "/" + rel; }
 
-  std::string logPath_;
-
  private:
   std::unique_ptr<testing_support::TempDir> newUser_;
-  LogSettings saved_{};
-  bool logSet_ = false;
+  testing_support::LibraryLogFile log_;
   bool apartment_ = false;
 };
 
