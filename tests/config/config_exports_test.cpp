@@ -273,12 +273,16 @@ TEST_F(ConfigExportsTest, AFailedSecondBackupLeavesTheFirstPairByteForByte) {
   EXPECT_EQ(1u, CountContaining("Could not save the key: Software\\Microsoft\\Office\\Outlook\\Outlook 10 Accounts, "
                                 "ERROR: 112"))
       << LogText();
+  // Refused before any file was moved.
+  EXPECT_EQ(0u, CountContaining("Could not delete the file")) << LogText();
   standin::ClearAllFaults();
-  // The editor ends without writing anything.
+  // The editor ends without writing anything, beside what an interrupted
+  // earlier run left under the temporary name.
   std::string editor = RootFile("Windows/regedit.exe");
   fs::remove(editor);
   testing_support::WriteFileBytes(editor, "#!/bin/sh\nexit 0\n");
   fs::permissions(editor, fs::perms::owner_all);
+  testing_support::WriteFileBytes(saved + "/olconfig.reg.new", "left by an interrupted run");
   EXPECT_EQ(1, Backup(saved));
   EXPECT_EQ(1u, CountContaining("Export regisry failed. error:2")) << LogText();
   // The editor fails.
@@ -333,6 +337,18 @@ TEST_F(ConfigExportsTest, WithoutOutlookFilesInTheDocumentsTheStoreGoesToApplica
     if (!s.path.empty()) found = found || (s.isDefault && s.path == N(Win(fallback).c_str()));
   EXPECT_TRUE(found) << Ok({"service", "list", "Outlook"});
   EXPECT_FALSE(fs::exists(NewUserFile("Users/user/Documents/Outlook Files")));
+}
+
+TEST_F(ConfigExportsTest, AnOutlookFilesFolderThatExistsAlreadyTakesTheStore) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved));
+  MoveToNewUser();
+  fs::create_directories(NewUserFile("Users/user/Documents/Outlook Files"));
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  std::string fresh = NewUserFile("Users/user/Documents/Outlook Files/Outlook.pst");
+  bool found = false;
+  for (const auto& s : Services()) found = found || (s.isDefault && s.path == N(Win(fresh).c_str()));
+  EXPECT_TRUE(found) << Ok({"service", "list", "Outlook"});
 }
 
 TEST_F(ConfigExportsTest, AnImportWithoutTheProfileIsAFailure) {
