@@ -98,8 +98,15 @@ void CCopyRun::End(int result) {
 }
 
 int HandBackCopyResult(int result) {
-  SetLastError(static_cast<DWORD>(result));
+  if constexpr (kHandsBackResultCode) SetLastError(static_cast<DWORD>(result));
   return result == COPY_SUCCEEDED ? 1 : 0;
+}
+
+int ImpAnswer(int result) {
+  if constexpr (kHandsBackResultCode)
+    return result;
+  else
+    return result == COPY_SUCCEEDED ? 1 : 0;
 }
 
 void TerminateNames(OLCATALOGDATA* records, ULONG count) {
