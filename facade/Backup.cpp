@@ -165,6 +165,7 @@ int CopyIntoDestination(IMAPIProgress* progress, OLCATALOGDATA* records, ULONG c
 int RunBackup(LPCWSTR tempProfile, IMAPIProgress* progress, LPCWSTR source, CString& destination,
               OLCATALOGDATA* records, ULONG count, MapiMode mode) {
   return RunWithoutThrowing(0, [&] {
+    CLastErrorKeeper lastError;
     WCHAR szSource[MAX_PATH] = {};
     // A path that does not fit is refused whole rather than cut to another one.
     bool sourceFits = source && wcscpy_s(szSource, source) == 0;
@@ -191,7 +192,7 @@ int RunBackup(LPCWSTR tempProfile, IMAPIProgress* progress, LPCWSTR source, CStr
                                    run.holders.sourceStoreName, run.holders.destStoreName, mode);
       run.End(result);
     }
-    return HandBackCopyResult(result);
+    return lastError.HandBack(result);
   });
 }
 

@@ -30,11 +30,28 @@ bool IsExistingFile(LPCWSTR path);
 // turned into a free store name; 0 when the destination's folder is missing.
 int NormalizeBackupDestination(CString& destination);
 
-// What BackupMessage and SyncMessage answer for a copy's result code: 1 for
-// success, else 0, with the code left in the thread's last error (set once the
-// mutex is released, so that nothing after it overwrites the code). The
-// compact build leaves the last error alone.
-int HandBackCopyResult(int result);
+// The thread's last error as the host finds it after BackupMessage or
+// SyncMessage: the copy's result code once HandBack has handed it over, and
+// otherwise (a call that stopped before its copy, or any call of the compact
+// build) what it was before the call, whatever platform calls ran meanwhile.
+class CLastErrorKeeper {
+ public:
+  CLastErrorKeeper() : m_saved(GetLastError()) {}
+  ~CLastErrorKeeper() {
+    if (!m_handedBack) SetLastError(m_saved);
+  }
+  CLastErrorKeeper(const CLastErrorKeeper&) = delete;
+  CLastErrorKeeper& operator=(const CLastErrorKeeper&) = delete;
+
+  // The operation's answer for a copy's result code: 1 for success, else 0.
+  // Called once the mutex is released, so that nothing after it overwrites
+  // the code.
+  int HandBack(int result);
+
+ private:
+  DWORD m_saved;
+  bool m_handedBack = false;
+};
 // What BackupMessageImp and SyncMessageImp answer: the copy's result code, or
 // in the compact build 1 when the copy succeeded, else 0.
 int ImpAnswer(int result);

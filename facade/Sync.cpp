@@ -113,6 +113,7 @@ int SynchroniseStores(IMAPIProgress* progress, OLCATALOGDATA* records, ULONG cou
 
 int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count) {
   return RunWithoutThrowing(0, [&] {
+    CLastErrorKeeper lastError;
     LogOperationParameters(TEXT("<---synchronize message parameter.--->"), count, source, destination, records);
     LogSessionBanner();
     if (!IsExistingFile(source) || !IsExistingFile(destination)) return 1;
@@ -129,7 +130,7 @@ int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDA
                                  run.holders.destProfile, run.holders.sourceStoreName, run.holders.destStoreName);
       run.End(result);
     }
-    return HandBackCopyResult(result);
+    return lastError.HandBack(result);
   });
 }
 
