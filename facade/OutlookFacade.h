@@ -90,6 +90,13 @@ class CORVANE_FACADE_API COutlookFacade : public CObject {
   int AutoCollectMessage(CString& collectionDir);
   int AutoRestoreMessage(CString& collectionDir);
 
+  // The mail accounts of the profile "Outlook": -1 such an account exists, 0
+  // none does, a positive value is an error code.
+  static int ExistUnsupportedAccount();
+  static int ExistPOP3Account();
+  // Appends the accounts the host does not support: 0, or an error code.
+  static int GetNotPOP3Account(std::vector<CString>& addresses);
+
  private:
   int BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile, const CString& destProfile,
                        const CString& sourceStoreName, const CString& destStoreName, int mode);

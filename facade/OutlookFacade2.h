@@ -28,5 +28,12 @@ CORVANE_FACADE_API void SafeQuit();
 CORVANE_FACADE_API int AttatchPSTFileW2(LPCWSTR szPath, LPCWSTR szDisplayName);
 CORVANE_FACADE_API int BackupMessageW2();
 CORVANE_FACADE_API int CollectMessageW2();
+
+// The mail client's configuration saved into a folder ("olconfig.reg" and
+// "oaconnect.reg") or to a named ".reg" file, and restored from there for a
+// user without a profile "Outlook": 0 done, 1 bad input or a failed step, 100
+// a fault inside, any other value the error code of the failed step.
+CORVANE_FACADE_API int BOutlookConfig(LPCWSTR szPath);
+CORVANE_FACADE_API int ROutlookConfig(LPCWSTR szPath);
 #endif
 }

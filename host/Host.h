@@ -166,6 +166,8 @@ void AddSyncCommand(CLI::App& app);
 void AddAttachCommand(CLI::App& app);
 void AddCollectCommand(CLI::App& app);
 void AddRestoreCommand(CLI::App& app);
+void AddAccountsCommand(CLI::App& app);
+void AddConfigCommand(CLI::App& app);
 void AddDemoCommand(CLI::App& app);
 
 }  // namespace host

@@ -2,6 +2,9 @@
 
 #include <standin/root.h>
 #include <wcrt.h>
+#include <winreg.h>
+
+#include "owners/ScopedOwner.h"
 
 namespace host {
 
@@ -15,5 +18,12 @@ std::string PosixPath(std::u16string_view platformPath) { return standin::ToPosi
 bool SameNoCase(std::u16string_view a, std::u16string_view b) { return standin::CompareNoCase(a, b) == 0; }
 
 std::string MachineFolder() { return standin::PlatformRoot(); }
+
+bool HasOutlookProfile() {
+  CScopedRegKey key;
+  return RegOpenKeyExW(HKEY_CURRENT_USER,
+                       u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles\\Outlook",
+                       0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS;
+}
 
 }  // namespace host

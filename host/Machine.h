@@ -25,4 +25,7 @@ bool SameNoCase(std::u16string_view a, std::u16string_view b);
 // The folder that holds the machine's state (its platform root).
 std::string MachineFolder();
 
+// Whether the user has a profile "Outlook" in the registry.
+bool HasOutlookProfile();
+
 }  // namespace host

@@ -16,6 +16,7 @@
 #include "AdminTool.h"
 #include "Backup.h"
 #include "Collect.h"
+#include "Config.h"
 #include "Progress.h"
 #include "SampleMail.h"
 #include "Sync.h"
@@ -27,7 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kMarker[] = ".corvane-demo";
-const int kSteps = 10;
+const int kSteps = 13;
 
 void Step(int n, const std::string& title, const std::string& command = "") {
   std::string line = "\n[" + std::to_string(n) + "/" + std::to_string(kSteps) + "] " + title;
@@ -48,7 +49,7 @@ void FreshFolder(const std::string& dir) {
     fs::remove_all(dir, ec);
     if (ec) throw OperationFailed("cannot remove the earlier demo at " + dir + ": " + ec.message());
   }
-  for (const char* sub : {"machine", "stores", "backups", "sample-mail", "collection"}) {
+  for (const char* sub : {"machine", "stores", "backups", "sample-mail", "collection", "config"}) {
     fs::create_directories(dir + "/" + sub, ec);
     if (ec) throw OperationFailed("cannot make " + dir + "/" + sub + ": " + ec.message());
   }
@@ -251,8 +252,45 @@ void RunDemo(const std::string& dirArg) {
     Note(std::to_string(items) + " items restored into " + restoredPath + ", attached as \"QorDestination\":");
   }
   ListCommand();
+  library.reset();
 
-  Step(10, "Where everything is");
+  Step(10, "Back on the first machine: a POP3 and an IMAP account and an IMAP store join the profile", "accounts");
+  if (setenv("CORVANE_PLATFORM_ROOT", machine.c_str(), 1) != 0) throw OperationFailed("cannot set the platform root");
+  RunAdminTool({"account", "add", "Outlook", "--kind", "pop", "--name", "Home", "--email", "me@example.com",
+                "--pop3-server", "pop.example.com", "--smtp-server", "smtp.example.com"});
+  RunAdminTool({"account", "add", "Outlook", "--kind", "imap", "--name", "Lists", "--email", "lists@example.com",
+                "--imap-server", "imap.example.com", "--smtp-server", "smtp.example.com"});
+  RunAdminTool({"service", "add", "Outlook", "--type", "imap", "--name", "Lists"});
+  library.emplace();
+  AccountsCommand();
+
+  std::string config = dir + "/config";
+  Step(11, "Saving the configuration of the profile \"Outlook\": its profiles and the account list",
+       "config save " + config);
+  ConfigFiles saved = SaveTarget(config);
+  SaveConfig(saved);
+  Note("profiles:     " + saved.profiles);
+  Note("account list: " + saved.accounts);
+  library.reset();
+
+  std::string thirdMachine = dir + "/machine3";
+  Step(12, "A new user without a profile \"Outlook\": restoring the configuration there", "config restore " + config);
+  if (setenv("CORVANE_PLATFORM_ROOT", thirdMachine.c_str(), 1) != 0)
+    throw OperationFailed("cannot set the platform root");
+  RunAdminTool({"install"});
+  RunAdminTool({"profile", "delete", "Outlook"});
+  library.emplace();
+  {
+    ComApartment apartment;
+    if (!RestoreConfig(RestoreSource(config))) throw OperationFailed("the new user had a profile already");
+  }
+  Note("the profile \"Outlook\" is back; the IMAP store and the account that is not POP3 are gone, and the");
+  Note("default store is a fresh \"Outlook Files\\Outlook.pst\" in the new user's documents:");
+  ListCommand();
+  AccountsCommand();
+  library.reset();
+
+  Step(13, "Where everything is");
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   Note("machine (platform root)  " + machine);
   Note("stores                   " + mailPath);
@@ -261,6 +299,8 @@ void RunDemo(const std::string& dirArg) {
   Note("collection               " + collection);
   Note("second machine           " + otherMachine);
   Note("restored there           " + restoredPath);
+  Note("saved configuration      " + config);
+  Note("new user's machine       " + thirdMachine);
   Note("sample mail (mbox)       " + dir + "/sample-mail");
   Note(LogLocation());
   char took[32];
@@ -277,8 +317,8 @@ void AddDemoCommand(CLI::App& app) {
   static std::string dir = "corvane-demo";
   CLI::App* cmd = app.add_subcommand(
       "demo",
-      "make a sample machine with two stores and show listing, backup, incremental backup, sync, and a collection "
-      "restored on a second machine");
+      "make a sample machine with two stores and show listing, backup, incremental backup, sync, a collection "
+      "restored on a second machine, and the configuration saved and restored for a new user");
   cmd->add_option("-d,--dir", dir,
                   "folder for the demo's machine, stores and backups; an earlier demo there is replaced "
                   "(default: ./corvane-demo)")

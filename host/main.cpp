@@ -1,8 +1,9 @@
 // corvane: the command line of the library. Lists the stores of the profile
 // "Outlook", shows their folder trees, backs them up incrementally, keeps two
 // of them in step, collects them for a restore elsewhere and attaches a store
-// to the profile — all through the library's exports, as a backup
-// application does.
+// to the profile, checks its mail accounts and saves and restores its
+// configuration — all through the library's exports, as a backup application
+// does.
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
   host::AddAttachCommand(app);
   host::AddCollectCommand(app);
   host::AddRestoreCommand(app);
+  host::AddAccountsCommand(app);
+  host::AddConfigCommand(app);
   host::AddDemoCommand(app);
   // CLI11 would call an unknown command a missing one.
   auto known = [&](const char* name) {

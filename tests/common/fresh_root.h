@@ -86,7 +86,8 @@ class Child {
 };
 
 // The real files written by others that the tests use (mail, registry
-// exports, hives), beside the repository.
+// exports, hives): ../shared/testdata beside the repository, or where
+// CORVANE_TESTDATA says.
 std::filesystem::path TestData();
 // Under CI (CI=true) missing test data fails the test; elsewhere it is skipped.
 bool TestDataRequired();

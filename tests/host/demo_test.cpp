@@ -15,7 +15,7 @@ TEST_F(DemoTest, RunsToTheEndAndLeavesTheMachineBehind) {
   ASSERT_EQ(run.code, 0) << run.out << run.err;
   for (const char* file : {"stores/Mail.pst", "stores/Archive.pst", "backups/Mail-backup.pst"})
     EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + file)) << file;
-  EXPECT_NE(run.out.find("[10/10] Where everything is"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("[13/13] Where everything is"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("only the 3 new ones copied"), std::string::npos) << run.out;
   for (const char* file : {"collection/outlook.pst", "collection/mail.db3"})
     EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + file)) << file;
@@ -27,6 +27,21 @@ TEST_F(DemoTest, RunsToTheEndAndLeavesTheMachineBehind) {
   ASSERT_EQ(restored.size(), 1u) << second.out;
   EXPECT_EQ(restored[0]["name"], "QorDestination");
   EXPECT_EQ(restored[0]["path"], dir + "/machine2/Users/user/AppData/Roaming/restore.pst");
+
+  // The new user got the saved configuration back, tidied.
+  for (const char* file : {"config/olconfig.reg", "config/oaconnect.reg"})
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir + "/" + file)) << file;
+  std::vector<std::string> third = {"CORVANE_PLATFORM_ROOT=" + dir + "/machine3"};
+  Ran thirdList = Corvane({"list", "--json"}, third);
+  ASSERT_EQ(thirdList.code, 0) << thirdList.err;
+  nlohmann::json thirdStores = nlohmann::json::parse(thirdList.out)["stores"];
+  ASSERT_EQ(thirdStores.size(), 1u) << thirdList.out;
+  EXPECT_EQ(thirdStores[0]["path"], dir + "/machine3/Users/user/Documents/Outlook Files/Outlook.pst");
+  Ran thirdAccounts = Corvane({"accounts", "--json"}, third);
+  ASSERT_EQ(thirdAccounts.code, 0) << thirdAccounts.err;
+  nlohmann::json answers = nlohmann::json::parse(thirdAccounts.out);
+  EXPECT_EQ(answers["unsupported"], false);
+  EXPECT_EQ(answers["pop3"], true);
 
   // The demo's machine is one a user can go on with.
   Ran list = Corvane({"list", "--json"}, {"CORVANE_PLATFORM_ROOT=" + dir + "/machine"});

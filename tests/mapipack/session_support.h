@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../mapi/profile_support.h"
+#include "common/library_log.h"
 #include "support/Log.h"
 
 namespace mapipack_session {
@@ -29,30 +30,16 @@ class LoggedMapiFixture : public profile_test::MapiFixture {
  protected:
   void SetUp() override {
     MapiFixture::SetUp();
-    saved_ = g_logSettings;
-    std::filesystem::create_directories(RootFile("Logs"));
-    logPath_ = RootFile("Logs/test.log");
-    LogSettings s = {false, LOG_INFO, LOG_MEDIA_FILE, {}};
-    std::u16string path = standin::ToWindowsPath(logPath_);
-    wcscpy_s(s.szLogFile, path.c_str());
-    ApplyLogSettings(s);
-    ASSERT_EQ(LOG_MEDIA_FILE, g_logSettings.nMedia);
+    log_.Start(RootFile("Logs/test.log"));
+    ASSERT_TRUE(log_.Active());
   }
   void TearDown() override {
-    g_logSettings = saved_;
+    log_.Stop();
     MapiFixture::TearDown();
   }
 
   // The log's lines (without the byte-order mark; empty lines dropped).
-  std::vector<std::string> LogLines() const {
-    std::string bytes = testing_support::ReadFileBytes(logPath_);
-    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2)
-      if (end > start) lines.push_back(bytes.substr(start, end - start));
-    return lines;
-  }
+  std::vector<std::string> LogLines() const { return log_.Lines(); }
   std::vector<std::string> LinesWith(const std::string& fragment) const {
     std::vector<std::string> out;
     for (const std::string& line : LogLines())
@@ -60,12 +47,8 @@ class LoggedMapiFixture : public profile_test::MapiFixture {
     return out;
   }
   size_t CountLines(const std::string& fragment) const { return LinesWith(fragment).size(); }
-  void ClearLog() { std::filesystem::remove(logPath_); }
-  std::string LogText() const {
-    std::string all;
-    for (const std::string& line : LogLines()) all += line + "\n";
-    return all;
-  }
+  void ClearLog() { log_.Clear(); }
+  std::string LogText() const { return log_.Text(); }
 
   // Whether a line reports callText as failed with the code (hex, as %4x).
   bool HasFailedCall(const std::string& unit, const std::string& callText, const std::string& hex) const {
@@ -147,10 +130,9 @@ class LoggedMapiFixture : public profile_test::MapiFixture {
     return out;
   }
 
-  std::string logPath_;
 
  private:
-  LogSettings saved_{};
+  testing_support::LibraryLogFile log_;
 };
 
 }  // namespace mapipack_session

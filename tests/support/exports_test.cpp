@@ -58,6 +58,9 @@ const std::set<std::string> kDocumentedExports = {
     "_ZN14COutlookFacade14CollectMessageEPKDsR7CStringP14_OLCATALOGDATAj",
     "_ZN14COutlookFacade18AutoCollectMessageER7CString",
     "_ZN14COutlookFacade18AutoRestoreMessageER7CString",
+    "_ZN14COutlookFacade23ExistUnsupportedAccountEv",
+    "_ZN14COutlookFacade16ExistPOP3AccountEv",
+    "_ZN14COutlookFacade17GetNotPOP3AccountERSt6vectorI7CStringSaIS1_EE",
     // The lifecycle and flat operation exports.
     "Init2",
     "Term2",
@@ -70,6 +73,9 @@ const std::set<std::string> kDocumentedExports = {
     "AttatchPSTFileW2",
     "BackupMessageW2",
     "CollectMessageW2",
+    // The configuration exports.
+    "BOutlookConfig",
+    "ROutlookConfig",
 };
 
 TEST(ExportTable, TheLibraryExportsOnlyItsDocumentedSurface) {

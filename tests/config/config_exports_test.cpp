@@ -1,0 +1,355 @@
+// Saving the mail client's configuration into "olconfig.reg" and
+// "oaconnect.reg" and restoring it for a user who has no profile "Outlook".
+#include <standin/mapi.h>
+
+#include "config_support.h"
+
+namespace config_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::u16string kListKey = u"Software\\Microsoft\\Office\\Outlook\\Outlook 10 Accounts";
+const std::u16string kListKey64 = u"Software\\Wow6432Node\\Microsoft\\Office\\Outlook\\Outlook 10 Accounts";
+const std::string kFacade2 = "File:'.\\OutlookFacade2' Line: ";
+
+class ConfigExportsTest : public ConfigMachine {
+ protected:
+  void SetUp() override {
+    ConfigMachine::SetUp();
+    saved = RootFile("saved");
+    fs::create_directories(saved);
+  }
+  int Backup(const std::string& path) { return BOutlookConfig(Win(path).c_str()); }
+  int Restore(const std::string& path) { return ROutlookConfig(Win(path).c_str()); }
+  std::string Profiles() const { return testing_support::ReadFileBytes(saved + "/olconfig.reg"); }
+  std::string Hive() const { return testing_support::ReadFileBytes(saved + "/oaconnect.reg"); }
+  // Only the pair itself is in the folder: no temporaries, nothing set aside.
+  std::vector<std::string> SavedFiles() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(saved)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // A machine worth saving: two personal-folders stores, an IMAP store, a
+  // second profile and a value in the account-list key.
+  void Arrange() {
+    mailPath = AddPst("mail.pst", "Mail", true);
+    AddPst("archive.pst", "Archive");
+    Ok({"service", "add", "Outlook", "--type", "imap", "--name", "Lists"});
+    Ok({"profile", "create", "Second"});
+    SetValue(HKEY_LOCAL_MACHINE, kListKey + u"\\00000001", u"Account Name", REG_BINARY, WideBytes("Home"));
+  }
+  std::string saved, mailPath;
+};
+
+const std::vector<std::string> kPair = {"oaconnect.reg", "olconfig.reg"};
+
+TEST_F(ConfigExportsTest, RoundTripToANewUser) {
+  Arrange();
+  DWORD pop = AddPop("Home");
+  AddImap("Lists");
+  AddHttp("Web");
+  AddExchange("Work");
+  for (DWORD id : AccountIds()) {
+    SetValue(HKEY_CURRENT_USER, AccountPath(id), u"Delivery Folder EntryID", REG_BINARY, "\x01\x02\x03\x04");
+    SetValue(HKEY_CURRENT_USER, AccountPath(id), u"Delivery Store EntryID", REG_BINARY, "\x05\x06");
+  }
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  EXPECT_EQ(kPair, SavedFiles());
+
+  MoveToNewUser();
+  ASSERT_FALSE(HasProfile("Outlook"));
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+
+  EXPECT_TRUE(HasProfile("Outlook"));
+  EXPECT_TRUE(HasProfile("Second"));
+  // Only the POP3 account remains, without its delivery location.
+  ASSERT_EQ(std::vector<DWORD>{pop}, AccountIds());
+  EXPECT_EQ("<missing>", Value(HKEY_CURRENT_USER, AccountPath(pop), u"Delivery Folder EntryID"));
+  EXPECT_EQ("<missing>", Value(HKEY_CURRENT_USER, AccountPath(pop), u"Delivery Store EntryID"));
+  EXPECT_EQ(WideBytes("Home@example.com"), Value(HKEY_CURRENT_USER, AccountPath(pop), u"Email"));
+  // No IMAP store; one personal-folders store, the default, at a fresh file
+  // in this user's documents.
+  std::string fresh = NewUserFile("Users/user/Documents/Outlook Files/Outlook.pst");
+  std::vector<testing_support::ServiceRow> services = Services();
+  for (const auto& s : services) EXPECT_NE("INTERSTOR", s.service) << s.displayName;
+  ASSERT_EQ(1u, std::count_if(services.begin(), services.end(), [](const auto& s) { return !s.path.empty(); }))
+      << ProfileList();
+  for (const auto& s : services) {
+    if (s.path.empty()) continue;
+    EXPECT_TRUE(s.isDefault);
+    EXPECT_EQ(N(Win(fresh).c_str()), s.path);
+  }
+  EXPECT_TRUE(fs::is_regular_file(fresh));
+  // The account list is what was saved.
+  EXPECT_EQ(WideBytes("Home"), Value(HKEY_LOCAL_MACHINE, kListKey + u"\\00000001", u"Account Name"));
+  EXPECT_TRUE(HasLine("INFO: " + kFacade2 + "354;  <!--DeleteMinorFile-->")) << LogText();
+  EXPECT_TRUE(HasLine("INFO: " + kFacade2 + "393;  szPath is: " + N(Win(fresh).c_str()))) << LogText();
+}
+
+TEST_F(ConfigExportsTest, TheProfilesFileIsARegistryEditorExportThatImportsElsewhere) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  std::string bytes = Profiles();
+  const std::u16string header = u"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n";
+  ASSERT_GT(bytes.size(), header.size() * 2);
+  ASSERT_EQ(0u, bytes.size() % 2);
+  std::u16string text(bytes.size() / 2, u'\0');
+  std::memcpy(text.data(), bytes.data(), bytes.size());
+  EXPECT_EQ(header, text.substr(0, header.size()));
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\n') {
+      ASSERT_TRUE(i > 0 && text[i - 1] == u'\r') << "a line ends without CR at " << i;
+    }
+  }
+  EXPECT_NE(std::u16string::npos,
+            text.find(u"\r\n[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging "
+                      u"Subsystem\\Profiles\\Outlook]\r\n"));
+
+  // The system's editor imports it on another machine.
+  MoveToNewUser();
+  std::string editor = NewUserFile("Windows/regedit.exe");
+  testing_support::ChildResult r = testing_support::RunChild({editor, "/s", saved + "/olconfig.reg"});
+  EXPECT_EQ(0, r.exitCode) << r.output;
+  EXPECT_TRUE(HasProfile("Outlook"));
+  EXPECT_TRUE(HasProfile("Second"));
+}
+
+TEST_F(ConfigExportsTest, AnExistingFolderGetsBothFilesReplacingOlderCopies) {
+  Arrange();
+  testing_support::WriteFileBytes(saved + "/olconfig.reg", "old");
+  testing_support::WriteFileBytes(saved + "/oaconnect.reg", "old");
+  EXPECT_EQ(0, Backup(saved + "/")) << LogText();
+  EXPECT_EQ(kPair, SavedFiles());
+  EXPECT_NE("old", Profiles());
+  EXPECT_EQ("regf", Hive().substr(0, 4));
+  // A ".reg" file of the user's choice, upper case passing the type check.
+  EXPECT_EQ(0, Backup(saved + "/Mine.REG")) << LogText();
+  EXPECT_TRUE(fs::is_regular_file(saved + "/Mine.REG"));
+}
+
+TEST_F(ConfigExportsTest, BadPathsAreRefusedWithTheirLines) {
+  EXPECT_EQ(1, Backup(saved + "/config.txt"));
+  EXPECT_TRUE(HasLine("ERROR: " + kFacade2 + "254;  file type is invalid: " + N(Win(saved + "/config.txt").c_str())))
+      << LogText();
+  EXPECT_EQ(1, Backup(RootFile("missing/olconfig.reg")));
+  EXPECT_TRUE(HasLine("ERROR: " + kFacade2 + "259;  A invalid path: " + N(Win(RootFile("missing/olconfig.reg")).c_str())))
+      << LogText();
+  // The hive's own name would overwrite the export.
+  EXPECT_EQ(1, Backup(saved + "/oaconnect.reg"));
+  EXPECT_EQ(1, Restore(saved + "/config.txt"));
+  EXPECT_TRUE(HasLine("ERROR: " + kFacade2 + "317;  file type is invalid: " + N(Win(saved + "/config.txt").c_str())))
+      << LogText();
+  EXPECT_EQ(1, Restore(saved));
+  EXPECT_TRUE(HasLine("ERROR: " + kFacade2 + "322;  The file is not exist: " + N(Win(saved + "/olconfig.reg").c_str())))
+      << LogText();
+  EXPECT_TRUE(SavedFiles().empty());
+}
+
+TEST_F(ConfigExportsTest, NoArgumentLogsOnlyTheOpeningLines) {
+  EXPECT_EQ(1, BOutlookConfig(nullptr));
+  EXPECT_EQ(1, ROutlookConfig(nullptr));
+  EXPECT_EQ((std::vector<std::string>{"INFO: " + kFacade2 + "242;  <!---BOutlookConfig-->",
+                                      "INFO: " + kFacade2 + "243;  \tszPath is: ",
+                                      "INFO: " + kFacade2 + "305;  <!---ROutlookConfig-->",
+                                      "INFO: " + kFacade2 + "306;  \tszPath is: "}),
+            LogLines());
+}
+
+TEST_F(ConfigExportsTest, AUserWithAProfileKeepsItUntouched) {
+  Arrange();
+  AddImap("Lists");
+  ASSERT_EQ(0, Backup(saved));
+  std::vector<DWORD> accounts = AccountIds();
+  std::string services = Ok({"service", "list", "Outlook"});
+  ClearLog();
+  EXPECT_EQ(0, Restore(saved));
+  EXPECT_EQ(1u, CountContaining("Outlook configuration is already exist")) << LogText();
+  EXPECT_EQ(0u, CountContaining("DeleteMinorFile")) << LogText();
+  EXPECT_EQ(accounts, AccountIds());
+  EXPECT_EQ(services, Ok({"service", "list", "Outlook"}));
+}
+
+TEST_F(ConfigExportsTest, WithoutAProfileThereIsNothingToSave) {
+  Ok({"profile", "delete", "Outlook"});
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_TRUE(SavedFiles().empty());
+}
+
+// ---- the account-list key in both branches ----
+
+TEST_F(ConfigExportsTest, AThirtyTwoBitProcessOnSixtyFourBitWindowsUsesItsOwnBranch) {
+  standin::SetMachineSetting("wow64", "1");
+  Ok({"install"});
+  SetValue(HKEY_LOCAL_MACHINE, kListKey64 + u"\\00000001", u"Account Name", REG_BINARY, WideBytes("Wow"));
+  SetValue(HKEY_LOCAL_MACHINE, kListKey + u"\\00000001", u"Account Name", REG_BINARY, WideBytes("Native"));
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  EXPECT_EQ(1u, CountContaining("Run under 64bi os.")) << LogText();
+  EXPECT_EQ(1u, CountContaining("save The Path is: Software\\Wow6432node\\Microsoft\\Office\\Outlook\\Outlook 10 "
+                                "Accounts"))
+      << LogText();
+
+  MoveToNewUser("wow64", "1");
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_EQ(WideBytes("Wow"), Value(HKEY_LOCAL_MACHINE, kListKey64 + u"\\00000001", u"Account Name"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kListKey + u"\\00000001"));
+}
+
+TEST_F(ConfigExportsTest, ElsewhereTheListIsBelowSoftware) {
+  standin::SetMachineSetting("wow64", "0");
+  SetValue(HKEY_LOCAL_MACHINE, kListKey + u"\\00000001", u"Account Name", REG_BINARY, WideBytes("Native"));
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  EXPECT_EQ(0u, CountContaining("Run under 64bi os.")) << LogText();
+
+  // A machine whose list key went missing gets it back.
+  MoveToNewUser("wow64", "0");
+  ASSERT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, kListKey.c_str()));
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_EQ(WideBytes("Native"), Value(HKEY_LOCAL_MACHINE, kListKey + u"\\00000001", u"Account Name"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kListKey64));
+}
+
+// ---- faults ----
+
+TEST_F(ConfigExportsTest, WithoutTheRegistryEditorNothingIsSavedOrRestored) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved));
+  std::string profiles = Profiles(), hive = Hive();
+  fs::remove(RootFile("Windows/regedit.exe"));
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_EQ(1u, CountContaining("Export regisry failed. error:2")) << LogText();
+  EXPECT_TRUE(profiles == Profiles()) << "the profiles export changed";
+  EXPECT_TRUE(hive == Hive()) << "the hive changed";
+  EXPECT_EQ(kPair, SavedFiles());
+
+  MoveToNewUser();
+  fs::remove(NewUserFile("Windows/regedit.exe"));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, Restore(saved));
+  EXPECT_EQ(1u, CountContaining("Create processs failed. error:2")) << LogText();
+  EXPECT_FALSE(HasProfile("Outlook"));
+}
+
+TEST_F(ConfigExportsTest, APrivilegeThatCannotBeEnabledStopsBeforeAnyFile) {
+  Arrange();
+  standin::ArmFault("AdjustTokenPrivileges", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_TRUE(SavedFiles().empty());
+  EXPECT_EQ(1u, CountContaining("Could not adjust the the privilege for name: SeBackupPrivilege, Error:5"))
+      << LogText();
+  standin::ClearAllFaults();
+  ASSERT_EQ(0, Backup(saved));
+
+  MoveToNewUser();
+  standin::ArmFault("AdjustTokenPrivileges", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(1, Restore(saved));
+  EXPECT_FALSE(HasProfile("Outlook"));
+}
+
+TEST_F(ConfigExportsTest, ATokenWithoutThePrivilegeSavesNoHiveAndKeepsThePreviousPair) {
+  // The token's privileges are fixed before it is first used.
+  standin::SetMachineSetting("privileges", "SeRestorePrivilege");
+  Arrange();
+  testing_support::WriteFileBytes(saved + "/olconfig.reg", "earlier profiles");
+  testing_support::WriteFileBytes(saved + "/oaconnect.reg", "earlier hive");
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_EQ(1u, CountContaining("Could not save the key: Software\\Microsoft\\Office\\Outlook\\Outlook 10 Accounts, "
+                                "ERROR: 1314"))
+      << LogText();
+  EXPECT_EQ("earlier profiles", Profiles());
+  EXPECT_EQ("earlier hive", Hive());
+  EXPECT_EQ(kPair, SavedFiles());
+}
+
+TEST_F(ConfigExportsTest, AFailedSecondBackupLeavesTheFirstPairByteForByte) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved));
+  const std::string profiles = Profiles(), hive = Hive();
+  Ok({"profile", "create", "Third"});
+
+  // The hive cannot be written.
+  standin::ArmFault("RegSaveKeyExW", ERROR_DISK_FULL);
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_EQ(1u, CountContaining("Could not save the key: Software\\Microsoft\\Office\\Outlook\\Outlook 10 Accounts, "
+                                "ERROR: 112"))
+      << LogText();
+  standin::ClearAllFaults();
+  // The editor ends without writing anything.
+  std::string editor = RootFile("Windows/regedit.exe");
+  fs::remove(editor);
+  testing_support::WriteFileBytes(editor, "#!/bin/sh\nexit 0\n");
+  fs::permissions(editor, fs::perms::owner_all);
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_EQ(1u, CountContaining("Export regisry failed. error:2")) << LogText();
+  // The editor fails.
+  testing_support::WriteFileBytes(editor, "#!/bin/sh\nexit 1\n");
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_EQ(1u, CountContaining("Export regisry failed. error:1")) << LogText();
+  // No profile any more.
+  Ok({"profile", "delete", "Outlook"});
+  EXPECT_EQ(1, Backup(saved));
+
+  EXPECT_TRUE(profiles == Profiles()) << "the profiles export changed";
+  EXPECT_TRUE(hive == Hive()) << "the hive changed";
+  EXPECT_EQ(kPair, SavedFiles());
+}
+
+TEST_F(ConfigExportsTest, APairIsReplacedWholeOrNotAtAll) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved));
+  const std::string profiles = Profiles(), hive = Hive();
+  Ok({"profile", "create", "Third"});
+  // Moves: both old files aside, the new export in place, then the hive fails.
+  standin::ArmFault("MoveFileExW", ERROR_SHARING_VIOLATION, 4);
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_TRUE(HasLine("ERROR: " + kFacade2 + "285;  Could not delete the file:" +
+                      N(Win(saved + "/oaconnect.reg").c_str()) + ",Error:32"))
+      << LogText();
+  EXPECT_TRUE(profiles == Profiles()) << "the profiles export changed";
+  EXPECT_TRUE(hive == Hive()) << "the hive changed";
+  EXPECT_EQ(kPair, SavedFiles());
+  standin::ClearAllFaults();
+  ASSERT_EQ(0, Backup(saved));
+  EXPECT_FALSE(profiles == Profiles());
+  EXPECT_EQ(kPair, SavedFiles());
+}
+
+TEST_F(ConfigExportsTest, AFaultInsideTheWorkIsAResultNotACrash) {
+  UnreadablePage page;
+  EXPECT_EQ(100, BOutlookConfig(page.Text()));
+  EXPECT_EQ(100, ROutlookConfig(page.Text()));
+  EXPECT_TRUE(HasLine("ERROR: " + kFacade2 + "373;  occured a crash in ROutlookConfig")) << LogText();
+}
+
+TEST_F(ConfigExportsTest, WithoutOutlookFilesInTheDocumentsTheStoreGoesToApplicationData) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved));
+  MoveToNewUser();
+  standin::ArmFault("SHCreateDirectoryExW", ERROR_ACCESS_DENIED);
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  std::string fallback = NewUserFile("Users/user/AppData/Roaming/Outlook.pst");
+  bool found = false;
+  for (const auto& s : Services())
+    if (!s.path.empty()) found = found || (s.isDefault && s.path == N(Win(fallback).c_str()));
+  EXPECT_TRUE(found) << Ok({"service", "list", "Outlook"});
+  EXPECT_FALSE(fs::exists(NewUserFile("Users/user/Documents/Outlook Files")));
+}
+
+TEST_F(ConfigExportsTest, AnImportWithoutTheProfileIsAFailure) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved));
+  // A registry script, but of something else.
+  std::string other = saved + "/other.reg";
+  testing_support::WriteFileBytes(other,
+                                  "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Somebody]\r\n\"Name\"=\"value\"\r\n");
+  MoveToNewUser();
+  SetValue(HKEY_LOCAL_MACHINE, kListKey + u"\\00000009", u"Account Name", REG_BINARY, WideBytes("Kept"));
+  EXPECT_EQ(ERROR_INVALID_DATA, Restore(other));
+  EXPECT_EQ(1u, CountContaining("The profile Outlook is not in the imported configuration: ")) << LogText();
+  // Nothing after the import ran.
+  EXPECT_EQ(WideBytes("Kept"), Value(HKEY_LOCAL_MACHINE, kListKey + u"\\00000009", u"Account Name"));
+  EXPECT_EQ(0u, CountContaining("SetOulookDefaultFile")) << LogText();
+}
+
+}  // namespace
+}  // namespace config_test
