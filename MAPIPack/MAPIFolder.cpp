@@ -9,6 +9,7 @@
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProgress.h"
 #include "MAPIPack/RowIndex.h"
+#include "support/BuildVariant.h"
 #include "support/PropTrival.h"
 
 namespace {
@@ -195,10 +196,12 @@ int CMAPIFolder::ProcessFolder(IMsgStore* sourceStore, IMsgStore* destStore, IMA
 
   // The copier chosen for the selected folder serves its whole sub-tree.
   ItemCopier copier = CopyFolderContents;
-  if (m_nType == OLFOLDER_CONTACTS)
-    copier = MergeContactFolder;
-  else if (m_nType == OLFOLDER_CALENDAR)
-    copier = MergeCalendarFolder;
+  if constexpr (kHasItemMerges) {
+    if (m_nType == OLFOLDER_CONTACTS)
+      copier = MergeContactFolder;
+    else if (m_nType == OLFOLDER_CALENDAR)
+      copier = MergeCalendarFolder;
+  }
 
   int result = copier(m_folderPtr.Get(), destFolder, progress);
   if (recurse) {
@@ -240,12 +243,12 @@ int CMAPIFolder::CopyFolderContents(IMAPIFolder* sourceFolder, IMAPIFolder* dest
   CFirstRowIndex duplicates(destinContentRows.Get(), ContentKey);
   int result = COPY_SUCCEEDED;
   for (ULONG si = 0; si < sourceContentRows.Count(); ++si) {
-    if (Cancelled(progress) || result == COPY_FAILED) break;
+    if (Cancelled(progress) || (kStopsAtFailedCopy && result == COPY_FAILED)) break;
     const SRow& row = sourceContentRows->aRow[si];
     if (duplicates.Find(ContentKey(row)) == CFirstRowIndex::npos) {
       const SBinary* entryID = RowEntryID(row, eContentEntryID);
       HRESULT hr = CopyOneMessage(sourceFolder, destinationFolder, entryID);
-      if (FAILED(hr)) hr = CopyOneMessage(sourceFolder, destinationFolder, entryID);
+      if (FAILED(hr) && kRetriesFailedCopy) hr = CopyOneMessage(sourceFolder, destinationFolder, entryID);
       if (FAILED(hr)) {
         LPCWSTR subject = RowText(row, eSubject);
         LogMessageAt(LOG_ERROR, kUnit, __LINE__, TEXT("Copy message failed.Name:%s, Error:%d,HRESULT:0x%4x"),

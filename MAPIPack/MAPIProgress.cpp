@@ -94,10 +94,3 @@ HRESULT CreateProcessDumb(IMAPIProgress** out) {
   object->SetLimits(&min, &max, &flags);
   return HandOut(object, out);
 }
-
-bool IsProgressCancelled(IMAPIProgress* progress) {
-  if (!progress) return false;  // no sink: nothing can cancel
-  ULONG flags = MAPI_TOP_LEVEL;
-  progress->GetFlags(&flags);
-  return flags == 0;
-}

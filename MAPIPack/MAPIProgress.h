@@ -12,5 +12,11 @@ HRESULT CreateProgressWnd(HWND window, UINT message, void* userData, IMAPIProgre
 HRESULT CreateProcessMethod(LPPROGRESSCALLBACK callback, void* userData, IMAPIProgress** out);
 HRESULT CreateProcessDumb(IMAPIProgress** out);
 
-// True when the sink's flags are 0: the host has cancelled.
-bool IsProgressCancelled(IMAPIProgress* progress);
+// True when the sink's flags are 0: the host has cancelled. Without a sink
+// nothing can cancel (the compact build has none).
+inline bool IsProgressCancelled(IMAPIProgress* progress) {
+  if (!progress) return false;
+  ULONG flags = MAPI_TOP_LEVEL;
+  progress->GetFlags(&flags);
+  return flags == 0;
+}

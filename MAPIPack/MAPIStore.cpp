@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "MAPIPack/MAPIHelpers.h"
+#include "support/BuildVariant.h"
 #include "support/PropTrival.h"
 
 namespace {
@@ -153,7 +154,7 @@ void CMAPIStore::ClassifyFolders(OLCATALOGDATA* records, ULONG count) {
     std::memcpy(szClass, records[i].szClass, sizeof(WCHAR) * (OLCATALOG_NAME_CHARS - 1));
     if (!szClass[0]) continue;
     for (const ClassKind& kind : kClassKinds)
-      if (lstrcmpiW(szClass, kind.szClass) == 0) {
+      if (kind.nType <= kMaxFolderKind && lstrcmpiW(szClass, kind.szClass) == 0) {
         records[i].nType = kind.nType;
         break;
       }

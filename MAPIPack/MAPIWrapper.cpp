@@ -7,7 +7,11 @@
 #include <wcrt.h>
 #include <winreg.h>
 
+#include <memory>
+#include <new>
+
 #include "MAPIPack/MAPIHelpers.h"
+#include "support/BuildVariant.h"
 #include "support/Log.h"
 #include "support/TextConvert.h"
 
@@ -26,6 +30,12 @@ const WCHAR kAppValueData[] = TEXT("Microsoft Outlook");
 // The logon buffer: 255 bytes of name and the terminator.
 constexpr int kProfileNameBytes = 256;
 
+// How much of "MAPIX" is read, whatever its type: five bytes in the full
+// build, ten in the compact one.
+constexpr DWORD kMapixBytes = kRequiresMapiVersion ? 10 : 5;
+// The longest value name a registry key can hold.
+constexpr DWORD kMaxValueNameChars = 16383;
+
 bool KnownMode(MapiMode mode) { return mode == MAPI_MODE_NORMAL || mode == MAPI_MODE_SERVICE; }
 
 // A display name of the store table: only a readable PT_UNICODE value counts;
@@ -38,6 +48,53 @@ LPCWSTR StoreDisplayName(const SRow& row) {
   return value.Value.lpszW;
 }
 
+// "MAPIX" must read "1". The buffer ends in zeros beyond what is read, so that
+// the value always ends as a wide string.
+bool MapixReadsOne(HKEY key) {
+  WCHAR value[kMapixBytes / sizeof(WCHAR) + 1] = {};
+  DWORD type = 0;
+  DWORD size = kMapixBytes;
+  if (RegQueryValueExW(key, TEXT("MAPIX"), nullptr, &type, reinterpret_cast<LPBYTE>(value), &size) != ERROR_SUCCESS)
+    return false;
+  return lstrcmpW(value, TEXT("1")) == 0;
+}
+
+// Whether the key lists a value of that name, compared without regard to case.
+bool ListsValue(HKEY key, LPCWSTR wanted) {
+  std::unique_ptr<WCHAR[]> name(new (std::nothrow) WCHAR[kMaxValueNameChars + 1]);
+  if (!name) return false;
+  for (DWORD index = 0;; ++index) {
+    DWORD chars = kMaxValueNameChars + 1;
+    if (RegEnumValueW(key, index, name.get(), &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      return false;
+    if (lstrcmpiW(name.get(), wanted) == 0) return true;
+  }
+}
+
+// "MAPIXVER" must hold something: any length is taken, since real
+// installations write version strings such as "1.0.2536.0" that a buffer of
+// ten bytes would refuse. A string holding only its terminator is empty.
+bool HasMapiVersion(HKEY key) {
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExW(key, TEXT("MAPIXVER"), nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0)
+    return false;
+  std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[size]());
+  if (!data || RegQueryValueExW(key, TEXT("MAPIXVER"), nullptr, &type, data.get(), &size) != ERROR_SUCCESS)
+    return false;
+  for (DWORD i = 0; i < size; ++i)
+    if (data[i] != 0) return true;
+  return false;
+}
+
+// Whether Extended MAPI is installed, as the subsystem key says.
+bool SubsystemInstalled(HKEY key) {
+  if constexpr (kRequiresMapiVersion)
+    return ListsValue(key, TEXT("MAPIX")) && MapixReadsOne(key) && HasMapiVersion(key);
+  else
+    return MapixReadsOne(key);
+}
+
 }  // namespace
 
 CMAPIWrapper::~CMAPIWrapper() {
@@ -47,15 +104,9 @@ CMAPIWrapper::~CMAPIWrapper() {
 int CMAPIWrapper::RegisterMapiApp() {
   CScopedRegKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubsystemKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return 0;
-  // Five bytes are read, whatever the type; the sixth stays zero so that the
-  // value always ends as a wide string.
-  WCHAR value[3] = {};
-  DWORD type = 0;
-  DWORD size = 5;
-  LSTATUS status = RegQueryValueExW(key.Get(), TEXT("MAPIX"), nullptr, &type, reinterpret_cast<LPBYTE>(value), &size);
+  bool installed = SubsystemInstalled(key.Get());
   key.Reset();
-  if (status != ERROR_SUCCESS) return 0;
-  if (lstrcmpW(value, TEXT("1")) != 0) return 0;
+  if (!installed) return 0;
 
   CScopedRegKey apps;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMapiAppsKey, 0, KEY_SET_VALUE, apps.Put()) != ERROR_SUCCESS) return 1;
@@ -79,7 +130,7 @@ int CMAPIWrapper::InitializeMapi(MapiMode mode) {
     hr = MAPIInitialize(nullptr);
   }
   if (!FAILED(hr)) {
-    InterlockedIncrement(&g_initializeCount);
+    if constexpr (kCountsMapiInitialisation) InterlockedIncrement(&g_initializeCount);
     return 1;
   }
   LogMessageAt(LOG_FATAL, WRAPPER_UNIT, __LINE__, TEXT("Initinalize MAPI library failed. error: %d"),
@@ -88,18 +139,9 @@ int CMAPIWrapper::InitializeMapi(MapiMode mode) {
 }
 
 void CMAPIWrapper::UninitializeMapi() {
-  // The count is lowered only from a positive value, in one exchange, so that
-  // threads calling Term too often at the same moment cannot leave it below
-  // zero for every later Init and Term.
-  LONG count = InterlockedCompareExchange(&g_initializeCount, 0, 0);
-  for (;;) {
-    if (count <= 0) {
-      LogMessageAt(LOG_ERROR, WRAPPER_UNIT, __LINE__, TEXT("Call Term too times."));
-      return;
-    }
-    LONG seen = InterlockedCompareExchange(&g_initializeCount, count - 1, count);
-    if (seen == count) break;
-    count = seen;
+  // Uncounted, every call undoes one initialisation.
+  if constexpr (kCountsMapiInitialisation) {
+    if (!ReleaseCountedInitialisation()) return;
   }
   LONG result = 0;
   DWORD exceptionCode = 0;
@@ -113,6 +155,22 @@ void CMAPIWrapper::UninitializeMapi() {
 }
 
 LONG CMAPIWrapper::GetInitializeCount() { return InterlockedCompareExchange(&g_initializeCount, 0, 0); }
+
+bool CMAPIWrapper::ReleaseCountedInitialisation() {
+  // The count is lowered only from a positive value, in one exchange, so that
+  // threads calling Term too often at the same moment cannot leave it below
+  // zero for every later Init and Term.
+  LONG count = InterlockedCompareExchange(&g_initializeCount, 0, 0);
+  for (;;) {
+    if (count <= 0) {
+      LogMessageAt(LOG_ERROR, WRAPPER_UNIT, __LINE__, TEXT("Call Term too times."));
+      return false;
+    }
+    LONG seen = InterlockedCompareExchange(&g_initializeCount, count - 1, count);
+    if (seen == count) return true;
+    count = seen;
+  }
+}
 
 int CMAPIWrapper::Logon(LPCWSTR profileName, MapiMode mode) {
   m_sessionPtr.Reset();

@@ -23,7 +23,8 @@ class CMAPIWrapper {
   static int RegisterMapiApp();
   static int InitializeMapi(MapiMode mode);
   static void UninitializeMapi();
-  // Successful initialisations not yet undone.
+  // Successful initialisations not yet undone (always 0 in the compact build,
+  // which does not count them).
   static LONG GetInitializeCount();
 
   int Logon(LPCWSTR profileName, MapiMode mode);
@@ -32,5 +33,8 @@ class CMAPIWrapper {
   IMsgStore* OpenStoreByName(LPCWSTR displayName);
 
  private:
+  // Lowers the count by one; false, with a log line, when it is already 0.
+  static bool ReleaseCountedInitialisation();
+
   CInterfacePtr<IMAPISession> m_sessionPtr;
 };

@@ -63,41 +63,12 @@ HRESULT ValidateTree(IMsgStore* store, CValidationRecord& validation) {
   return hr;
 }
 
-}  // namespace
-
-int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count, int mode) {
-  return RunWithoutThrowing(0, [&] {
-    WCHAR szSource[MAX_PATH] = {};
-    // A path that does not fit is refused whole rather than cut to another one.
-    bool sourceFits = source && wcscpy_s(szSource, source) == 0;
-    LogOperationParameters(TEXT("<---Backup message parameter.--->"), count, source, destination, records);
-    LogSessionBanner();
-    if (!sourceFits || !IsExistingFile(szSource)) return 0;
-    if (count && !records) return 0;
-    if (!NormalizeBackupDestination(destination)) return 0;
-    TerminateNames(records, count);
-
-    int result = COPY_SUCCEEDED;
-    {
-      CCopyRun run(m_szProfileName);
-      if (!run.Begin(szSource, destination)) return 0;
-      LogMessage(LOG_INFO, TEXT("source pro: %s, dest pro: %s: default:%s"), run.holders.sourceProfile.GetString(),
-                 run.holders.destProfile.GetString(), m_szProfileName);
-      // Attached stores are named by their paths.
-      if (!run.AttachUnheld(false, szSource, szSource, destination, destination)) return 0;
-      result = BackupMessageImp(records, count, run.holders.sourceProfile, run.holders.destProfile,
-                                run.holders.sourceStoreName, run.holders.destStoreName, mode);
-      run.End(result);
-    }
-    return HandBackCopyResult(result);
-  });
-}
-
-int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
-                                     const CString& destProfile, const CString& sourceStoreName,
-                                     const CString& destStoreName, int mode) {
+// The copy between the two stores (BackupMessageImp): 0, or a copy result code.
+int CopyIntoDestination(IMAPIProgress* progress, OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
+                        const CString& destProfile, const CString& sourceStoreName, const CString& destStoreName,
+                        MapiMode mode) {
   COpenedStores stores;
-  if (!stores.Open(sourceProfile, sourceStoreName, destProfile, destStoreName, mode) || !m_progressPtr)
+  if (!stores.Open(sourceProfile, sourceStoreName, destProfile, destStoreName, mode) || (kHasProgress && !progress))
     return COPY_SETUP_FAILED;
   IMsgStore* destinationStorePtr = stores.destStore.Get();
   IMsgStore* sourceStorePtr = stores.sourceStore.Get();
@@ -170,16 +141,17 @@ int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const 
     total += pair.type == OLFOLDER_ROOT ? folder.GetContentCount() : folder.GetTotalContentCount(sourceStorePtr);
   }
   ULONG minimum = 0, flags = MAPI_TOP_LEVEL;
-  CheckHResult(m_progressPtr->SetLimits(&minimum, &total, &flags),
-               TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"), kUnit, __LINE__);
+  if (progress)
+    CheckHResult(progress->SetLimits(&minimum, &total, &flags),
+                 TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"), kUnit, __LINE__);
 
   int result = COPY_SUCCEEDED;
   for (const CFolderPair& pair : pairs) {
-    if (IsProgressCancelled(m_progressPtr.Get()) || result == COPY_FAILED) break;
+    if (IsProgressCancelled(progress) || result == COPY_FAILED) break;
     CMAPIFolder folder(pair.source.Get(), pair.type);
     // The store's top folder brings only its own messages.
     int outcome = folder.ProcessFolder(sourceStorePtr, destinationStorePtr, pair.destination.Get(),
-                                       pair.type == OLFOLDER_ROOT ? 0 : 1, m_progressPtr.Get());
+                                       pair.type == OLFOLDER_ROOT ? 0 : 1, progress);
     if (outcome != COPY_SUCCEEDED) result = outcome;
   }
 
@@ -187,3 +159,66 @@ int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const 
                kUnit, __LINE__);
   return result;
 }
+
+// BackupMessage: settles the destination, finds or attaches both stores and
+// runs the copy; 1 when it succeeded, else 0.
+int RunBackup(LPCWSTR tempProfile, IMAPIProgress* progress, LPCWSTR source, CString& destination,
+              OLCATALOGDATA* records, ULONG count, MapiMode mode) {
+  return RunWithoutThrowing(0, [&] {
+    CLastErrorKeeper lastError;
+    WCHAR szSource[MAX_PATH] = {};
+    // A path that does not fit is refused whole rather than cut to another one.
+    bool sourceFits = source && wcscpy_s(szSource, source) == 0;
+    LogOperationParameters(TEXT("<---Backup message parameter.--->"), count, source, destination, records);
+    LogSessionBanner();
+    if (!sourceFits || !IsExistingFile(szSource)) return 0;
+    if (count && !records) return 0;
+    if (!NormalizeBackupDestination(destination)) return 0;
+    TerminateNames(records, count);
+
+    int result = COPY_SUCCEEDED;
+    {
+      CCopyRun run(tempProfile);
+      if (!run.Begin(szSource, destination)) return 0;
+      LogMessage(LOG_INFO, TEXT("source pro: %s, dest pro: %s: default:%s"), run.holders.sourceProfile.GetString(),
+                 run.holders.destProfile.GetString(), tempProfile);
+      // Stores attached to the temporary profile are named by their paths; the
+      // compact build attaches and names them as synchronise does.
+      bool attached = kBackupAttachesAsSync
+                          ? run.AttachUnheld(true, szSource, kSourceStoreName, destination, kDestinationStoreName)
+                          : run.AttachUnheld(false, szSource, szSource, destination, destination);
+      if (!attached) return 0;
+      result = CopyIntoDestination(progress, records, count, run.holders.sourceProfile, run.holders.destProfile,
+                                   run.holders.sourceStoreName, run.holders.destStoreName, mode);
+      run.End(result);
+    }
+    return lastError.HandBack(result);
+  });
+}
+
+}  // namespace
+
+#if defined(CORVANE_COMPACT)
+// ---- The compact build: no logon-mode argument, always the normal logon. ----
+int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count) {
+  return RunBackup(m_szProfileName, m_progressPtr.Get(), source, destination, records, count, MAPI_MODE_NORMAL);
+}
+
+int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
+                                     const CString& destProfile, const CString& sourceStoreName,
+                                     const CString& destStoreName) {
+  return ImpAnswer(CopyIntoDestination(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
+                                       sourceStoreName, destStoreName, MAPI_MODE_NORMAL));
+}
+#else
+int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count, int mode) {
+  return RunBackup(m_szProfileName, m_progressPtr.Get(), source, destination, records, count, mode);
+}
+
+int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
+                                     const CString& destProfile, const CString& sourceStoreName,
+                                     const CString& destStoreName, int mode) {
+  return ImpAnswer(CopyIntoDestination(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
+                                       sourceStoreName, destStoreName, mode));
+}
+#endif  // CORVANE_COMPACT

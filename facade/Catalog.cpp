@@ -14,6 +14,7 @@
 #include "facade/Boundary.h"
 #include "facade/Operations.h"
 #include "facade/OutlookFacade.h"
+#include "support/BuildVariant.h"
 #include "support/Log.h"
 #include "support/OutlookTrivial.h"
 
@@ -83,6 +84,11 @@ void COutlookFacade::GetOutlookPst(std::vector<CString>& pstPaths, std::vector<C
     LogSessionBanner();
     pstPaths.clear();
     displayNames.clear();
+    if constexpr (!kOrdersStoreList) {
+      // The compact build: the profile's stores in the order of its service table.
+      CMAPIProfile().GetPSTServices(OUTLOOK_PROFILE_NAME, displayNames, pstPaths);
+      return;
+    }
     // A failed inspection leaves what it found; the lists stay pairwise.
     GetProfilePSTFiles(pstPaths, displayNames);
     const size_t n = pstPaths.size() < displayNames.size() ? pstPaths.size() : displayNames.size();
@@ -115,6 +121,8 @@ void COutlookFacade::GetOutlookPst(std::vector<CString>& pstPaths, std::vector<C
   });
 }
 
+#if !defined(CORVANE_COMPACT)
+// The compact build has no total size.
 LONGLONG COutlookFacade::GetTotalSize() {
   return RunWithoutThrowing(0, [&] {
     std::vector<CString> paths, names;
@@ -128,6 +136,7 @@ LONGLONG COutlookFacade::GetTotalSize() {
     return total;
   });
 }
+#endif  // CORVANE_COMPACT
 
 int COutlookFacade::GetCatalog(LPCWSTR pstPath, OLCATALOGDATA** records, DWORD* count) {
   return RunWithoutThrowing(0, [&] {
@@ -228,7 +237,7 @@ int COutlookFacade::GetSubCatalog(CString& pstPath, CString& storeName, const st
       if (!ListSubFolders(folder, level, &levelCount)) return 0;
     }
 
-    if (subtree.GetContentCount() > 0 && !PrependRoot(level, levelCount)) return 0;
+    if (kListsRootRecord && subtree.GetContentCount() > 0 && !PrependRoot(level, levelCount)) return 0;
     if (level) RemoveConfigurationFolders(level.get(), levelCount);
 
     // A level without subfolders leaves the caller's pointer as it was.

@@ -97,9 +97,20 @@ void CCopyRun::End(int result) {
   if (result != COPY_SUCCEEDED) LogMessage(LOG_ERROR, TEXT("occured a error:%d"), result);
 }
 
-int HandBackCopyResult(int result) {
-  SetLastError(static_cast<DWORD>(result));
+int CLastErrorKeeper::HandBack(int result) {
+  // The compact build answers only whether the copy succeeded.
+  if constexpr (kHandsBackResultCode) {
+    SetLastError(static_cast<DWORD>(result));
+    m_handedBack = true;
+  }
   return result == COPY_SUCCEEDED ? 1 : 0;
+}
+
+int ImpAnswer(int result) {
+  if constexpr (kHandsBackResultCode)
+    return result;
+  else
+    return result == COPY_SUCCEEDED ? 1 : 0;
 }
 
 void TerminateNames(OLCATALOGDATA* records, ULONG count) {

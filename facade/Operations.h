@@ -5,13 +5,20 @@
 #include <windows.h>
 
 #include <memory>
+#include <type_traits>
 
 #include "MAPIPack/MAPIFolder.h"
 #include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
 #include "MAPIPack/MAPIWrapper.h"
 #include "support/AutoMutex.h"
+#include "support/BuildVariant.h"
 #include "support/CatalogData.h"
+
+// Display names of the stores that synchronise (and the compact build's
+// backup) attach to the temporary profile.
+inline constexpr WCHAR kSourceStoreName[] = TEXT("QorSource");
+inline constexpr WCHAR kDestinationStoreName[] = TEXT("QorDestination");
 
 // Logs the title, the two paths with the count, and each record's index, name
 // and kind.
@@ -23,10 +30,31 @@ bool IsExistingFile(LPCWSTR path);
 // turned into a free store name; 0 when the destination's folder is missing.
 int NormalizeBackupDestination(CString& destination);
 
-// What the host gets back: the copy's code in the thread's last error (set
-// once the mutex is released, so that nothing after it overwrites the code),
-// and 1 for success, else 0.
-int HandBackCopyResult(int result);
+// The thread's last error as the host finds it after BackupMessage or
+// SyncMessage: the copy's result code once HandBack has handed it over, and
+// otherwise (a call that stopped before its copy, or any call of the compact
+// build) what it was before the call, whatever platform calls ran meanwhile.
+class CLastErrorKeeper {
+ public:
+  CLastErrorKeeper() : m_saved(GetLastError()) {}
+  ~CLastErrorKeeper() {
+    if (!m_handedBack) SetLastError(m_saved);
+  }
+  CLastErrorKeeper(const CLastErrorKeeper&) = delete;
+  CLastErrorKeeper& operator=(const CLastErrorKeeper&) = delete;
+
+  // The operation's answer for a copy's result code: 1 for success, else 0.
+  // Called once the mutex is released, so that nothing after it overwrites
+  // the code.
+  int HandBack(int result);
+
+ private:
+  DWORD m_saved;
+  bool m_handedBack = false;
+};
+// What BackupMessageImp and SyncMessageImp answer: the copy's result code, or
+// in the compact build 1 when the copy succeeded, else 0.
+int ImpAnswer(int result);
 
 // A host's name and class fields need not be terminated; they are cut to
 // their last character.
@@ -107,6 +135,13 @@ class CTempProfile {
   bool m_made = false;
 };
 
+// The compact build runs its copies without the operation mutex.
+class CNoOperationLock {
+ public:
+  DWORD Acquire() { return 0; }
+};
+typedef std::conditional_t<kHasOperationMutex, AutoMutex, CNoOperationLock> COperationLock;
+
 // What a backup or synchronisation holds while it copies: the machine-wide
 // operation mutex, the profiles that hold its two stores, and the temporary
 // profile for a store that none holds. Released in reverse order: the
@@ -133,7 +168,7 @@ class CCopyRun {
   CStoreHolders holders;
 
  private:
-  AutoMutex m_mutex;
+  COperationLock m_mutex;
   CMAPIProfile m_profile;
   CTempProfile m_tempProfile;
 };

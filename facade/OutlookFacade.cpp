@@ -18,6 +18,27 @@ namespace {
 static_assert(sizeof(CInterfacePtr<IMAPIProgress>) == sizeof(IMAPIProgress*),
               "the facade holds its sink as one pointer");
 
+}  // namespace
+
+#if defined(CORVANE_COMPACT)
+// ---- The compact build: no progress objects, and Init without a mode. ----
+namespace {
+CInterfacePtr<IMAPIProgress> InitialSink() { return {}; }
+}  // namespace
+
+int COutlookFacade::Init() { return CMAPIWrapper::InitializeMapi(MAPI_MODE_NORMAL); }
+
+// The member's own entry is exported flat.
+#if defined(__GNUC__)
+extern "C" int Init2() __attribute__((alias("_ZN14COutlookFacade4InitEv")));
+#else
+extern "C" int Init2() { return COutlookFacade::Init(); }
+#endif
+
+#else
+// ---- The full build: the host's progress sink, and Init with a mode. ----
+namespace {
+
 // The sink the host asked for. When its factory fails a silent sink takes its
 // place, so that a facade always has one to hand to the copy.
 CInterfacePtr<IMAPIProgress> CreateSink(LONG type, UINT_PTR callback, ULONG message, void* context) {
@@ -37,19 +58,29 @@ CInterfacePtr<IMAPIProgress> CreateSink(LONG type, UINT_PTR callback, ULONG mess
   return sink;
 }
 
+CInterfacePtr<IMAPIProgress> InitialSink() { return CreateSink(0, 0, 0, nullptr); }
+
 }  // namespace
-
-COutlookFacade::COutlookFacade() : m_szProfileName{}, m_progressPtr(CreateSink(0, 0, 0, nullptr)) {
-  wcscpy_s(m_szProfileName, DEFAULT_TEMP_PROFILE_NAME);
-}
-
-COutlookFacade::~COutlookFacade() = default;
 
 int COutlookFacade::Init(int mode) {
   LogMessage(LOG_INFO, TEXT("<!-------------Init------------------->"));
   LogSessionBanner();
   return CMAPIWrapper::InitializeMapi(mode);
 }
+
+void COutlookFacade::SetCallBack(const CALLBACKDATAS& data, void* context) {
+  // The new sink is made before the old one goes, so that the facade is never
+  // left without one.
+  CInterfacePtr<IMAPIProgress> sink = CreateSink(data.nType, data.pfnCallBack, data.uMsg, context);
+  if (sink) m_progressPtr = std::move(sink);
+}
+#endif  // CORVANE_COMPACT
+
+COutlookFacade::COutlookFacade() : m_szProfileName{}, m_progressPtr(InitialSink()) {
+  wcscpy_s(m_szProfileName, DEFAULT_TEMP_PROFILE_NAME);
+}
+
+COutlookFacade::~COutlookFacade() = default;
 
 void COutlookFacade::Term() {
   LogMessage(LOG_INFO, TEXT("<!-------------Term------------------->"));
@@ -69,13 +100,6 @@ extern "C" int IsInstalledOutlook() __attribute__((alias("_ZN14COutlookFacade18I
 extern "C" void Term2() { COutlookFacade::Term(); }
 extern "C" int IsInstalledOutlook() { return COutlookFacade::IsInstalledOutlook(); }
 #endif
-
-void COutlookFacade::SetCallBack(const CALLBACKDATAS& data, void* context) {
-  // The new sink is made before the old one goes, so that the facade is never
-  // left without one.
-  CInterfacePtr<IMAPIProgress> sink = CreateSink(data.nType, data.pfnCallBack, data.uMsg, context);
-  if (sink) m_progressPtr = std::move(sink);
-}
 
 void COutlookFacade::SetProfileName(LPCWSTR name) {
   LogMessage(LOG_INFO, TEXT("<!--SetProfileName-->"));

@@ -38,12 +38,10 @@ class CORVANE_FACADE_API COutlookFacade : public CObject {
   COutlookFacade();
   ~COutlookFacade() override;
 
-  // Lifecycle, once per unit of work; each successful Init is balanced by Term.
-  static int Init(int mode);
+  // Each successful Init is balanced by Term.
   static void Term();
   static int IsInstalledOutlook();
 
-  void SetCallBack(const CALLBACKDATAS& data, void* context);
   void SetProfileName(LPCWSTR name);
 
   // Listing.
@@ -54,15 +52,36 @@ class CORVANE_FACADE_API COutlookFacade : public CObject {
                     DWORD* count);
   int GetSubCatalog(CString& pstPath, CString& storeName, const std::vector<OLCATALOGDATA>& folderPath,
                     OLCATALOGDATA** records, DWORD* count, LPCWSTR profileName);
+
+  // Synchronise: 1 success (also when a path names no file), 0 failure; the
+  // result code is handed back as BackupMessage hands back its own.
+  int SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count);
+
+#if defined(CORVANE_COMPACT)
+  // ---- The compact build: listing, backup and synchronisation only. ----
+  // Init registers with MAPI and initialises it, uncounted: every Init is
+  // undone by one Term. Backup always logs on in the normal mode, reports no
+  // progress and answers only 1 (copied) or 0; the last error is left alone.
+  static int Init();
+  int BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count);
+
+ private:
+  int BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile, const CString& destProfile,
+                       const CString& sourceStoreName, const CString& destStoreName);
+#else
+  // ---- The full build. ----
+  // Lifecycle, once per unit of work.
+  static int Init(int mode);
+
+  void SetCallBack(const CALLBACKDATAS& data, void* context);
   LONGLONG GetTotalSize();
 
   // Attaching a store to the profile "Outlook": 0 attached, 1 not.
   int AttatchPSTFile(LPCWSTR szPath, LPCWSTR szDisplayName);
 
-  // Backup and synchronise: 1 success, 0 failure; the copy's result code is
-  // left in the thread's last error.
+  // Backup: 1 success, 0 failure; the copy's result code is left in the
+  // thread's last error (synchronise does the same).
   int BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count, int mode);
-  int SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count);
 
   // Collecting into a folder ("outlook.pst" and its catalog "mail.db3") and
   // restoring from one into the user's profile: 1 success, 0 failure.
@@ -81,9 +100,11 @@ class CORVANE_FACADE_API COutlookFacade : public CObject {
  private:
   int BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile, const CString& destProfile,
                        const CString& sourceStoreName, const CString& destStoreName, int mode);
+#endif
   int SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile, const CString& destProfile,
                      const CString& sourceStoreName, const CString& destStoreName);
 
+  // Both builds have the same layout; the compact build's sink stays empty.
   WCHAR m_szProfileName[FACADE_PROFILE_NAME_CHARS];
   CInterfacePtr<IMAPIProgress> m_progressPtr;  // one pointer, as the layout requires
 };

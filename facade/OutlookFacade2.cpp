@@ -37,10 +37,6 @@ bool CopyArgument(WCHAR (&buffer)[N], LPCWSTR text, LPCWSTR what) {
 
 extern "C" {
 
-int Init2() { return COutlookFacade::Init(MAPI_MODE_NORMAL); }
-
-void SafeQuit() {}
-
 int GetOutlookPstW2(LPWSTR* pstPaths, LPWSTR* displayNames, ULONG* count) {
   return RunWithoutThrowing(1, [&] {
     if (!count) return 1;
@@ -125,6 +121,17 @@ int SyncMessageW2(LPCWSTR profileName, LPCWSTR source, LPCWSTR destination, cons
   });
 }
 
+}  // extern "C"
+
+#if !defined(CORVANE_COMPACT)
+// ---- The full build's own flat exports (the compact build's Init2 is its
+// Init itself). ----
+extern "C" {
+
+int Init2() { return COutlookFacade::Init(MAPI_MODE_NORMAL); }
+
+void SafeQuit() {}
+
 int AttatchPSTFileW2(LPCWSTR szPath, LPCWSTR szDisplayName) {
   COutlookFacade facade;
   return facade.AttatchPSTFile(szPath, szDisplayName);
@@ -140,3 +147,4 @@ extern "C" int CollectMessageW2() __attribute__((alias("BackupMessageW2")));
 #else
 extern "C" int CollectMessageW2() { return BackupMessageW2(); }
 #endif
+#endif  // CORVANE_COMPACT

@@ -16,13 +16,15 @@ extern "C" {
 CORVANE_FACADE_API int Init2();
 CORVANE_FACADE_API void Term2();
 CORVANE_FACADE_API int IsInstalledOutlook();
-CORVANE_FACADE_API void SafeQuit();
 
 CORVANE_FACADE_API int GetOutlookPstW2(LPWSTR* pstPaths, LPWSTR* displayNames, ULONG* count);
 CORVANE_FACADE_API int GetOutlookPstW2CallBack(LPPSTENUMCALLBACK callback, void* context);
 CORVANE_FACADE_API void FreeArray2(LPWSTR* strings, ULONG count);
 CORVANE_FACADE_API int SyncMessageW2(LPCWSTR profileName, LPCWSTR source, LPCWSTR destination, const LONG* types,
                                      LPCWSTR* names, ULONG count);
+#if !defined(CORVANE_COMPACT)
+// The full build only.
+CORVANE_FACADE_API void SafeQuit();
 CORVANE_FACADE_API int AttatchPSTFileW2(LPCWSTR szPath, LPCWSTR szDisplayName);
 CORVANE_FACADE_API int BackupMessageW2();
 CORVANE_FACADE_API int CollectMessageW2();
@@ -33,4 +35,5 @@ CORVANE_FACADE_API int CollectMessageW2();
 // a fault inside, any other value the error code of the failed step.
 CORVANE_FACADE_API int BOutlookConfig(LPCWSTR szPath);
 CORVANE_FACADE_API int ROutlookConfig(LPCWSTR szPath);
+#endif
 }

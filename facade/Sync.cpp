@@ -19,8 +19,6 @@
 namespace {
 
 const WCHAR kUnit[] = TEXT(".\\facade\\OutlookFacade");
-const WCHAR kSourceStoreName[] = TEXT("QorSource");
-const WCHAR kDestinationStoreName[] = TEXT("QorDestination");
 
 // Exact name, and exact class when the selection names one; kinds play no part.
 const OLCATALOGDATA* FindByNameAndClass(const OLCATALOGDATA& selected, const OLCATALOGDATA* listed, ULONG count) {
@@ -43,35 +41,13 @@ bool PrepareStore(IMsgStore* store, LPCWSTR validateText, LPCWSTR saveText, int 
   return CheckHResult(store->SaveChanges(FORCE_SAVE), saveText, kUnit, line);
 }
 
-}  // namespace
-
-int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count) {
-  return RunWithoutThrowing(0, [&] {
-    LogOperationParameters(TEXT("<---synchronize message parameter.--->"), count, source, destination, records);
-    LogSessionBanner();
-    if (!IsExistingFile(source) || !IsExistingFile(destination)) return 1;
-    // Paths beyond the platform's limit, or a selection without records, are refused.
-    if (!FitsPath(source) || !FitsPath(destination) || (count && !records)) return 0;
-    TerminateNames(records, count);
-
-    int result = COPY_SUCCEEDED;
-    {
-      CCopyRun run(m_szProfileName);
-      if (!run.Begin(source, destination)) return 0;
-      if (!run.AttachUnheld(true, source, kSourceStoreName, destination, kDestinationStoreName)) return 0;
-      result = SyncMessageImp(records, count, run.holders.sourceProfile, run.holders.destProfile,
-                              run.holders.sourceStoreName, run.holders.destStoreName);
-      run.End(result);
-    }
-    return HandBackCopyResult(result);
-  });
-}
-
-int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
-                                   const CString& destProfile, const CString& sourceStoreName,
-                                   const CString& destStoreName) {
+// The synchronisation of the two stores (SyncMessageImp): 0, or a copy result
+// code.
+int SynchroniseStores(IMAPIProgress* progress, OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
+                      const CString& destProfile, const CString& sourceStoreName, const CString& destStoreName) {
   COpenedStores stores;
-  if (!stores.Open(sourceProfile, sourceStoreName, destProfile, destStoreName, MAPI_MODE_NORMAL) || !m_progressPtr)
+  if (!stores.Open(sourceProfile, sourceStoreName, destProfile, destStoreName, MAPI_MODE_NORMAL) ||
+      (kHasProgress && !progress))
     return COPY_SETUP_FAILED;
   IMsgStore* destinationStorePtr = stores.destStore.Get();
   IMsgStore* sourceStorePtr = stores.sourceStore.Get();
@@ -116,18 +92,51 @@ int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CS
     total += CMAPIFolder(pair.destination.Get()).GetTotalContentCount(destinationStorePtr);
   }
   ULONG minimum = 0, flags = MAPI_TOP_LEVEL;
-  CheckHResult(m_progressPtr->SetLimits(&minimum, &total, &flags),
-               TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"), kUnit, __LINE__);
+  if (progress)
+    CheckHResult(progress->SetLimits(&minimum, &total, &flags),
+                 TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"), kUnit, __LINE__);
 
   for (const CFolderPair& pair : pairs) {
-    if (IsProgressCancelled(m_progressPtr.Get())) break;
+    if (IsProgressCancelled(progress)) break;
     CMAPIFolder forward(pair.source.Get(), pair.type);
     int outcome =
-        forward.ProcessFolder(sourceStorePtr, destinationStorePtr, pair.destination.Get(), 1, m_progressPtr.Get());
+        forward.ProcessFolder(sourceStorePtr, destinationStorePtr, pair.destination.Get(), 1, progress);
     if (outcome != COPY_SUCCEEDED) result = outcome;
     CMAPIFolder backward(pair.destination.Get(), pair.type);
-    outcome = backward.ProcessFolder(destinationStorePtr, sourceStorePtr, pair.source.Get(), 1, m_progressPtr.Get());
+    outcome = backward.ProcessFolder(destinationStorePtr, sourceStorePtr, pair.source.Get(), 1, progress);
     if (outcome != COPY_SUCCEEDED) result = outcome;
   }
   return result;
+}
+
+}  // namespace
+
+int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDATA* records, ULONG count) {
+  return RunWithoutThrowing(0, [&] {
+    CLastErrorKeeper lastError;
+    LogOperationParameters(TEXT("<---synchronize message parameter.--->"), count, source, destination, records);
+    LogSessionBanner();
+    if (!IsExistingFile(source) || !IsExistingFile(destination)) return 1;
+    // Paths beyond the platform's limit, or a selection without records, are refused.
+    if (!FitsPath(source) || !FitsPath(destination) || (count && !records)) return 0;
+    TerminateNames(records, count);
+
+    int result = COPY_SUCCEEDED;
+    {
+      CCopyRun run(m_szProfileName);
+      if (!run.Begin(source, destination)) return 0;
+      if (!run.AttachUnheld(true, source, kSourceStoreName, destination, kDestinationStoreName)) return 0;
+      result = SynchroniseStores(m_progressPtr.Get(), records, count, run.holders.sourceProfile,
+                                 run.holders.destProfile, run.holders.sourceStoreName, run.holders.destStoreName);
+      run.End(result);
+    }
+    return lastError.HandBack(result);
+  });
+}
+
+int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
+                                   const CString& destProfile, const CString& sourceStoreName,
+                                   const CString& destStoreName) {
+  return ImpAnswer(SynchroniseStores(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
+                                     sourceStoreName, destStoreName));
 }

@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Library.h"
+
 namespace host {
 
 Options& GlobalOptions() {
@@ -133,7 +135,7 @@ std::string NotInstalled() {
 }
 
 LibrarySession::LibrarySession() {
-  if (COutlookFacade::Init(0) != 1) {
+  if (StartLibrary() != 1) {
     // Without the mail client there is no MAPI to initialise; say so plainly.
     if (!COutlookFacade::IsInstalledOutlook()) throw OperationFailed(NotInstalled());
     throw OperationFailed("the library could not initialise MAPI (error " + std::to_string(GetLastError()) + "); " +

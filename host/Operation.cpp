@@ -1,5 +1,8 @@
 #include "Operation.h"
 
+#include <optional>
+
+#include "Library.h"
 #include "Progress.h"
 
 namespace host {
@@ -9,7 +12,9 @@ Outcome RunOperation(COutlookFacade& facade, const std::string& label, const std
   Progress progress(label);
   progress.Attach(facade);
   {
-    InterruptScope interrupts;
+    // Without progress nothing can stop the library: Ctrl-C ends the program.
+    std::optional<InterruptScope> interrupts;
+    if constexpr (kLibraryReportsProgress) interrupts.emplace();
     // The operation sets the last error only when its copy ran; 0 before
     // tells an early refusal from a copy's result.
     SetLastError(0);
@@ -24,12 +29,23 @@ Outcome RunOperation(COutlookFacade& facade, const std::string& label, const std
   return outcome;
 }
 
+std::string MessagesText(const Outcome& outcome, const std::string& checked) {
+  if constexpr (!kLibraryReportsProgress) return "not counted (the compact library reports no progress)";
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f", outcome.seconds);
+  return std::to_string(outcome.done) + " " + checked + ", " + seconds + " s";
+}
+
 nlohmann::json OutcomeJson(const Outcome& outcome, nlohmann::json fields) {
   fields["ok"] = outcome.ok;
   fields["cancelled"] = outcome.cancelled;
-  fields["result"] = outcome.code;
-  fields["messages"] = outcome.done;
-  fields["planned"] = outcome.planned;
+  if constexpr (kLibraryReportsProgress) {
+    fields["result"] = outcome.code;
+    fields["messages"] = outcome.done;
+    fields["planned"] = outcome.planned;
+  } else {
+    fields["result"] = fields["messages"] = fields["planned"] = nullptr;  // not reported
+  }
   fields["seconds"] = outcome.seconds;
   if (!outcome.ok) fields["log"] = LogFilePath();
   return fields;
@@ -40,6 +56,9 @@ void ThrowUnlessOk(const Outcome& outcome, const std::string& what) {
   if (outcome.cancelled)
     throw Cancelled(what + " cancelled after " + std::to_string(outcome.done) + " of " + std::to_string(outcome.planned) +
                     " messages; what was copied stays, and the same command again finishes the rest");
+  if constexpr (kCompactLibrary)
+    throw OperationFailed(what + " failed; the compact library gives no result code and keeps no log (the full "
+                                 "library, without --library compact, says why)");
   std::string reason = outcome.code == 0 ? "it could not start (result code 0: see the log)"
                                          : "result code " + ResultCodeText(outcome.code);
   throw OperationFailed(what + " failed: " + reason + "; " + LogLocation());

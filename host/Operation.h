@@ -22,6 +22,10 @@ struct Outcome {
 // with the progress shown under label.
 Outcome RunOperation(COutlookFacade& facade, const std::string& label, const std::function<int()>& op);
 
+// What a finished operation's report says of its messages: "<n> <checked>,
+// <s> s".
+std::string MessagesText(const Outcome& outcome, const std::string& checked);
+
 // The outcome as JSON, merged into fields.
 nlohmann::json OutcomeJson(const Outcome& outcome, nlohmann::json fields);
 

@@ -1,5 +1,7 @@
 #include "Progress.h"
 
+#include "Library.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,10 +69,7 @@ Progress::Progress(std::string label) : label_(std::move(label)) {
 Progress::~Progress() { Finish(); }
 
 void Progress::Attach(COutlookFacade& facade) {
-  CALLBACKDATAS data = {};
-  data.nType = CALLBACK_TYPE_FUNCTION;
-  data.pfnCallBack = reinterpret_cast<UINT_PTR>(&Progress::OnStep);
-  facade.SetCallBack(data, this);
+  AttachProgressSink(facade, &Progress::OnStep, this);
 }
 
 double Progress::Seconds() const {

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Backup.h"
+#include "Library.h"
 #include "Operation.h"
 
 namespace host {
@@ -50,7 +51,7 @@ BackupResult Backup(COutlookFacade& facade, const StoreRef& source, const std::u
   BackupResult result;
   CString settled(destination.c_str());
   result.outcome = RunOperation(facade, label, [&] {
-    return facade.BackupMessage(source.libPath.c_str(), settled, folders.data(), static_cast<ULONG>(folders.size()), 0);
+    return BackupThroughLibrary(facade, source.libPath.c_str(), settled, folders);
   });
   result.destination = UserPath(settled.GetString());
   return result;
@@ -78,11 +79,8 @@ void RunBackup(const std::string& sourceArg, const std::string& destArg, const s
                               {"destination", result.destination},
                               {"folders", folders}}));
   } else if (o.ok) {
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", o.seconds);
     Out("Backed up " + label + " into " + result.destination + "\n  folders:  " + FolderList(chosen) +
-        "\n  messages: " + std::to_string(o.done) + " checked (those already there are not copied again), " + seconds +
-        " s\n");
+        "\n  messages: " + MessagesText(o, "checked (those already there are not copied again)") + "\n");
   }
   ThrowUnlessOk(o, "backup of " + label);
 }

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Host.h"
+#include "Library.h"
 
 namespace host {
 
@@ -12,7 +13,7 @@ void ListCommand() {
     throw OperationFailed(NotInstalled());
   Facade facade;
   std::vector<StoreRef> stores = ProfileStores(*facade);
-  long long total = facade->GetTotalSize();
+  long long total = TotalSize(*facade, stores);
 
   if (GlobalOptions().json) {
     nlohmann::json out = {{"profile", "Outlook"}, {"totalSize", total}, {"stores", nlohmann::json::array()}};

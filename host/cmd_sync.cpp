@@ -63,10 +63,8 @@ void RunSync(const std::string& sourceArg, const std::string& destArg, const std
   } else if (o.ok) {
     std::string list;
     for (const OLCATALOGDATA& r : chosen) list += (list.empty() ? "" : ", ") + RecordName(r);
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", o.seconds);
-    Out("Synchronised " + from + " and " + to + "\n  folders:  " + list + "\n  messages: " + std::to_string(o.done) +
-        " checked on both sides, " + seconds + " s\n");
+    Out("Synchronised " + from + " and " + to + "\n  folders:  " + list +
+        "\n  messages: " + MessagesText(o, "checked on both sides") + "\n");
   }
   ThrowUnlessOk(o, "synchronisation of " + from + " and " + to);
 }

@@ -3,38 +3,76 @@
 // of them in step, collects them for a restore elsewhere and attaches a store
 // to the profile, checks its mail accounts and saves and restores its
 // configuration — all through the library's exports, as a backup application
-// does.
+// does. Built on the compact library (corvane-compact, or corvane --library
+// compact) it lists, shows trees, backs up and synchronises.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <CLI/CLI.hpp>
 
 #include "Host.h"
+#include "Library.h"
+
+namespace {
+
+// The command a command line names: its first word that is no option or
+// option value.
+const char* CommandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-') {
+      if (!std::strcmp(argv[i], "--root") || !std::strcmp(argv[i], "--work-profile")) ++i;
+      continue;
+    }
+    return argv[i];
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Lists, backs up and synchronises the mail stores of the profile \"Outlook\".\n"
-               "Exit codes: 0 success, 1 the operation failed, 2 usage error, 130 cancelled (Ctrl-C).",
+  if (int code = host::ChooseLibrary(argc, argv); code >= 0) return code;
+  CLI::App app{host::kCompactLibrary
+                   ? "Lists, backs up and synchronises the mail stores of the profile \"Outlook\" through the "
+                     "compact library: no progress, no cancelling, no log.\n"
+                     "Exit codes: 0 success, 1 the operation failed, 2 usage error."
+                   : "Lists, backs up and synchronises the mail stores of the profile \"Outlook\".\n"
+                     "Exit codes: 0 success, 1 the operation failed, 2 usage error, 130 cancelled (Ctrl-C).",
                "corvane"};
   app.require_subcommand(1);
   host::AddCommonOptions(app, true);
+  // Taken out of the command line before it is parsed; here for the help.
+  app.add_option("--library", "the library build to run against: full (default) or compact")
+      ->type_name("full|compact");
   host::AddListCommand(app);
   host::AddTreeCommand(app);
   host::AddBackupCommand(app);
   host::AddSyncCommand(app);
-  host::AddAttachCommand(app);
-  host::AddCollectCommand(app);
-  host::AddRestoreCommand(app);
-  host::AddAccountsCommand(app);
-  host::AddConfigCommand(app);
-  host::AddDemoCommand(app);
+  if constexpr (!host::kCompactLibrary) {
+    host::AddAttachCommand(app);
+    host::AddCollectCommand(app);
+    host::AddRestoreCommand(app);
+    host::AddAccountsCommand(app);
+    host::AddConfigCommand(app);
+    host::AddDemoCommand(app);
+  }
   // CLI11 would call an unknown command a missing one.
   auto known = [&](const char* name) {
     for (const CLI::App* sub : app.get_subcommands({}))
       if (sub->check_name(name)) return true;
     return false;
   };
-  if (argc > 1 && argv[1][0] != '-' && !known(argv[1])) {
-    std::fprintf(stderr, "corvane: unknown command '%s' (see corvane --help)\n", argv[1]);
+  if (const char* command = CommandWord(argc, argv); command && !known(command)) {
+    const auto& full = host::FullLibraryCommands();
+    if (std::find(full.begin(), full.end(), command) != full.end())
+      std::fprintf(stderr,
+                   "corvane: the compact library has no '%s': it lists, shows trees, backs up and synchronises "
+                   "only (run without --library compact)\n",
+                   command);
+    else
+      std::fprintf(stderr, "corvane: unknown command '%s' (see corvane --help)\n", command);
     return host::kExitUsage;
   }
   try {

@@ -16,6 +16,22 @@ enum LogLevel { LOG_INFO = 0, LOG_WARNING = 1, LOG_ERROR = 2, LOG_FATAL = 3 };
 #define LOG_MEDIA_CONSOLE 4
 #define LOG_MEDIA_FILE 8
 
+// A composed line is at most LOG_LINE_CHARS - 1 characters.
+constexpr size_t LOG_LINE_CHARS = 4096;
+
+#if defined(CORVANE_COMPACT)
+// The compact build has no log: every entry point is empty, nothing reads a
+// settings file, and CheckHResult only tells whether the call succeeded.
+inline bool LogWouldWrite(int, LPCWSTR) { return false; }
+template <class... Args>
+void LogMessageAt(int, LPCWSTR, int, LPCWSTR, const Args&...) {}
+template <class... Args>
+void LogMessage(int, LPCWSTR, const Args&...) {}
+inline bool CheckHResult(HRESULT hr, LPCWSTR, LPCWSTR, int) { return hr == 0; }
+inline void LogSkippedStep(LPCWSTR, HRESULT) {}
+inline void LoadLogSettings() {}
+#else
+
 // The active settings, and the shape that carries freshly read ones.
 struct LogSettings {
   bool bShowTime;
@@ -23,9 +39,6 @@ struct LogSettings {
   int nMedia;
   WCHAR szLogFile[MAX_PATH];
 };
-
-// A composed line is at most LOG_LINE_CHARS - 1 characters.
-constexpr size_t LOG_LINE_CHARS = 4096;
 
 extern LogSettings g_logSettings;
 
@@ -74,3 +87,4 @@ void LoadLogSettings();
 void RotateLogFile(int maxSize, LPCWSTR path);
 // Makes the settings active, unless their log folder does not exist.
 void ApplyLogSettings(const LogSettings& settings);
+#endif  // CORVANE_COMPACT

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "facade/OutlookFacade.h"
+#include "record_arg.h"
 #include "support/Log.h"
 
 namespace {
@@ -36,16 +37,6 @@ int OnProgress(ULONG current, ULONG max, void* context) {
 }
 
 std::u16string W(const char* s) { return standin::ToUtf16(s); }
-
-bool ParseRecord(const std::string& text, OLCATALOGDATA* record) {
-  size_t colon = text.find(':');
-  if (colon == std::string::npos) return false;
-  *record = OLCATALOGDATA{};
-  record->nType = std::atoi(text.substr(0, colon).c_str());
-  std::u16string name = standin::ToUtf16(text.substr(colon + 1));
-  wcsncpy_s(record->szName, name.c_str(), _TRUNCATE);
-  return true;
-}
 
 int Usage() {
   std::fprintf(stderr,

@@ -83,5 +83,42 @@ TEST(ExportTable, TheLibraryExportsOnlyItsDocumentedSurface) {
   EXPECT_EQ(exported, kDocumentedExports);
 }
 
+// The compact build's table: listing, backup and synchronisation only.
+const std::set<std::string> kCompactExports = {
+    "_ZN14COutlookFacadeC1Ev",
+    "_ZN14COutlookFacadeC2Ev",
+    "_ZN14COutlookFacadeD0Ev",
+    "_ZN14COutlookFacadeD1Ev",
+    "_ZN14COutlookFacadeD2Ev",
+    "_ZTV14COutlookFacade",
+    "_ZTI14COutlookFacade",
+    "_ZTS14COutlookFacade",
+    "_ZN14COutlookFacade4InitEv",
+    "_ZN14COutlookFacade4TermEv",
+    "_ZN14COutlookFacade18IsInstalledOutlookEv",
+    "_ZN14COutlookFacade14SetProfileNameEPKDs",
+    "_ZN14COutlookFacade13GetOutlookPstERSt6vectorI7CStringSaIS1_EES4_",
+    "_ZN14COutlookFacade10GetCatalogEPKDsPP14_OLCATALOGDATAPj",
+    "_ZN14COutlookFacade10GetCatalogER7CStringS1_PP14_OLCATALOGDATAPjPKDs",
+    "_ZN14COutlookFacade13GetSubCatalogEPKDsRKSt6vectorI14_OLCATALOGDATASaIS3_EEPPS3_Pj",
+    "_ZN14COutlookFacade13GetSubCatalogER7CStringS1_RKSt6vectorI14_OLCATALOGDATASaIS3_EEPPS3_PjPKDs",
+    "_ZN14COutlookFacade13BackupMessageEPKDsR7CStringP14_OLCATALOGDATAj",
+    "_ZN14COutlookFacade16BackupMessageImpEP14_OLCATALOGDATAjRK7CStringS4_S4_S4_",
+    "_ZN14COutlookFacade11SyncMessageEPKDsS1_P14_OLCATALOGDATAj",
+    "_ZN14COutlookFacade14SyncMessageImpEP14_OLCATALOGDATAjRK7CStringS4_S4_S4_",
+    "Init2",
+    "Term2",
+    "IsInstalledOutlook",
+    "GetOutlookPstW2",
+    "GetOutlookPstW2CallBack",
+    "FreeArray2",
+    "SyncMessageW2",
+};
+
+TEST(ExportTable, TheCompactLibraryExportsOnlyItsOwnSurface) {
+  std::set<std::string> exported = DynamicExports(BuiltProgram("libcorvane_compact.so"));
+  EXPECT_EQ(exported, kCompactExports);
+}
+
 }  // namespace
 }  // namespace testing_support
