@@ -7,5 +7,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <tchar.h>
 #include <wchar.h>
 #include <wctype.h>
