@@ -23,12 +23,15 @@ BOOL WINAPI CallGuarded(PGUARDED_ROUTINE routine, PVOID context, LONG* result, D
 #ifdef __cplusplus
 }
 
+// The platform's headers may include this one inside extern "C".
+extern "C++" {
 #include <type_traits>
 
 // Convenience over CallGuarded for a callable returning LONG.
-extern "C++" template <class F>
+template <class F>
 BOOL GuardStructured(F&& body, LONG* result, DWORD* exceptionCode) {
   return CallGuarded([](PVOID ctx) -> LONG { return (*static_cast<std::remove_reference_t<F>*>(ctx))(); },
                      const_cast<void*>(static_cast<const void*>(&body)), result, exceptionCode);
+}
 }
 #endif
