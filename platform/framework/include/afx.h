@@ -170,7 +170,7 @@ class AFX_FRAMEWORK_API CString {
   CString(CString&& other) noexcept;
   CString(LPCWSTR psz);                // null is the empty string
   CString(LPCWSTR pch, int nLength);   // nLength characters, NULs included
-  CString(LPCSTR psz);                 // narrow text is UTF-8 on this platform
+  CString(LPCSTR psz);                 // narrow text in the ANSI code page (UTF-8 on the stand-in)
   CString(LPCSTR pch, int nLength);    // nLength bytes
   explicit CString(WCHAR ch, int nRepeat = 1);
   ~CString();
