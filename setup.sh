@@ -4,6 +4,7 @@
 #   ./setup.sh test         ... then run the whole test suite
 #   ./setup.sh demo         ... then run `corvane demo` on a sample machine in build/corvane-demo
 #   ./setup.sh --preset asan test
+#   ./setup.sh --preset win64        cross-build the Windows DLLs (win32: 32-bit)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,7 +14,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
     build|test|demo) action="$1"; shift ;;
-    *) echo "usage: $0 [--preset default|asan] [build|test|demo]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--preset default|asan|win64|win32] [build|test|demo]" >&2; exit 2 ;;
   esac
 done
 
@@ -29,6 +30,21 @@ packages=(
   googletest libgtest-dev libgmock-dev
   libbenchmark-dev
 )
+# The Windows cross-build's compilers, binutils and headers: only when a
+# Windows preset is asked for.
+windows=false
+case "$preset" in win64|win32) windows=true ;; esac
+if $windows && [ "$action" != build ]; then
+  echo "setup: the $preset preset only builds; it has no tests or demo to run here" >&2
+  exit 2
+fi
+if $windows; then
+  packages+=(
+    g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+    binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+    mingw-w64-x86-64-dev mingw-w64-i686-dev mingw-w64-tools
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

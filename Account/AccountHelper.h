@@ -2,13 +2,13 @@
 // accounts it manages, and a MAPI session logged on to that profile.
 #pragma once
 
-#include <acctmgmt.h>
 #include <mapix.h>
 #include <windows.h>
 
 #include <memory>
 
 #include "owners/ScopedOwner.h"
+#include "support/PlatformExtras.h"
 
 // Born with one reference, its maker's; the last Release destroys it. There is
 // no virtual destructor, so the slots are exactly those of IOlkAccountHelper.

@@ -3,7 +3,6 @@
 // every one that is not POP3 deleted.
 #pragma once
 
-#include <acctmgmt.h>
 #include <windows.h>
 
 #include <memory>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "owners/ScopedOwner.h"
+#include "support/PlatformExtras.h"
 
 // One mail account as the enumeration read it.
 struct AccountRecord {

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include "owners/MapiOwners.h"
+#include "support/PlatformExtras.h"
 #include "support/Log.h"
 
 // Copy results shared by the folder copy, the merges, backup and synchronise.

@@ -143,7 +143,9 @@ int BackupMessageW2() { return 1; }
 }  // extern "C"
 
 #if defined(__GNUC__)
-extern "C" int CollectMessageW2() __attribute__((alias("BackupMessageW2")));
+// nothrow as its target, which the compiler sees cannot throw where the
+// function cannot be replaced at load time (Windows).
+extern "C" int CollectMessageW2() __attribute__((alias("BackupMessageW2"), nothrow));
 #else
 extern "C" int CollectMessageW2() { return BackupMessageW2(); }
 #endif

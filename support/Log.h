@@ -8,6 +8,7 @@
 // append to the log file is serialised.
 #pragma once
 
+#include <wcrt.h>
 #include <windows.h>
 
 enum LogLevel { LOG_INFO = 0, LOG_WARNING = 1, LOG_ERROR = 2, LOG_FATAL = 3 };

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <mutex>
 
-#include <standin/fault.h>
+#include "fwplatform.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ ModuleList& Modules() {
 
 BOOL AFXAPI AfxInitExtensionModule(AFX_EXTENSION_MODULE& state, HMODULE hModule) {
   int32_t code;
-  if (standin::TakeFault("AfxInitExtensionModule", &code)) {
+  if (fw::TakeFault("AfxInitExtensionModule", &code)) {
     SetLastError(static_cast<DWORD>(code));
     return FALSE;
   }
@@ -66,7 +66,7 @@ IMPLEMENT_DYNAMIC(CDynLinkLibrary, CCmdTarget)
 
 void* CDynLinkLibrary::operator new(std::size_t size) noexcept {
   int32_t code;
-  if (standin::TakeFault("CDynLinkLibrary", &code)) {
+  if (fw::TakeFault("CDynLinkLibrary", &code)) {
     SetLastError(static_cast<DWORD>(code));
     return nullptr;
   }

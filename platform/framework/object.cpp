@@ -1,7 +1,10 @@
 // CObject, run-time class information and the diagnostic dump context.
 #include <afx.h>
 
-#include <string>
+#include <cstring>
+#include <iterator>
+
+#include "fwplatform.h"
 
 const CRuntimeClass CObject::classCObject = {"CObject", static_cast<int>(sizeof(CObject)), 0xFFFF, nullptr, nullptr,
                                              nullptr,   nullptr};
@@ -51,13 +54,13 @@ namespace {
 template <class... Args>
 void DumpFormatted(LPCWSTR format, const Args&... args) {
   WCHAR text[64];
-  swprintf_s(text, format, args...);
+  swprintf_s(text, std::size(text), format, args...);
   OutputDebugStringW(text);
 }
 }  // namespace
 
 CDumpContext& CDumpContext::operator<<(LPCSTR text) {
-  if (text) OutputDebugStringW(standin::ToUtf16(text).c_str());
+  if (text) OutputDebugStringW(fw::Widen(text, std::strlen(text)).c_str());
   return *this;
 }
 
@@ -67,27 +70,27 @@ CDumpContext& CDumpContext::operator<<(LPCWSTR text) {
 }
 
 CDumpContext& CDumpContext::operator<<(int n) {
-  DumpFormatted(u"%d", n);
+  DumpFormatted(TEXT("%d"), n);
   return *this;
 }
 
 CDumpContext& CDumpContext::operator<<(UINT n) {
-  DumpFormatted(u"%u", n);
+  DumpFormatted(TEXT("%u"), n);
   return *this;
 }
 
 CDumpContext& CDumpContext::operator<<(LONGLONG n) {
-  DumpFormatted(u"%I64d", n);
+  DumpFormatted(TEXT("%I64d"), n);
   return *this;
 }
 
 CDumpContext& CDumpContext::operator<<(ULONGLONG n) {
-  DumpFormatted(u"%I64u", n);
+  DumpFormatted(TEXT("%I64u"), n);
   return *this;
 }
 
 CDumpContext& CDumpContext::operator<<(const void* p) {
-  DumpFormatted(u"$%p", p);
+  DumpFormatted(TEXT("$%p"), p);
   return *this;
 }
 

@@ -2,9 +2,7 @@
 // characters and a terminator. Each CString owns its buffer; the empty string
 // shares one read-only buffer that is never written or freed.
 #include <afx.h>
-
-#include <locale.h>
-#include <wctype.h>
+#include <wcrt.h>
 
 #include <algorithm>
 #include <climits>
@@ -13,6 +11,8 @@
 #include <new>
 #include <stdexcept>
 #include <utility>
+
+#include "fwplatform.h"
 
 namespace {
 
@@ -26,19 +26,11 @@ static_assert(offsetof(NilString, text) == sizeof(CStringData), "the characters 
 // Lengths are ints, as in the framework; a little room is kept for arithmetic.
 constexpr int kMaxLength = INT_MAX / 2 - 16;
 
-bool IsSpace(WCHAR c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+bool IsSpace(WCHAR c) { return c == TEXT(' ') || (c >= TEXT('\t') && c <= TEXT('\r')); }
 
 int CheckedLength(size_t n) {
   if (n > static_cast<size_t>(kMaxLength)) throw std::bad_alloc();
   return static_cast<int>(n);
-}
-
-WCHAR LowerCase(WCHAR c) {
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<WCHAR>(c + 32) : c;
-  static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  if (!utf8 || (c >= 0xD800 && c <= 0xDFFF)) return c;
-  wint_t low = towlower_l(static_cast<wint_t>(c), utf8);
-  return low <= 0xFFFF ? static_cast<WCHAR>(low) : c;
 }
 
 bool InSet(WCHAR c, LPCWSTR set) {
@@ -178,13 +170,13 @@ CString::CString(LPCWSTR pch, int nLength) : m_pszData(CStringImpl::Nil()) {
 
 CString::CString(LPCSTR psz) : m_pszData(CStringImpl::Nil()) {
   if (!psz) return;
-  std::u16string w = standin::ToUtf16(psz);
+  fw::WString w = fw::Widen(psz, std::strlen(psz));
   CStringImpl::Assign(*this, w.data(), CheckedLength(w.size()));
 }
 
 CString::CString(LPCSTR pch, int nLength) : m_pszData(CStringImpl::Nil()) {
   if (!pch || nLength <= 0) return;
-  std::u16string w = standin::ToUtf16(std::string_view(pch, static_cast<size_t>(nLength)));
+  fw::WString w = fw::Widen(pch, static_cast<size_t>(nLength));
   CStringImpl::Assign(*this, w.data(), CheckedLength(w.size()));
 }
 
@@ -238,7 +230,7 @@ CString& CString::operator+=(LPCWSTR psz) {
 
 CString& CString::operator+=(LPCSTR psz) {
   if (psz) {
-    std::u16string w = standin::ToUtf16(psz);
+    fw::WString w = fw::Widen(psz, std::strlen(psz));
     CStringImpl::Append(*this, w.data(), CheckedLength(w.size()));
   }
   return *this;
@@ -287,12 +279,12 @@ void CString::SetAt(int iChar, WCHAR ch) {
 }
 
 int CString::Compare(LPCWSTR psz) const {
-  int r = wcscmp(m_pszData, psz ? psz : u"");
+  int r = wcscmp(m_pszData, psz ? psz : TEXT(""));
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
 int CString::CompareNoCase(LPCWSTR psz) const {
-  return standin::CompareNoCase(std::u16string_view(m_pszData), std::u16string_view(psz ? psz : u""));
+  return fw::CompareNoCase(m_pszData, psz ? psz : TEXT(""));
 }
 
 // ---- the buffer ----
@@ -382,12 +374,12 @@ int CString::ReverseFind(WCHAR ch) const {
 // ---- in-place changes ----
 
 CString& CString::MakeUpper() {
-  for (int i = 0; i < GetLength(); ++i) m_pszData[i] = standin::FoldCase(m_pszData[i]);
+  for (int i = 0; i < GetLength(); ++i) m_pszData[i] = fw::UpperCase(m_pszData[i]);
   return *this;
 }
 
 CString& CString::MakeLower() {
-  for (int i = 0; i < GetLength(); ++i) m_pszData[i] = LowerCase(m_pszData[i]);
+  for (int i = 0; i < GetLength(); ++i) m_pszData[i] = fw::LowerCase(m_pszData[i]);
   return *this;
 }
 
@@ -510,6 +502,26 @@ CString CString::Tokenize(LPCWSTR pszTokens, int& iStart) const {
 
 // ---- formatting ----
 
+#ifdef _WIN32
+void __cdecl CString::FormatList(BOOL append, LPCWSTR pszFormat, ...) {
+  // Into a separate buffer, as the values may point into this string.
+  va_list args;
+  va_start(args, pszFormat);
+  va_list measure;
+  va_copy(measure, args);
+  int n = pszFormat ? _vscwprintf(pszFormat, measure) : 0;
+  va_end(measure);
+  CString out;
+  if (n > 0) {
+    LPWSTR buf = out.GetBuffer(CheckedLength(static_cast<size_t>(n)));
+    _vsnwprintf(buf, static_cast<size_t>(n), pszFormat, args);
+    out.ReleaseBuffer(n);
+  }
+  va_end(args);
+  if (append) *this += out;
+  else *this = std::move(out);
+}
+#else
 void CString::FormatPacked(LPCWSTR pszFormat, const standin::FormatArg* args, size_t count, bool append) {
   // Into a separate buffer, grown until the text fits: the values may point
   // into this string.
@@ -529,3 +541,4 @@ void CString::FormatPacked(LPCWSTR pszFormat, const standin::FormatArg* args, si
   if (append) *this += out;
   else *this = std::move(out);
 }
+#endif

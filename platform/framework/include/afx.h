@@ -1,10 +1,12 @@
 // The application framework's core (the stand-in's counterpart of the framework
 // DLL): CObject and run-time class information, CString, extension modules.
 //
-// Everything here is exported from libcvframework. A CString is one pointer to
-// its characters, with a small header (length, capacity) in front of them; every
-// buffer is allocated and freed inside libcvframework, so a CString can cross
-// from one shared object to another in exported signatures, as on the platform.
+// Everything here is exported from the framework library (libcvframework on
+// the stand-in, cvframework.dll on Windows, where mingw has no such framework).
+// A CString is one pointer to its characters, with a small header (length,
+// capacity) in front of them; every buffer is allocated and freed inside the
+// framework library, so a CString can cross from one module to another in
+// exported signatures, as on the platform.
 //
 // Thread safety: CString and CObject instances are not shared between threads
 // without the caller's lock; the list of extension modules is process-wide and
@@ -12,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include <windows.h>
 
@@ -21,7 +24,13 @@
 #ifndef AFXAPI
 #define AFXAPI
 #endif
+#if !defined(_WIN32)
 #define AFX_FRAMEWORK_API STANDIN_API
+#elif defined(cvframework_EXPORTS)
+#define AFX_FRAMEWORK_API __declspec(dllexport)
+#else
+#define AFX_FRAMEWORK_API __declspec(dllimport)
+#endif
 
 // The framework's diagnostics as in a release build: ASSERT checks nothing,
 // VERIFY still evaluates its expression.
@@ -161,7 +170,7 @@ class AFX_FRAMEWORK_API CString {
   CString(CString&& other) noexcept;
   CString(LPCWSTR psz);                // null is the empty string
   CString(LPCWSTR pch, int nLength);   // nLength characters, NULs included
-  CString(LPCSTR psz);                 // narrow text is UTF-8 on this platform
+  CString(LPCSTR psz);                 // narrow text in the ANSI code page (UTF-8 on the stand-in)
   CString(LPCSTR pch, int nLength);    // nLength bytes
   explicit CString(WCHAR ch, int nRepeat = 1);
   ~CString();
@@ -247,6 +256,18 @@ class AFX_FRAMEWORK_API CString {
   // string and iStart = -1.
   CString Tokenize(LPCWSTR pszTokens, int& iStart) const;
 
+#ifdef _WIN32
+  // printf-style formatting through the C library's wide formatter, as the
+  // platform's framework does. A CString value is passed as its text.
+  template <class... Args>
+  void Format(LPCWSTR pszFormat, const Args&... args) {
+    FormatList(FALSE, pszFormat, FormatValue(args)...);
+  }
+  template <class... Args>
+  void AppendFormat(LPCWSTR pszFormat, const Args&... args) {
+    FormatList(TRUE, pszFormat, FormatValue(args)...);
+  }
+#else
   // printf-style formatting through the platform's typed formatter: values
   // that do not match their conversions print a marker, never garbage.
   template <class... Args>
@@ -267,6 +288,7 @@ class AFX_FRAMEWORK_API CString {
       FormatPacked(pszFormat, packed, sizeof...(Args), true);
     }
   }
+#endif
 
   friend bool operator==(const CString& a, const CString& b) { return a.Compare(b) == 0; }
   friend bool operator==(const CString& a, LPCWSTR b) { return a.Compare(b) == 0; }
@@ -286,7 +308,22 @@ class AFX_FRAMEWORK_API CString {
  private:
   friend struct CStringImpl;
   const CStringData* Header() const noexcept { return reinterpret_cast<const CStringData*>(m_pszData) - 1; }
+#ifdef _WIN32
+  template <class T>
+  static auto FormatValue(const T& x) {
+    if constexpr (std::is_class_v<T>) {
+      static_assert(std::is_convertible_v<const T&, LPCWSTR>, "value cannot be formatted");
+      return static_cast<LPCWSTR>(x);
+    } else {
+      using V = std::decay_t<const T&>;  // an array is passed as its address
+      static_assert(std::is_scalar_v<V>, "value cannot be formatted");
+      return static_cast<V>(x);
+    }
+  }
+  void __cdecl FormatList(BOOL append, LPCWSTR pszFormat, ...);
+#else
   void FormatPacked(LPCWSTR pszFormat, const standin::FormatArg* args, size_t count, bool append);
+#endif
 
   LPWSTR m_pszData;
 };
