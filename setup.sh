@@ -43,6 +43,8 @@ if $windows; then
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
     binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     mingw-w64-x86-64-dev mingw-w64-i686-dev mingw-w64-tools
+    dpkg-dev tcl        # SQLite's single-file source, made from Debian's source package
+    wine wine64         # the Windows check runs under Wine
   )
 fi
 
@@ -57,6 +59,37 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# SQLite for Windows: Debian has no mingw build of it, so the DLLs link it in
+# from Debian's own source package of the same version as the Linux build's,
+# made into its single-file form once (build/sqlite3/sqlite3.{c,h}).
+windows_sqlite() {
+  local out=build/sqlite3
+  [ -f "$out/sqlite3.c" ] && [ -f "$out/sqlite3.h" ] && return 0
+  local sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if ! apt-get source --print-uris sqlite3 >/dev/null 2>&1; then
+    echo "setup: adding Debian's source archives to fetch SQLite's source"
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+        $sudo tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+    else
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee /etc/apt/sources.list.d/debian-src.list >/dev/null
+    fi
+    $sudo apt-get update -qq
+  fi
+  local version work
+  version=$(dpkg-query -W -f='${Version}' libsqlite3-dev)
+  work=$(mktemp -d)
+  (cd "$work" && apt-get source -qq --download-only "sqlite3=$version" >/dev/null 2>&1 &&
+     dpkg-source -x --no-check ./*.dsc src >/dev/null &&
+     mkdir bld && cd bld && ../src/configure --disable-tcl >/dev/null && make sqlite3.c >/dev/null 2>&1) ||
+    { echo "setup: could not make SQLite's source for Windows (in $work)" >&2; exit 1; }
+  mkdir -p "$out"
+  cp "$work/bld/sqlite3.c" "$work/bld/sqlite3.h" "$out/"
+  rm -rf "$work"
+  echo "setup: SQLite $version's source for Windows in $out"
+}
+$windows && windows_sqlite
 
 [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -- -k 0 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
