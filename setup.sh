@@ -5,6 +5,7 @@
 #   ./setup.sh demo         ... then run `corvane demo` on a sample machine in build/corvane-demo
 #   ./setup.sh --preset asan test
 #   ./setup.sh --preset win64        cross-build the Windows DLLs (win32: 32-bit)
+#   ./setup.sh --preset win64 check  ... then run the Windows checks under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,8 +14,8 @@ action=build
 while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
-    build|test|demo) action="$1"; shift ;;
-    *) echo "usage: $0 [--preset default|asan|win64|win32] [build|test|demo]" >&2; exit 2 ;;
+    build|test|demo|check) action="$1"; shift ;;
+    *) echo "usage: $0 [--preset default|asan|win64|win32] [build|test|demo|check]" >&2; exit 2 ;;
   esac
 done
 
@@ -34,8 +35,12 @@ packages=(
 # Windows preset is asked for.
 windows=false
 case "$preset" in win64|win32) windows=true ;; esac
-if $windows && [ "$action" != build ]; then
-  echo "setup: the $preset preset only builds; it has no tests or demo to run here" >&2
+if $windows && [ "$action" != build ] && [ "$action" != check ]; then
+  echo "setup: the $preset preset builds, and checks under Wine; it has no tests or demo to run here" >&2
+  exit 2
+fi
+if ! $windows && [ "$action" = check ]; then
+  echo "setup: check is the Windows presets' run under Wine; the tests here: ./setup.sh test" >&2
   exit 2
 fi
 if $windows; then
@@ -97,6 +102,10 @@ cmake --build --preset "$preset" >/dev/null   # fail here if anything did not bu
 
 if [ "$action" = test ]; then
   ctest --preset "$preset" -j"$(nproc)"
+fi
+
+if [ "$action" = check ]; then
+  exec tests/windows/run-under-wine.sh "$preset" "build/$preset/bin"
 fi
 
 if [ "$action" = demo ]; then
