@@ -73,6 +73,14 @@ void CheckLoadingAndInit(HMODULE full, HMODULE compact) {
     auto term = Export<void (*)()>(module, "Term2");
     auto installed = Export<int (*)()>(module, "IsInstalledOutlook");
     WINCHECK(init && init() == 0, "Init2 without MAPIX answers 0");
+    if (module == full) {
+      // Its banners and nothing else: MAPI was never asked to start.
+      std::string log = ReadBytes(LogFile());
+      size_t lines = 0;
+      for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++lines;
+      WINCHECK(lines == 2 && log.find(": <!-------------Init------------------->\r\n") != std::string::npos,
+               "Init2 without MAPIX logs its banners only");
+    }
     WINCHECK(installed && installed() == 0, "no mail client is installed");
     if (term) term();
   }
@@ -94,7 +102,7 @@ void CheckLogFile() {
   // Every line: a level, an optional position, the thread and the 12-hour time.
   const std::regex line(
       "(INFO|WARNING|ERROR|FATAL): (File:'[^']*' Line: [0-9]+;  )?thread--0x[0-9a-f]{4,} "
-      "[01][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}(AM|PM)  [01][0-9]-[0-3][0-9]-[0-9]{4}: .*");
+      "(0[0-9]|1[0-2]):[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}(AM|PM)  [01][0-9]-[0-3][0-9]-[0-9]{4}: .*");
   size_t lines = 0, shaped = 0;
   std::string text = bytes.substr(bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0);
   for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {

@@ -39,7 +39,7 @@ export WINEPREFIX=$prefix WINEDEBUG=-all
 start=$SECONDS
 # Wine's first start sets the prefix up; its chatter is not the check's.
 "$loader" wineboot -i >/dev/null 2>&1
-(cd "$bin" && "$loader" wincheck.exe)
+(cd "$bin" && timeout 300 "$loader" wincheck.exe)
 status=$?
 wineserver -w
 echo "wine-check: $preset done in $((SECONDS - start)) s, exit $status"
