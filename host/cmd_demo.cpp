@@ -173,8 +173,8 @@ void RunDemo(const std::string& dirArg) {
        "attach " + backupPath + " --name \"Mail backup\"");
   {
     Facade facade;
-    std::u16string path = LibraryPath(backupPath);
-    if (facade->AttatchPSTFile(path.c_str(), u"Mail backup") != 0)
+    WString path = LibraryPath(backupPath);
+    if (facade->AttatchPSTFile(path.c_str(), TEXT("Mail backup")) != 0)
       throw OperationFailed("attaching the backup failed; " + LogLocation());
     Note("attached as \"Mail backup\"");
   }

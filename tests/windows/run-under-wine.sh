@@ -41,6 +41,24 @@ start=$SECONDS
 "$loader" wineboot -i >/dev/null 2>&1
 (cd "$bin" && timeout 300 "$loader" wincheck.exe)
 status=$?
+
+# The host: its help, and its answer on a machine without the mail client.
+expect() {  # expect CODE TEXT COMMAND...
+  local code=$1 text=$2 out got
+  shift 2
+  out=$(cd "$bin" && timeout 60 "$loader" "$@" 2>&1)
+  got=$?
+  if [ "$got" -ne "$code" ] || ! grep -qF -- "$text" <<<"$out"; then
+    echo "FAILED host: $* gave $got (expected $code and \"$text\"):"
+    echo "$out"
+    status=1
+  fi
+}
+expect 0 "The demo and --root belong to the Linux build" corvane.exe --help
+expect 1 "the mail client is not installed on this machine" corvane.exe list
+expect 1 "the mail client is not installed on this machine" corvane.exe --library compact list
+expect 2 "unknown command 'demo'" corvane.exe demo
+expect 2 "the compact library has no 'config'" corvane-compact.exe config save x
 wineserver -w
 echo "wine-check: $preset done in $((SECONDS - start)) s, exit $status"
 exit "$status"
