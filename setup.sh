@@ -5,6 +5,7 @@
 #   ./setup.sh demo         ... then run `corvane demo` on a sample machine in build/corvane-demo
 #   ./setup.sh --preset asan test
 #   ./setup.sh --preset win64        cross-build the Windows DLLs (win32: 32-bit)
+#   ./setup.sh --preset win64 check  ... then run the Windows checks under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -13,8 +14,8 @@ action=build
 while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
-    build|test|demo) action="$1"; shift ;;
-    *) echo "usage: $0 [--preset default|asan|win64|win32] [build|test|demo]" >&2; exit 2 ;;
+    build|test|demo|check) action="$1"; shift ;;
+    *) echo "usage: $0 [--preset default|asan|win64|win32] [build|test|demo|check]" >&2; exit 2 ;;
   esac
 done
 
@@ -34,8 +35,12 @@ packages=(
 # Windows preset is asked for.
 windows=false
 case "$preset" in win64|win32) windows=true ;; esac
-if $windows && [ "$action" != build ]; then
-  echo "setup: the $preset preset only builds; it has no tests or demo to run here" >&2
+if $windows && [ "$action" != build ] && [ "$action" != check ]; then
+  echo "setup: the $preset preset builds, and checks under Wine; it has no tests or demo to run here" >&2
+  exit 2
+fi
+if ! $windows && [ "$action" = check ]; then
+  echo "setup: check is the Windows presets' run under Wine; the tests here: ./setup.sh test" >&2
   exit 2
 fi
 if $windows; then
@@ -43,6 +48,8 @@ if $windows; then
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
     binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     mingw-w64-x86-64-dev mingw-w64-i686-dev mingw-w64-tools
+    dpkg-dev tcl        # SQLite's single-file source, made from Debian's source package
+    wine wine64         # the Windows check runs under Wine
   )
 fi
 
@@ -58,12 +65,47 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# SQLite for Windows: Debian has no mingw build of it, so the DLLs link it in
+# from Debian's own source package of the same version as the Linux build's,
+# made into its single-file form once (build/sqlite3/sqlite3.{c,h}).
+windows_sqlite() {
+  local out=build/sqlite3
+  [ -f "$out/sqlite3.c" ] && [ -f "$out/sqlite3.h" ] && return 0
+  local sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if ! apt-get source --print-uris sqlite3 >/dev/null 2>&1; then
+    echo "setup: adding Debian's source archives to fetch SQLite's source"
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+        $sudo tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+    else
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee /etc/apt/sources.list.d/debian-src.list >/dev/null
+    fi
+    $sudo apt-get update -qq
+  fi
+  local version work
+  version=$(dpkg-query -W -f='${Version}' libsqlite3-dev)
+  work=$(mktemp -d)
+  (cd "$work" && apt-get source -qq --download-only "sqlite3=$version" >/dev/null 2>&1 &&
+     dpkg-source -x --no-check ./*.dsc src >/dev/null &&
+     mkdir bld && cd bld && ../src/configure --disable-tcl >/dev/null && make sqlite3.c >/dev/null 2>&1) ||
+    { echo "setup: could not make SQLite's source for Windows (in $work)" >&2; exit 1; }
+  mkdir -p "$out"
+  cp "$work/bld/sqlite3.c" "$work/bld/sqlite3.h" "$out/"
+  rm -rf "$work"
+  echo "setup: SQLite $version's source for Windows in $out"
+}
+$windows && windows_sqlite
+
 [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -- -k 0 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
 cmake --build --preset "$preset" >/dev/null   # fail here if anything did not build
 
 if [ "$action" = test ]; then
   ctest --preset "$preset" -j"$(nproc)"
+fi
+
+if [ "$action" = check ]; then
+  exec tests/windows/run-under-wine.sh "$preset" "build/$preset/bin"
 fi
 
 if [ "$action" = demo ]; then

@@ -13,7 +13,8 @@
 #include "support/ProgressCallback.h"
 
 #if defined(_WIN32)
-#define CORVANE_FACADE_API __declspec(dllexport)
+// Empty: the DLL's .def lists its exports, and dllexport would add to them.
+#define CORVANE_FACADE_API
 #else
 #define CORVANE_FACADE_API __attribute__((visibility("default")))
 #endif

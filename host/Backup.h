@@ -12,10 +12,10 @@ struct BackupResult {
 
 // The destination argument as the library takes it; bad input throws
 // UsageError, since the library refuses a missing folder without saying why.
-std::u16string BackupDestination(COutlookFacade& facade, const std::string& argument, const StoreRef& source);
+WString BackupDestination(COutlookFacade& facade, const std::string& argument, const StoreRef& source);
 
 // Runs the backup of folders with progress shown under label.
-BackupResult Backup(COutlookFacade& facade, const StoreRef& source, const std::u16string& destination,
+BackupResult Backup(COutlookFacade& facade, const StoreRef& source, const WString& destination,
                     std::vector<OLCATALOGDATA> folders, const std::string& label);
 
 }  // namespace host

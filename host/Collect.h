@@ -8,7 +8,7 @@ namespace host {
 
 // The collection folder argument: an existing folder, as the library names
 // it. Bad input throws UsageError.
-std::u16string CollectionFolder(const std::string& argument);
+WString CollectionFolder(const std::string& argument);
 
 // One store to collect and the folders of it that go.
 struct CollectSource {

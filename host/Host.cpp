@@ -1,7 +1,6 @@
 #include "Host.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <winreg.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Library.h"
+#include "owners/ScopedOwner.h"
 
 namespace host {
 
@@ -17,37 +17,49 @@ Options& GlobalOptions() {
   return options;
 }
 
+std::filesystem::path FsPath(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+  std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) { return Utf8(FsPath(folder) / FsPath(name)); }
+
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path full = std::filesystem::absolute(path, ec);
+  std::filesystem::path full = std::filesystem::absolute(FsPath(path), ec);
   if (ec) throw UsageError("cannot make sense of the path '" + path + "'");
-  std::string text = full.lexically_normal().string();
-  if (text.size() > 1 && text.back() == '/') text.pop_back();
+  std::string text = Utf8(full.lexically_normal());
+  if (text.size() > 1 && (text.back() == '/' || text.back() == '\\') && text[text.size() - 2] != ':') text.pop_back();
   return text;
 }
 
-std::u16string LibraryPath(const std::string& posixPath) { return PlatformPath(AbsolutePath(posixPath)); }
+WString LibraryPath(const std::string& posixPath) { return PlatformPath(AbsolutePath(posixPath)); }
 
 std::string UserPath(LPCWSTR libraryPath) {
   if (!libraryPath) return {};
-  std::string posix = PosixPath(std::u16string_view(libraryPath));
+  std::string posix = PosixPath(WStringView(libraryPath));
   return posix.empty() ? U(libraryPath) : posix;
 }
 
+
 bool IsRegularFile(const std::string& posixPath) {
-  struct stat st {};
-  return ::stat(posixPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_regular_file(FsPath(posixPath), ec);
 }
 
 bool IsDirectory(const std::string& posixPath) {
-  struct stat st {};
-  return ::stat(posixPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_directory(FsPath(posixPath), ec);
 }
 
 long long FileSize(const std::string& posixPath) {
-  struct stat st {};
-  if (::stat(posixPath.c_str(), &st) != 0) return -1;
-  return static_cast<long long>(st.st_size);
+  std::error_code ec;
+  auto size = std::filesystem::file_size(FsPath(posixPath), ec);
+  return ec ? -1 : static_cast<long long>(size);
 }
 
 std::string HumanSize(long long bytes) {
@@ -70,13 +82,13 @@ std::string HumanSize(long long bytes) {
 namespace {
 
 // The folder of this program, as the platform names it ("Z:\...\bin").
-std::u16string ProgramFolder() {
+WString ProgramFolder() {
   WCHAR exe[MAX_PATH] = {};
   DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return {};
-  std::u16string folder(exe, n);
-  size_t slash = folder.rfind(u'\\');
-  return slash == std::u16string::npos ? std::u16string() : folder.substr(0, slash);
+  WString folder(exe, n);
+  size_t slash = folder.rfind(TEXT('\\'));
+  return slash == WString::npos ? WString() : folder.substr(0, slash);
 }
 
 struct LogTarget {
@@ -89,25 +101,25 @@ struct LogTarget {
 // Reads the settings with the same limits as the library does at load.
 LogTarget ReadLogTarget() {
   LogTarget target;
-  std::u16string folder = ProgramFolder();
+  WString folder = ProgramFolder();
   if (folder.empty()) return target;
-  std::u16string ini = folder + u"\\corvane.ini";
+  WString ini = folder + TEXT("\\corvane.ini");
   target.settings = UserPath(ini.c_str());
   if (!IsRegularFile(target.settings)) return target;
-  const WCHAR section[] = u"log section";
-  UINT level = GetPrivateProfileIntW(section, u"level", 4, ini.c_str());
-  int media = static_cast<int>(GetPrivateProfileIntW(section, u"media", static_cast<INT>(-1), ini.c_str()));
+  const WCHAR section[] = TEXT("log section");
+  UINT level = GetPrivateProfileIntW(section, TEXT("level"), 4, ini.c_str());
+  int media = static_cast<int>(GetPrivateProfileIntW(section, TEXT("media"), static_cast<INT>(-1), ini.c_str()));
   if (level > 3 || media < 0 || media > 14 || media == 0) return target;
   target.media = media;
   target.on = true;
   if (media & 8) {
     WCHAR name[MAX_PATH] = {};
-    GetPrivateProfileStringW(section, u"file", u"", name, MAX_PATH, ini.c_str());
+    GetPrivateProfileStringW(section, TEXT("file"), TEXT(""), name, MAX_PATH, ini.c_str());
     if (name[0] == 0) {
       target.on = false;
       return target;
     }
-    std::u16string path = folder + u"\\Logs\\" + name;
+    WString path = folder + TEXT("\\Logs\\") + name;
     target.file = UserPath(path.c_str());
   }
   return target;
@@ -129,9 +141,11 @@ std::string LogLocation() {
   return "log: " + where;
 }
 
-std::string NotInstalled() {
-  return "the mail client is not installed on this machine (platform root " + MachineFolder() +
-         "); corvane demo makes a sample machine, mapiadmin install a bare one";
+bool HasOutlookProfile() {
+  CScopedRegKey key;
+  return RegOpenKeyExW(HKEY_CURRENT_USER,
+                       TEXT("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles\\Outlook"),
+                       0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS;
 }
 
 LibrarySession::LibrarySession() {
@@ -146,7 +160,7 @@ LibrarySession::LibrarySession() {
 LibrarySession::~LibrarySession() { COutlookFacade::Term(); }
 
 Facade::Facade() {
-  std::u16string name = W(GlobalOptions().workProfile);
+  WString name = W(GlobalOptions().workProfile);
   facade_.SetProfileName(name.c_str());
 }
 
@@ -156,7 +170,7 @@ std::vector<StoreRef> ProfileStores(COutlookFacade& facade) {
   std::vector<StoreRef> stores;
   for (size_t i = 0; i < paths.size() && i < names.size(); ++i) {
     StoreRef s;
-    s.libPath = std::u16string(paths[i].GetString());
+    s.libPath = WString(paths[i].GetString());
     s.path = UserPath(paths[i].GetString());
     s.displayName = U(names[i].GetString());
     stores.push_back(std::move(s));
@@ -166,8 +180,8 @@ std::vector<StoreRef> ProfileStores(COutlookFacade& facade) {
 
 StoreRef ResolveStore(COutlookFacade& facade, const std::string& argument) {
   if (argument.empty()) throw UsageError("an empty store name");
-  bool looksLikePath = argument.find('/') != std::string::npos ||
-                       (argument.size() > 4 && SameNoCase(W(argument.substr(argument.size() - 4)), u".pst"));
+  bool looksLikePath = HoldsPathSeparator(argument) ||
+                       (argument.size() > 4 && SameNoCase(W(argument.substr(argument.size() - 4)), TEXT(".pst")));
   if (IsDirectory(argument)) throw UsageError("'" + argument + "' is a folder, not a store file");
   if (!IsRegularFile(argument) && looksLikePath) throw UsageError("no store file at '" + argument + "'");
   std::vector<StoreRef> stores = ProfileStores(facade);
@@ -177,7 +191,7 @@ StoreRef ResolveStore(COutlookFacade& facade, const std::string& argument) {
     // library opens it through that profile.
     std::error_code ec;
     for (const StoreRef& s : stores)
-      if (!s.path.empty() && std::filesystem::equivalent(s.path, full, ec)) return s;
+      if (!s.path.empty() && std::filesystem::equivalent(FsPath(s.path), FsPath(full), ec)) return s;
     return {full, LibraryPath(full), ""};
   }
   for (const StoreRef& s : stores)
@@ -245,14 +259,14 @@ std::string KindNames() {
   return out;
 }
 
-std::u16string_view NameView(const OLCATALOGDATA& record) {
+WStringView NameView(const OLCATALOGDATA& record) {
   return {record.szName, wcsnlen(record.szName, OLCATALOG_NAME_CHARS)};
 }
 
 std::string RecordName(const OLCATALOGDATA& record) { return U(NameView(record)); }
 
 std::string RecordClass(const OLCATALOGDATA& record) {
-  return U(std::u16string_view(record.szClass, wcsnlen(record.szClass, OLCATALOG_NAME_CHARS)));
+  return U(WStringView(record.szClass, wcsnlen(record.szClass, OLCATALOG_NAME_CHARS)));
 }
 
 nlohmann::json RecordJson(const OLCATALOGDATA& record) {
@@ -312,12 +326,7 @@ std::string ResultCodeText(int code) {
 
 void AddCommonOptions(CLI::App& app, bool progress) {
   Options& options = GlobalOptions();
-  app.add_option("--root", "the platform root: the folder that is the machine (default: CORVANE_PLATFORM_ROOT)")
-      ->type_name("DIR")
-      ->each([](const std::string& value) {
-        if (value.empty()) throw CLI::ValidationError("--root", "an empty folder name");
-        setenv("CORVANE_PLATFORM_ROOT", AbsolutePath(value).c_str(), 1);
-      });
+  AddMachineOptions(app);
   app.add_flag("--json", options.json, "print the result as JSON");
   if (progress) app.add_flag("-q,--quiet", options.quiet, "show no progress");
   app.add_option("--work-profile", options.workProfile,

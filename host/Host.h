@@ -6,6 +6,7 @@
 #include <afx.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -52,8 +53,15 @@ Options& GlobalOptions();
 
 // A user's path made absolute and lexically clean (POSIX).
 std::string AbsolutePath(const std::string& path);
+// The machine's own paths are UTF-8 text in the host; the file system library
+// takes and gives them through these (on Windows it would otherwise use the
+// ANSI code page).
+std::filesystem::path FsPath(const std::string& path);
+std::string Utf8(const std::filesystem::path& path);
+// A file in a folder, with the machine's separator.
+std::string JoinPath(const std::string& folder, const std::string& name);
 // The library takes and gives platform paths ("Z:\a\b"); the user sees POSIX ones.
-std::u16string LibraryPath(const std::string& posixPath);
+WString LibraryPath(const std::string& posixPath);
 std::string UserPath(LPCWSTR libraryPath);
 bool IsRegularFile(const std::string& posixPath);
 bool IsDirectory(const std::string& posixPath);
@@ -66,9 +74,6 @@ std::string HumanSize(long long bytes);
 std::string LogLocation();
 // The log file's path, or "" when the library writes no log file.
 std::string LogFilePath();
-
-// "The mail client is not installed ..." with the platform root.
-std::string NotInstalled();
 
 // The library initialised for the life of the object (Init, then Term).
 class LibrarySession {
@@ -93,7 +98,7 @@ class Facade {
 // One store of the profile "Outlook", or a store file named by the user.
 struct StoreRef {
   std::string path;          // POSIX
-  std::u16string libPath;    // as the library names it
+  WString libPath;    // as the library names it
   std::string displayName;   // "" for a file no profile holds
 };
 
@@ -132,7 +137,7 @@ std::vector<OLCATALOGDATA> ResolveFolderPath(COutlookFacade& facade, const Store
 const char* KindName(LONG kind);
 std::optional<LONG> KindFromName(const std::string& name);
 std::string KindNames();  // "inbox, outbox, ..." for help texts
-std::u16string_view NameView(const OLCATALOGDATA& record);
+WStringView NameView(const OLCATALOGDATA& record);
 std::string RecordName(const OLCATALOGDATA& record);
 std::string RecordClass(const OLCATALOGDATA& record);
 nlohmann::json RecordJson(const OLCATALOGDATA& record);

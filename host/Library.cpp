@@ -1,7 +1,5 @@
 #include "Library.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -54,10 +52,9 @@ const char kLibraryOption[] = "--library";
 
 // The program of a build: it sits beside this one.
 std::string ProgramOf(bool compact) {
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  return (self.parent_path() / (compact ? "corvane-compact" : "corvane")).string();
+  std::string folder = ThisProgramFolder();
+  if (folder.empty()) return {};
+  return JoinPath(folder, std::string(compact ? "corvane-compact" : "corvane") + kProgramSuffix);
 }
 
 }  // namespace
@@ -92,8 +89,8 @@ int ChooseLibrary(int& argc, char** argv) {
   }
   std::string program = ProgramOf(chosen == "compact");
   if (!program.empty()) {
-    argv[0] = program.data();
-    execv(program.c_str(), argv);
+    int code = RunInstead(program, argv);
+    if (code >= 0) return code;
   }
   std::fprintf(stderr, "corvane: cannot run the %s library's program %s: %s\n", chosen.c_str(),
                program.empty() ? "(this program's folder is unknown)" : program.c_str(), std::strerror(errno));
@@ -101,7 +98,11 @@ int ChooseLibrary(int& argc, char** argv) {
 }
 
 const std::vector<std::string>& FullLibraryCommands() {
-  static const std::vector<std::string> commands = {"attach", "collect", "restore", "accounts", "config", "demo"};
+  static const std::vector<std::string> commands = {"attach", "collect", "restore", "accounts", "config",
+#if !defined(_WIN32)
+                                                    "demo"
+#endif
+  };
   return commands;
 }
 

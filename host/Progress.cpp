@@ -2,31 +2,19 @@
 
 #include "Library.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <atomic>
 
 namespace host {
 
 namespace {
 
-volatile sig_atomic_t g_interrupted = 0;
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void OnInterrupt(int) {
-  g_interrupted = 1;
+void OnInterrupt() {
+  g_interrupted = true;
   static const char note[] = "\ncorvane: cancelling after the message in hand (Ctrl-C again stops at once)\n";
-  ssize_t ignored = ::write(STDERR_FILENO, note, sizeof note - 1);
-  (void)ignored;
-}
-
-bool Utf8Locale() {
-  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value && *value) return std::strstr(value, "UTF-8") || std::strstr(value, "utf8") || std::strstr(value, "UTF8");
-  }
-  return false;
+  WriteErrorNow(note, sizeof note - 1);
 }
 
 std::string Duration(double seconds) {
@@ -37,19 +25,12 @@ std::string Duration(double seconds) {
 
 }  // namespace
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() { return g_interrupted; }
 
-InterruptScope::InterruptScope() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  // The second press finds the default action again.
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
-  installed_ = sigaction(SIGINT, &action, &previous_) == 0;
-}
+InterruptScope::InterruptScope() { installed_ = CatchInterrupts(OnInterrupt); }
 
 InterruptScope::~InterruptScope() {
-  if (installed_) sigaction(SIGINT, &previous_, nullptr);
+  if (installed_) ReleaseInterrupts();
 }
 
 Progress::Progress(std::string label) : label_(std::move(label)) {
@@ -58,11 +39,11 @@ Progress::Progress(std::string label) : label_(std::move(label)) {
   stream_ = options.json ? stderr : stdout;
   if (options.quiet)
     mode_ = Mode::kSilent;
-  else if (isatty(fileno(stream_)))
+  else if (IsTerminal(stream_))
     mode_ = Mode::kBar;
   else
     mode_ = Mode::kLines;
-  unicode_ = Utf8Locale();
+  unicode_ = TerminalShowsUtf8();
   start_ = lastDraw_ = std::chrono::steady_clock::now();
 }
 

@@ -3,8 +3,6 @@
 // the same sink: the library stops after the message in hand.
 #pragma once
 
-#include <signal.h>
-
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -63,7 +61,6 @@ class InterruptScope {
   InterruptScope& operator=(const InterruptScope&) = delete;
 
  private:
-  struct sigaction previous_ {};
   bool installed_ = false;
 };
 

@@ -14,12 +14,12 @@ void RunAttach(const std::string& path, const std::string& name) {
   if (!IsRegularFile(path))
     throw UsageError(IsDirectory(path) ? "'" + path + "' is a folder, not a store file" : "no store file at '" + path + "'");
   std::string full = AbsolutePath(path);
-  std::string shown = name.empty() ? std::filesystem::path(full).stem().string() : name;
+  std::string shown = name.empty() ? Utf8(FsPath(full).stem()) : name;
   LibrarySession library;
   if (!COutlookFacade::IsInstalledOutlook())
     throw OperationFailed(NotInstalled());
   Facade facade;
-  std::u16string libPath = LibraryPath(full), display = W(shown);
+  WString libPath = LibraryPath(full), display = W(shown);
   // The reverse of the other operations: 0 means attached.
   bool ok = facade->AttatchPSTFile(libPath.c_str(), display.c_str()) == 0;
   if (GlobalOptions().json)

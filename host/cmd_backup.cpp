@@ -13,12 +13,12 @@ namespace host {
 namespace {
 
 bool EndsWithPst(const std::string& path) {
-  return path.size() > 4 && SameNoCase(W(path.substr(path.size() - 4)), u".pst");
+  return path.size() > 4 && SameNoCase(W(path.substr(path.size() - 4)), TEXT(".pst"));
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
-  if (std::filesystem::equivalent(a, b, ec)) return true;
+  if (std::filesystem::equivalent(FsPath(a), FsPath(b), ec)) return true;
   return SameNoCase(W(AbsolutePath(a)), W(AbsolutePath(b)));
 }
 
@@ -31,11 +31,11 @@ std::string FolderList(const std::vector<OLCATALOGDATA>& records) {
 
 }  // namespace
 
-std::u16string BackupDestination(COutlookFacade& facade, const std::string& argument, const StoreRef& source) {
+WString BackupDestination(COutlookFacade& facade, const std::string& argument, const StoreRef& source) {
   if (argument.empty()) throw UsageError("an empty destination");
-  if (IsDirectory(argument)) return LibraryPath(argument) + u"\\";  // the library names a store file in it
+  if (IsDirectory(argument)) return LibraryPath(argument) + TEXT("\\");  // the library names a store file in it
   std::string full = AbsolutePath(argument);
-  std::string folder = std::filesystem::path(full).parent_path().string();
+  std::string folder = Utf8(FsPath(full).parent_path());
   if (!IsDirectory(folder)) throw UsageError("the destination's folder does not exist: " + folder);
   if (!EndsWithPst(full)) throw UsageError("the destination must be a .pst file or an existing folder: " + argument);
   if (FileSize(full) >= 0 && !IsRegularFile(full)) throw UsageError("the destination is not a file: " + full);
@@ -46,7 +46,7 @@ std::u16string BackupDestination(COutlookFacade& facade, const std::string& argu
   return LibraryPath(full);
 }
 
-BackupResult Backup(COutlookFacade& facade, const StoreRef& source, const std::u16string& destination,
+BackupResult Backup(COutlookFacade& facade, const StoreRef& source, const WString& destination,
                     std::vector<OLCATALOGDATA> folders, const std::string& label) {
   BackupResult result;
   CString settled(destination.c_str());
@@ -64,7 +64,7 @@ void RunBackup(const std::string& sourceArg, const std::string& destArg, const s
   LibrarySession library;
   Facade facade;
   StoreRef source = ResolveStore(*facade, sourceArg);
-  std::u16string destination = BackupDestination(*facade, destArg, source);
+  WString destination = BackupDestination(*facade, destArg, source);
   std::string label = source.displayName.empty() ? source.path : source.displayName;
   std::vector<OLCATALOGDATA> chosen = ChooseFolders(ListFolders(*facade, source, {}), names, kinds, label);
   if (chosen.empty()) throw UsageError("the store " + label + " has no folders to back up");

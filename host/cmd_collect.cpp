@@ -28,7 +28,7 @@ void Add(Outcome& total, const Outcome& part) {
 
 }  // namespace
 
-std::u16string CollectionFolder(const std::string& argument) {
+WString CollectionFolder(const std::string& argument) {
   if (argument.empty()) throw UsageError("an empty collection folder");
   if (IsRegularFile(argument)) throw UsageError("'" + argument + "' is a file, not a collection folder");
   if (!IsDirectory(argument)) throw UsageError("the collection folder does not exist: " + AbsolutePath(argument));
@@ -39,8 +39,8 @@ CollectResult Collect(COutlookFacade& facade, const std::vector<CollectSource>& 
   CollectResult result;
   result.outcome.ok = true;
   result.stores = nlohmann::json::array();
-  result.collected = AbsolutePath(folder) + "/" + kCollectedStore;
-  std::u16string libFolder = CollectionFolder(folder);
+  result.collected = JoinPath(AbsolutePath(folder), kCollectedStore);
+  WString libFolder = CollectionFolder(folder);
   for (const CollectSource& source : sources) {
     std::vector<OLCATALOGDATA> records = source.folders;
     CString path(libFolder.c_str());
@@ -63,7 +63,7 @@ CollectResult Collect(COutlookFacade& facade, const std::vector<CollectSource>& 
 CollectResult CollectAll(COutlookFacade& facade, const std::string& folder) {
   CollectResult result;
   result.stores = nlohmann::json::array();
-  result.collected = AbsolutePath(folder) + "/" + kCollectedStore;
+  result.collected = JoinPath(AbsolutePath(folder), kCollectedStore);
   CString dir(CollectionFolder(folder).c_str());
   for (const StoreRef& s : ProfileStores(facade)) result.stores.push_back({{"source", s.path}, {"name", s.displayName}});
   result.outcome = RunOperation(facade, "collect", [&] { return facade.AutoCollectMessage(dir); });
@@ -96,7 +96,7 @@ void RunCollect(std::vector<std::string> args, bool all, const std::vector<std::
     for (const std::string& arg : args) {
       StoreRef store = ResolveStore(*facade, arg);
       std::error_code ec;
-      if (std::filesystem::equivalent(store.path, collection + "/" + kCollectedStore, ec))
+      if (std::filesystem::equivalent(FsPath(store.path), FsPath(collection) / kCollectedStore, ec))
         throw UsageError("the store " + Label(store) + " is the collection's own " + kCollectedStore);
       sources.push_back({store, ChooseFolders(ListFolders(*facade, store, {}), names, kinds, Label(store))});
       what += (what.empty() ? "collection of " : ", ") + Label(store);
@@ -109,7 +109,7 @@ void RunCollect(std::vector<std::string> args, bool all, const std::vector<std::
     PrintJson(OutcomeJson(o, {{"operation", "collect"},
                               {"collection", collection},
                               {"destination", result.collected},
-                              {"catalog", collection + "/" + kCatalog},
+                              {"catalog", JoinPath(collection, kCatalog)},
                               {"stores", result.stores}}));
   } else if (o.ok && result.stores.empty()) {
     Out("The profile \"Outlook\" holds no store; nothing was collected\n");
@@ -122,7 +122,7 @@ void RunCollect(std::vector<std::string> args, bool all, const std::vector<std::
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", o.seconds);
     Out("Collected " + list + " into " + collection + "\n  store:    " + result.collected +
-        "\n  catalog:  " + collection + "/" + kCatalog + "\n  messages: " + std::to_string(o.done) +
+        "\n  catalog:  " + JoinPath(collection, kCatalog) + "\n  messages: " + std::to_string(o.done) +
         " checked (those already there are not copied again), " + seconds + " s\n");
   }
   ThrowUnlessOk(o, what);

@@ -22,12 +22,12 @@ const char kProfilesFile[] = "olconfig.reg";
 const char kAccountsFile[] = "oaconnect.reg";
 
 bool EndsWithReg(const std::string& path) {
-  std::string extension = fs::path(path).extension().string();
-  return SameNoCase(W(extension), u".reg");
+  std::string extension = Utf8(FsPath(path).extension());
+  return SameNoCase(W(extension), TEXT(".reg"));
 }
 
 ConfigFiles FilesOf(const std::string& profiles) {
-  return {profiles, (fs::path(profiles).parent_path() / kAccountsFile).string()};
+  return {profiles, Utf8(FsPath(profiles).parent_path() / kAccountsFile)};
 }
 
 // The result codes of the configuration exports, in words.
@@ -57,11 +57,11 @@ std::string ResultText(int code, bool restoring) {
 ConfigFiles SaveTarget(const std::string& argument) {
   if (argument.empty()) throw UsageError("an empty path");
   std::string path = AbsolutePath(argument);
-  if (IsDirectory(path)) return FilesOf(path + "/" + kProfilesFile);
+  if (IsDirectory(path)) return FilesOf(JoinPath(path, kProfilesFile));
   if (!EndsWithReg(path)) throw UsageError("the configuration file must end in .reg: " + path);
-  std::string folder = fs::path(path).parent_path().string();
+  std::string folder = Utf8(FsPath(path).parent_path());
   if (!IsDirectory(folder)) throw UsageError("the folder does not exist: " + folder);
-  if (SameNoCase(W(fs::path(path).filename().string()), W(kAccountsFile)))
+  if (SameNoCase(W(Utf8(FsPath(path).filename())), W(kAccountsFile)))
     throw UsageError(std::string(kAccountsFile) + " is the name of the account list saved beside the profiles; "
                      "choose another name");
   return FilesOf(path);
@@ -71,9 +71,9 @@ ConfigFiles RestoreSource(const std::string& argument) {
   if (argument.empty()) throw UsageError("an empty path");
   std::string path = AbsolutePath(argument);
   if (IsDirectory(path)) {
-    path += std::string("/") + kProfilesFile;
+    path = JoinPath(path, kProfilesFile);
     if (!IsRegularFile(path)) throw UsageError("no " + std::string(kProfilesFile) + " in " +
-                                               fs::path(path).parent_path().string() + ": not a saved configuration");
+                                               Utf8(FsPath(path).parent_path()) + ": not a saved configuration");
   } else if (!IsRegularFile(path)) {
     throw UsageError("no saved configuration at " + path);
   } else if (!EndsWithReg(path)) {
@@ -86,7 +86,7 @@ ConfigFiles RestoreSource(const std::string& argument) {
 }
 
 void SaveConfig(const ConfigFiles& files) {
-  std::u16string path = LibraryPath(files.profiles);
+  WString path = LibraryPath(files.profiles);
   int code = BOutlookConfig(path.c_str());
   if (code != 0)
     throw OperationFailed("saving the configuration failed with result " + ResultText(code, false) +
@@ -96,7 +96,7 @@ void SaveConfig(const ConfigFiles& files) {
 bool RestoreConfig(const ConfigFiles& files) {
   // The library answers 0 as well when the user has a profile already.
   bool hadProfile = HasOutlookProfile();
-  std::u16string path = LibraryPath(files.profiles);
+  WString path = LibraryPath(files.profiles);
   int code = ROutlookConfig(path.c_str());
   if (code != 0)
     throw OperationFailed("restoring the configuration failed with result " + ResultText(code, true) + "; " +

@@ -173,8 +173,8 @@ void RunDemo(const std::string& dirArg) {
        "attach " + backupPath + " --name \"Mail backup\"");
   {
     Facade facade;
-    std::u16string path = LibraryPath(backupPath);
-    if (facade->AttatchPSTFile(path.c_str(), u"Mail backup") != 0)
+    WString path = LibraryPath(backupPath);
+    if (facade->AttatchPSTFile(path.c_str(), TEXT("Mail backup")) != 0)
       throw OperationFailed("attaching the backup failed; " + LogLocation());
     Note("attached as \"Mail backup\"");
   }
@@ -318,7 +318,8 @@ void AddDemoCommand(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand(
       "demo",
       "make a sample machine with two stores and show listing, backup, incremental backup, sync, a collection "
-      "restored on a second machine, and the configuration saved and restored for a new user");
+      "restored on a second machine, and the configuration saved and restored for a new user (machines of the "
+      "stand-in platform: not in the Windows build)");
   cmd->add_option("-d,--dir", dir,
                   "folder for the demo's machine, stores and backups; an earlier demo there is replaced "
                   "(default: ./corvane-demo)")

@@ -42,7 +42,7 @@ namespace {
 void RunRestore(const std::string& folder) {
   CollectionFolder(folder);
   std::string collection = AbsolutePath(folder);
-  if (!IsRegularFile(collection + "/" + kCatalog))
+  if (!IsRegularFile(JoinPath(collection, kCatalog)))
     throw UsageError("no catalog " + std::string(kCatalog) + " in " + collection + ": not a collection folder");
 
   LibrarySession library;

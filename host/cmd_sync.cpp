@@ -45,7 +45,7 @@ void RunSync(const std::string& sourceArg, const std::string& destArg, const std
   StoreRef source = ResolveStore(*facade, sourceArg);
   StoreRef destination = ResolveStore(*facade, destArg);
   std::error_code ec;
-  if (std::filesystem::equivalent(source.path, destination.path, ec))
+  if (std::filesystem::equivalent(FsPath(source.path), FsPath(destination.path), ec))
     throw UsageError("the two stores are one and the same file");
   std::vector<OLCATALOGDATA> chosen = SyncSelection(*facade, source, destination, names, kinds);
   if (chosen.empty()) throw UsageError("the two stores have no folders to synchronise");

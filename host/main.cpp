@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -30,16 +32,16 @@ const char* CommandWord(int argc, char** argv) {
   return nullptr;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (int code = host::ChooseLibrary(argc, argv); code >= 0) return code;
-  CLI::App app{host::kCompactLibrary
-                   ? "Lists, backs up and synchronises the mail stores of the profile \"Outlook\" through the "
-                     "compact library: no progress, no cancelling, no log.\n"
-                     "Exit codes: 0 success, 1 the operation failed, 2 usage error."
-                   : "Lists, backs up and synchronises the mail stores of the profile \"Outlook\".\n"
-                     "Exit codes: 0 success, 1 the operation failed, 2 usage error, 130 cancelled (Ctrl-C).",
+  CLI::App app{std::string(host::kCompactLibrary
+                               ? "Lists, backs up and synchronises the mail stores of the profile \"Outlook\" through "
+                                 "the compact library: no progress, no cancelling, no log.\n"
+                                 "Exit codes: 0 success, 1 the operation failed, 2 usage error."
+                               : "Lists, backs up and synchronises the mail stores of the profile \"Outlook\".\n"
+                                 "Exit codes: 0 success, 1 the operation failed, 2 usage error, 130 cancelled "
+                                 "(Ctrl-C).") +
+                   host::kMachineNote,
                "corvane"};
   app.require_subcommand(1);
   host::AddCommonOptions(app, true);
@@ -56,7 +58,10 @@ int main(int argc, char** argv) {
     host::AddRestoreCommand(app);
     host::AddAccountsCommand(app);
     host::AddConfigCommand(app);
+#if !defined(_WIN32)
+    // It makes machines of the stand-in platform.
     host::AddDemoCommand(app);
+#endif
   }
   // CLI11 would call an unknown command a missing one.
   auto known = [&](const char* name) {
@@ -99,3 +104,21 @@ int main(int argc, char** argv) {
   }
   return host::kExitOk;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The command line in UTF-8, as the rest of the host speaks; the console
+// shows what the host prints as UTF-8 too.
+int wmain(int argc, wchar_t** wargv) {
+  SetConsoleOutputCP(CP_UTF8);
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(host::U(wargv[i]));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  return Run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

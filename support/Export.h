@@ -2,7 +2,8 @@
 #pragma once
 
 #if defined(_WIN32)
-#define CORVANE_API __declspec(dllexport)
+// Empty: the DLL's .def lists its exports, and dllexport would add to them.
+#define CORVANE_API
 #else
 #define CORVANE_API __attribute__((visibility("default")))
 #endif

@@ -27,7 +27,7 @@ typedef struct Registration {
 } Registration;
 
 typedef struct GuardFrame {
-  Registration registration; /* i686: the record on the handler chain */
+  Registration registration; /* i686: the record on the handler chain; x86_64: prev only */
   void* jump[5];             /* __builtin_setjmp */
   DWORD code;
   struct GuardFrame* outer;
@@ -42,6 +42,11 @@ static void Leave(GuardFrame* frame) {
   t_guard = frame->outer;
 #ifdef __i386__
   __writefsdword(0, (DWORD)(ULONG_PTR)frame->registration.prev);
+#else
+  /* The thread block's handler list is as it was at the call: a dispatcher
+   * may keep records of its own there while it runs a handler, and the jump
+   * out of GuardHandler leaves its frames without returning. */
+  __asm__ __volatile__("movq %0, %%gs:0" : : "r"(frame->registration.prev) : "memory");
 #endif
 }
 
@@ -77,6 +82,7 @@ BOOL WINAPI CallGuarded(PGUARDED_ROUTINE routine, PVOID context, LONG* result, D
   frame.outer = t_guard;
 #if defined(__x86_64__)
   __asm__ __volatile__(".seh_handler GuardHandler, @except, @unwind");
+  __asm__ __volatile__("movq %%gs:0, %0" : "=r"(frame.registration.prev));
 #elif defined(__i386__)
   frame.registration.prev = (Registration*)(ULONG_PTR)__readfsdword(0);
   frame.registration.handler = GuardHandler;
