@@ -3,6 +3,8 @@
 #include <set>
 #include <thread>
 
+#include <standin/mapi.h>
+
 #include "store_support.h"
 
 using namespace store_test;
@@ -240,6 +242,29 @@ TEST_F(MapiStoreObjects, DeleteFolderNeedsFlagsForContents) {
 }
 
 // ---- messages ----
+
+TEST_F(MapiStoreObjects, BatchKeepsWhatItCommittedAndDropsTheRest) {
+  auto inbox = Inbox(store_.get());
+  auto save = [&] {
+    LPMESSAGE raw = nullptr;
+    ASSERT_EQ(inbox->CreateMessage(nullptr, 0, &raw), S_OK);
+    Held<IMessage> message(raw);
+    ASSERT_EQ(message->SaveChanges(0), S_OK);
+  };
+  {
+    standin::StoreBatch batch(store_.get());
+    ASSERT_EQ(batch.status(), S_OK);
+    save();
+    save();
+    ASSERT_EQ(batch.Commit(), S_OK);
+    save();
+    EXPECT_EQ(ContentCount(inbox.get()), 3u);
+  }
+  EXPECT_EQ(ContentCount(inbox.get()), 2u) << "the batch that went without Commit rolled back";
+  standin::StoreBatch notAStore(nullptr);
+  EXPECT_EQ(notAStore.status(), MAPI_E_INVALID_PARAMETER);
+  EXPECT_EQ(notAStore.Commit(), MAPI_E_INVALID_PARAMETER);
+}
 
 TEST_F(MapiStoreObjects, MessageAppearsOnlyAfterSave) {
   auto inbox = Inbox(store_.get());
