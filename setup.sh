@@ -29,6 +29,7 @@ packages=(
   nlohmann-json3-dev  # the admin tool's store dumps
   googletest libgtest-dev libgmock-dev
   libbenchmark-dev
+  rsync               # the scale benchmark compares backups with it
 )
 # The Windows cross-build's compilers, binutils and headers: only when a
 # Windows preset is asked for.
