@@ -22,6 +22,7 @@ done
 packages=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev      # registry database and store files
+  zlib1g-dev          # large values in store files are kept deflated
   sqlite3             # the tests read and write catalogs with an independent program
   libhivex-dev        # registry hive files
   libgmime-3.0-dev    # parsing imported mail (.eml, mbox)

@@ -13,6 +13,11 @@ const std::vector<ULONG> kHierarchyColumns = {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_
 const std::vector<ULONG> kContentsColumns = {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAGE_CLASS_W, PR_MESSAGE_SIZE,
                                              PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME, PR_INSTANCE_KEY};
 
+// Contents tables carry no large values (bodies, raw bytes): the rows of a
+// large folder stay small, and reading them touches no overflow pages.
+// Subjects, names, classes, times and sizes always fit.
+constexpr size_t kMaxTableValueBytes = 1024;
+
 // Computed folder properties beside the stored ones.
 HRESULT AddFolderProps(StoreFile& file, NodeId node, NodeId parent, Row* row) {
   AddIdentityProps(file, node, parent, MAPI_FOLDER, row);
@@ -211,7 +216,7 @@ STDMETHODIMP FolderObj::GetContentsTable(ULONG flags, LPMAPITABLE* out) {
   std::vector<Row> rows;
   if (!(flags & MAPI_ASSOCIATED)) {  // no associated contents are kept
     std::vector<std::pair<NodeInfo, Row>> messages;
-    HRESULT hr = file_->ReadChildrenProps(node_, NodeKind::Message, &messages);
+    HRESULT hr = file_->ReadChildrenProps(node_, NodeKind::Message, &messages, kMaxTableValueBytes);
     if (FAILED(hr)) return hr;
     rows.reserve(messages.size());
     for (auto& [info, row] : messages) {
