@@ -157,7 +157,10 @@ HRESULT StoreFile::OpenDb(const std::string& posixPath, bool create, DbPtr* out)
   if (rc != SQLITE_OK) return SqliteResult(rc);
   // In WAL mode NORMAL still survives a killed process; only a power loss
   // may drop the last commits.
-  rc = sqlite3_exec(db.get(), "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  // A copy commits once per message; checkpointing every 32 MiB of log
+  // rather than every 4 writes each hot page into the file once, not many
+  // times, and syncs less often.
+  rc = sqlite3_exec(db.get(), "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=8192", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     Log("cannot configure " + posixPath + ": " + sqlite3_errstr(rc));
     return MAPI_E_CORRUPT_STORE;
