@@ -22,6 +22,12 @@ constexpr int kApplicationId = 0x43765053;
 constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 15000;
 
+// Large values live apart from the property rows, so that the rows of many
+// messages (what tables read) sit densely on few pages.
+#define kApartTable                                                                                             \
+  "CREATE TABLE IF NOT EXISTS apart(object INTEGER NOT NULL, propid INTEGER NOT NULL, value BLOB NOT NULL," \
+  " PRIMARY KEY(object, propid));"
+
 const char* const kSchema =
     "CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB NOT NULL);"
     "CREATE TABLE objects(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
@@ -30,7 +36,7 @@ const char* const kSchema =
     "CREATE INDEX objects_names ON objects(parent, name) WHERE name IS NOT NULL;"
     "CREATE TABLE props(object INTEGER NOT NULL, propid INTEGER NOT NULL, tag INTEGER NOT NULL,"
     " value BLOB NOT NULL, PRIMARY KEY(object, propid)) WITHOUT ROWID;"
-    "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);";
+    "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);" kApartTable;
 
 void Log(const std::string& line) {
   std::u16string text = ToUtf16("Corvane store: " + line + "\n");
@@ -47,6 +53,10 @@ std::string Blob(sqlite3_stmt* stmt, int col) {
 // tag then carries kPackedBit above its 32 bits.
 constexpr size_t kPackFrom = 512;
 constexpr sqlite3_int64 kPackedBit = sqlite3_int64(1) << 32;
+// Packed values, and values of kApartFrom bytes or more, are kept in the
+// table apart; their property row holds an empty value and this flag.
+constexpr size_t kApartFrom = 1024;
+constexpr sqlite3_int64 kApartBit = sqlite3_int64(1) << 33;
 
 // The original size (4 bytes, little-endian), then the deflated bytes.
 bool Pack(const std::string& value, std::string* out) {
@@ -274,8 +284,8 @@ HRESULT StoreFile::Open(const std::string& posixPath, std::shared_ptr<StoreFile>
   if (!pragmaInt("PRAGMA user_version", &version)) return refuse("not a database");
   if (version != kSchemaVersion && version != 1) return refuse("schema version " + std::to_string(version));
   if (version == 1) {
-    char pragma[48];
-    std::snprintf(pragma, sizeof pragma, "PRAGMA user_version=%d", kSchemaVersion);
+    char pragma[320];
+    std::snprintf(pragma, sizeof pragma, kApartTable "PRAGMA user_version=%d", kSchemaVersion);
     if (sqlite3_exec(file->db_.get(), pragma, nullptr, nullptr, nullptr) != SQLITE_OK)
       return refuse("schema version 1 cannot be marked " + std::to_string(kSchemaVersion));
   }
@@ -402,13 +412,15 @@ HRESULT StoreFile::DeleteTree(NodeId node) {
       }
     }
   }
-  Stmt delProps, delObject;
+  Stmt delProps, delApart, delObject;
   HRESULT hr = Prepare("DELETE FROM props WHERE object = ?1", &delProps);
+  if (FAILED(hr)) return hr;
+  hr = Prepare("DELETE FROM apart WHERE object = ?1", &delApart);
   if (FAILED(hr)) return hr;
   hr = Prepare("DELETE FROM objects WHERE id = ?1", &delObject);
   if (FAILED(hr)) return hr;
   for (NodeId id : all) {
-    for (sqlite3_stmt* stmt : {delProps.get(), delObject.get()}) {
+    for (sqlite3_stmt* stmt : {delProps.get(), delApart.get(), delObject.get()}) {
       sqlite3_reset(stmt);
       if (sqlite3_bind_int64(stmt, 1, id) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
       hr = Step(stmt, nullptr);
@@ -490,8 +502,13 @@ HRESULT StoreFile::FindChildFolder(NodeId parent, const std::u16string& name, No
 
 // ---- properties ----
 
+// A property row's value, fetched from the table apart when it lives there.
+#define kApartValue                                                                                        \
+  "CASE WHEN p.tag & 8589934592 THEN (SELECT a.value FROM apart a WHERE a.object = p.object AND a.propid =" \
+  " p.propid) ELSE p.value END"
+
 HRESULT StoreFile::Decode(sqlite3_stmt* stmt, int tagColumn, OwnedProp* out) {
-  sqlite3_int64 stored = sqlite3_column_int64(stmt, tagColumn);
+  sqlite3_int64 stored = sqlite3_column_int64(stmt, tagColumn) & ~kApartBit;
   out->tag = static_cast<ULONG>(stored & 0xFFFFFFFF);
   if (!(stored & kPackedBit)) {
     out->data = Blob(stmt, tagColumn + 1);
@@ -508,7 +525,7 @@ HRESULT StoreFile::ReadProps(NodeId node, Row* out) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   out->clear();
   Stmt stmt;
-  HRESULT hr = Prepare("SELECT tag, value FROM props WHERE object = ?1 ORDER BY propid", &stmt);
+  HRESULT hr = Prepare("SELECT p.tag, " kApartValue " FROM props p WHERE p.object = ?1 ORDER BY p.propid", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
   for (;;) {
@@ -530,9 +547,10 @@ HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<s
   // The size of a value is known without reading it: larger ones cost nothing.
   HRESULT hr = maxValueBytes
                    ? Prepare("SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
-                             " AND p.tag < 4294967296 AND length(p.value) <= ?3 WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
+                             " AND p.tag < 4294967296 AND length(p.value) <= ?3"
+                             " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
                              &stmt)
-                   : Prepare("SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
+                   : Prepare("SELECT o.id, o.num, p.tag, " kApartValue " FROM objects o LEFT JOIN props p ON p.object = o.id"
                              " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
                              &stmt);
   if (FAILED(hr)) return hr;
@@ -571,16 +589,28 @@ HRESULT StoreFile::WriteProp(NodeId node, const OwnedProp& prop) {
 HRESULT StoreFile::WriteStored(NodeId node, int64_t tag, const std::string& value) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
+  const bool apart = (tag & kPackedBit) || value.size() >= kApartFrom;
+  const sqlite3_int64 propId = PROP_ID(static_cast<ULONG>(tag & 0xFFFFFFFF));
   Stmt stmt;
   HRESULT hr = Prepare("INSERT OR REPLACE INTO props(object, propid, tag, value) VALUES(?1, ?2, ?3, ?4)", &stmt);
   if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK ||
-      sqlite3_bind_int64(stmt.get(), 2, PROP_ID(static_cast<ULONG>(tag & 0xFFFFFFFF))) != SQLITE_OK ||
-      sqlite3_bind_int64(stmt.get(), 3, tag) != SQLITE_OK ||
-      sqlite3_bind_blob(stmt.get(), 4, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) !=
-          SQLITE_OK)
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK ||
+      sqlite3_bind_int64(stmt.get(), 3, apart ? tag | kApartBit : tag) != SQLITE_OK ||
+      sqlite3_bind_blob(stmt.get(), 4, apart ? "" : value.data(), apart ? 0 : static_cast<int>(value.size()),
+                        SQLITE_STATIC) != SQLITE_OK)
     return Error(SQLITE_ERROR, "bind");
   hr = Step(stmt.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  // A value that lives in the row leaves no older one apart behind.
+  Stmt other;
+  hr = apart ? Prepare("INSERT OR REPLACE INTO apart(object, propid, value) VALUES(?1, ?2, ?3)", &other)
+             : Prepare("DELETE FROM apart WHERE object = ?1 AND propid = ?2", &other);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(other.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(other.get(), 2, propId) != SQLITE_OK ||
+      (apart && sqlite3_bind_blob(other.get(), 3, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) !=
+                    SQLITE_OK))
+    return Error(SQLITE_ERROR, "bind");
+  hr = Step(other.get(), nullptr);
   if (FAILED(hr)) return hr;
   return txn.Commit();
 }
@@ -588,13 +618,16 @@ HRESULT StoreFile::WriteStored(NodeId node, int64_t tag, const std::string& valu
 HRESULT StoreFile::DeleteProp(NodeId node, ULONG propId) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
-  Stmt stmt;
-  HRESULT hr = Prepare("DELETE FROM props WHERE object = ?1 AND propid = ?2", &stmt);
-  if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK)
-    return Error(SQLITE_ERROR, "bind");
-  hr = Step(stmt.get(), nullptr);
-  if (FAILED(hr)) return hr;
+  for (const char* sql : {"DELETE FROM props WHERE object = ?1 AND propid = ?2",
+                          "DELETE FROM apart WHERE object = ?1 AND propid = ?2"}) {
+    Stmt stmt;
+    HRESULT hr = Prepare(sql, &stmt);
+    if (FAILED(hr)) return hr;
+    if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK)
+      return Error(SQLITE_ERROR, "bind");
+    hr = Step(stmt.get(), nullptr);
+    if (FAILED(hr)) return hr;
+  }
   return txn.Commit();
 }
 
@@ -638,7 +671,7 @@ HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
   if (FAILED(hr)) return hr;
   {
     Stmt stmt;
-    hr = Prepare("SELECT tag, value FROM props WHERE object = ?1 ORDER BY propid", &stmt);
+    hr = Prepare("SELECT p.tag, " kApartValue " FROM props p WHERE p.object = ?1 ORDER BY p.propid", &stmt);
     if (FAILED(hr)) return hr;
     if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
     for (;;) {
@@ -646,7 +679,7 @@ HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
       hr = Step(stmt.get(), &row);
       if (FAILED(hr)) return hr;
       if (!row) break;
-      first.props.push_back(StoredProp{sqlite3_column_int64(stmt.get(), 0), Blob(stmt.get(), 1)});
+      first.props.push_back(StoredProp{sqlite3_column_int64(stmt.get(), 0) & ~kApartBit, Blob(stmt.get(), 1)});
     }
   }
   out->push_back(std::move(first));
@@ -654,7 +687,7 @@ HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
   // recipient rows have none.
   Stmt stmt;
   hr = Prepare(
-      "SELECT o.id, o.kind, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
+      "SELECT o.id, o.kind, o.num, p.tag, " kApartValue " FROM objects o LEFT JOIN props p ON p.object = o.id"
       " WHERE o.parent = ?1 ORDER BY o.kind, o.id, p.propid",
       &stmt);
   if (FAILED(hr)) return hr;
@@ -680,7 +713,7 @@ HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
         out->push_back(std::move(e));
       }
       if (sqlite3_column_type(stmt.get(), 3) != SQLITE_NULL)
-        out->back().props.push_back(StoredProp{sqlite3_column_int64(stmt.get(), 3), Blob(stmt.get(), 4)});
+        out->back().props.push_back(StoredProp{sqlite3_column_int64(stmt.get(), 3) & ~kApartBit, Blob(stmt.get(), 4)});
     }
   }
   return S_OK;
