@@ -4,7 +4,10 @@
 //     `sqlite3` program's `.backup` of it (the two limits for moving the bytes);
 //   - an incremental backup after 1% new messages, against `rsync` of the
 //     store file onto the previous copy; and a backup that finds nothing new;
-//   - a synchronisation of two stores that differ by 1% in each direction.
+//   - a synchronisation of two stores that differ by 1% in each direction;
+//   - the floor of copying with one commit per message (the library's rule):
+//     the `sqlite3` program writing as many transactions of one average
+//     message's bytes each into a new database.
 // Every operation runs as a child process (the `corvane` host, the admin tool,
 // the system's programs), so its peak memory is the child's own.
 //
@@ -106,7 +109,22 @@ json Generate(const std::string& store, long count, long first, int seed) {
                          .out);
 }
 
+double Num(const json& j) { return j.get<double>(); }
+
 json Op(const Result& r) { return {{"seconds", r.seconds}, {"peakMiB", r.peakMiB}}; }
+
+// count transactions of bytes each, as a store file is written (WAL, NORMAL).
+Result CommitFloor(const fs::path& dir, long count, long bytes) {
+  const fs::path script = dir / "floor.sql", db = dir / "floor.db";
+  {
+    std::ofstream out(script);
+    out << "PRAGMA journal_mode=WAL;\nPRAGMA synchronous=NORMAL;\nPRAGMA wal_autocheckpoint=8192;\n"
+           "CREATE TABLE t(id INTEGER PRIMARY KEY, v BLOB);\n";
+    for (long i = 0; i < count; ++i)
+      out << "BEGIN IMMEDIATE; INSERT INTO t(v) VALUES(randomblob(" << bytes << ")); COMMIT;\n";
+  }
+  return Run({"sqlite3", db.string(), ".read '" + script.string() + "'"});
+}
 
 json MeasureSize(const fs::path& work, long n) {
   const fs::path dir = work / std::to_string(n);
@@ -131,6 +149,7 @@ json MeasureSize(const fs::path& work, long n) {
   out["full"] = Op(Corvane({"backup", mail.string(), full.string()}));
   out["cp"] = Op(Run({"cp", mail.string(), cpCopy.string()}));
   out["sqlite3"] = Op(Run({"sqlite3", mail.string(), ".backup '" + sqCopy.string() + "'"}));
+  out["commitFloor"] = Op(CommitFloor(dir, n, static_cast<long>(Num(out["storeBytes"]) / static_cast<double>(n))));
 
   std::fprintf(stderr, "%ld: 1%% new, incremental backup, rsync, nothing new\n", n);
   Generate("Mail", onePercent, n, 1);
@@ -146,8 +165,6 @@ json MeasureSize(const fs::path& work, long n) {
   out["sync"] = Op(Corvane({"sync", mail.string(), full.string()}));
   return out;
 }
-
-double Num(const json& j) { return j.get<double>(); }
 
 std::string Fmt(const char* format, double v) {
   char buf[64];
@@ -174,6 +191,7 @@ json Report(json& sizes) {
     s["ratios"] = {
         {"fullVsSqlite3", Num(s["full"]["seconds"]) / Num(s["sqlite3"]["seconds"])},
         {"fullVsCp", Num(s["full"]["seconds"]) / Num(s["cp"]["seconds"])},
+        {"commitFloorVsSqlite3", Num(s["commitFloor"]["seconds"]) / Num(s["sqlite3"]["seconds"])},
         {"incrementalVsRsync", Num(s["incremental"]["seconds"]) / Num(s["rsync"]["seconds"])},
         {"storeVsMail", Num(s["storeBytes"]) / Num(s["mailBytes"])},
     };
@@ -188,21 +206,25 @@ json Report(json& sizes) {
   double growth = Num(large["microsecondsPerMessage"]["full"]) / Num(small["microsecondsPerMessage"]["full"]);
 
   std::printf("\nRatios (targets at the largest size in brackets)\n");
-  std::vector<int> w = {9, 14, 12, 16, 14, 16, 20};
-  PrintRow({"messages", "full/sqlite3", "full/cp", "incr/rsync", "nothing new", "store/mail", "peak/allowance"}, w);
-  PrintRow({"", "[<= 2]", "", "[< 1]", "[< 2 s]", "[<= 1.5]", "[<= 1]"}, w);
+  std::vector<int> w = {9, 14, 14, 10, 12, 13, 12, 18};
+  PrintRow({"messages", "full/sqlite3", "floor/sqlite3", "full/cp", "incr/rsync", "nothing new", "store/mail",
+            "peak/allowance"},
+           w);
+  PrintRow({"", "[<= 2]", "", "", "[< 1]", "[< 2 s]", "[<= 1.5]", "[<= 1]"}, w);
   for (const json& s : sizes)
     PrintRow({std::to_string(s["messages"].get<long>()), Fmt("%.2f", Num(s["ratios"]["fullVsSqlite3"])),
-              Fmt("%.1f", Num(s["ratios"]["fullVsCp"])), Fmt("%.2f", Num(s["ratios"]["incrementalVsRsync"])),
+              Fmt("%.2f", Num(s["ratios"]["commitFloorVsSqlite3"])), Fmt("%.1f", Num(s["ratios"]["fullVsCp"])),
+              Fmt("%.2f", Num(s["ratios"]["incrementalVsRsync"])),
               Fmt("%.2f s", Num(s["nothingNew"]["seconds"])), Fmt("%.2f", Num(s["ratios"]["storeVsMail"])),
               Fmt("%.0f", Num(s["peakMiB"])) + "/" + Fmt("%.0f MiB", Num(s["peakAllowanceMiB"]))},
              w);
+  std::printf("floor: one commit per message, as the library copies, of an average message's bytes\n");
   std::printf("time per message, full backup, %ld -> %ld messages: x%.2f [<= 1.5]\n",
               small["messages"].get<long>(), large["messages"].get<long>(), growth);
 
   std::printf("\nSeconds (peak MiB)\n");
-  std::vector<int> w2 = {9, 9, 15, 13, 13, 15, 13, 13, 15, 15, 9};
-  PrintRow({"messages", "store MB", "full", "cp", "sqlite3", "incremental", "rsync", "nothing new", "sync",
+  std::vector<int> w2 = {9, 9, 15, 12, 12, 14, 15, 12, 14, 15, 12, 9};
+  PrintRow({"messages", "store MB", "full", "cp", "sqlite3", "floor", "incremental", "rsync", "nothing new", "sync",
             "us/msg full", "generate"},
            w2);
   auto cell = [](const json& op) {
@@ -210,7 +232,7 @@ json Report(json& sizes) {
   };
   for (const json& s : sizes)
     PrintRow({std::to_string(s["messages"].get<long>()), Fmt("%.0f", Num(s["storeBytes"]) / 1e6), cell(s["full"]),
-              cell(s["cp"]), cell(s["sqlite3"]), cell(s["incremental"]), cell(s["rsync"]), cell(s["nothingNew"]),
+              cell(s["cp"]), cell(s["sqlite3"]), cell(s["commitFloor"]), cell(s["incremental"]), cell(s["rsync"]), cell(s["nothingNew"]),
               cell(s["sync"]), Fmt("%.0f", Num(s["microsecondsPerMessage"]["full"])),
               Fmt("%.1f", Num(s["generate"]["seconds"]))},
              w2);
