@@ -213,18 +213,28 @@ STDMETHODIMP FolderObj::GetContentsTable(ULONG flags, LPMAPITABLE* out) {
   MAPI_FAULT_POINT("IMAPIFolder::GetContentsTable");
   if (!out) return MAPI_E_INVALID_PARAMETER;
   *out = nullptr;
-  std::vector<Row> rows;
-  if (!(flags & MAPI_ASSOCIATED)) {  // no associated contents are kept
+  // Rows are read when first asked for, with the columns asked for by then.
+  std::shared_ptr<StoreFile> file = file_;
+  const NodeId folder = node_;
+  const bool associated = (flags & MAPI_ASSOCIATED) != 0;  // no associated contents are kept
+  auto load = [file, folder, associated](const std::vector<ULONG>* columns, std::vector<Row>* rows) -> HRESULT {
+    rows->clear();
+    if (associated) return S_OK;
     std::vector<std::pair<NodeInfo, Row>> messages;
-    HRESULT hr = file_->ReadChildrenProps(node_, NodeKind::Message, &messages, kMaxTableValueBytes);
+    std::vector<ULONG> ids;
+    if (columns)
+      for (ULONG tag : *columns) ids.push_back(PROP_ID(tag));
+    HRESULT hr = columns ? file->ReadChildrenColumns(folder, NodeKind::Message, ids, kMaxTableValueBytes, &messages)
+                         : file->ReadChildrenProps(folder, NodeKind::Message, &messages, kMaxTableValueBytes);
     if (FAILED(hr)) return hr;
-    rows.reserve(messages.size());
+    rows->reserve(messages.size());
     for (auto& [info, row] : messages) {
-      AddIdentityProps(*file_, info.id, node_, MAPI_MESSAGE, &row);
-      rows.push_back(std::move(row));
+      AddIdentityProps(*file, info.id, folder, MAPI_MESSAGE, &row);
+      rows->push_back(std::move(row));
     }
-  }
-  LPMAPITABLE table = NewRowTable(std::move(rows), kContentsColumns, "IMAPITable");
+    return S_OK;
+  };
+  LPMAPITABLE table = NewLoadedRowTable(std::move(load), kContentsColumns, "IMAPITable");
   if (!table) return MAPI_E_NOT_ENOUGH_MEMORY;
   *out = table;
   return S_OK;

@@ -580,6 +580,47 @@ HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<s
   }
 }
 
+HRESULT StoreFile::ReadChildrenColumns(NodeId parent, NodeKind kind, const std::vector<ULONG>& propIds,
+                                       size_t maxValueBytes, std::vector<std::pair<NodeInfo, Row>>* out) {
+  if (propIds.size() > kMaxColumnIds || !maxValueBytes) return ReadChildrenProps(parent, kind, out, maxValueBytes);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  out->clear();
+  Stmt stmt;
+  HRESULT hr = Prepare(
+      "SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
+      " AND p.propid IN (?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) AND p.tag < 4294967296 AND length(p.value) <= ?3"
+      " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
+      &stmt);
+  if (FAILED(hr)) return hr;
+  bool bound = sqlite3_bind_int64(stmt.get(), 1, parent) == SQLITE_OK &&
+               sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) == SQLITE_OK &&
+               sqlite3_bind_int64(stmt.get(), 3, static_cast<sqlite3_int64>(maxValueBytes)) == SQLITE_OK;
+  for (size_t i = 0; bound && i < kMaxColumnIds; ++i)
+    bound = sqlite3_bind_int64(stmt.get(), static_cast<int>(4 + i), i < propIds.size() ? propIds[i] : -1) == SQLITE_OK;
+  if (!bound) return Error(SQLITE_ERROR, "bind");
+  for (;;) {
+    bool row = false;
+    hr = Step(stmt.get(), &row);
+    if (FAILED(hr)) return hr;
+    if (!row) return S_OK;
+    NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+    if (out->empty() || out->back().first.id != id) {
+      NodeInfo info;
+      info.id = id;
+      info.parent = parent;
+      info.kind = kind;
+      info.num = sqlite3_column_int(stmt.get(), 1);
+      out->emplace_back(info, Row{});
+      out->back().second.reserve(propIds.size() + 8);  // and the identity the table adds
+    }
+    if (sqlite3_column_type(stmt.get(), 2) != SQLITE_NULL) {
+      out->back().second.emplace_back();
+      hr = Decode(stmt.get(), 2, &out->back().second.back());
+      if (FAILED(hr)) return hr;
+    }
+  }
+}
+
 HRESULT StoreFile::WriteProp(NodeId node, const OwnedProp& prop) {
   std::string packed;
   if (Pack(prop.data, &packed)) return WriteStored(node, prop.tag | kPackedBit, packed);

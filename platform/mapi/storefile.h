@@ -98,6 +98,11 @@ class STANDIN_API StoreFile {
   // unread (a table's rows need no bodies).
   HRESULT ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out,
                             size_t maxValueBytes = 0);
+  // The same with values of those property ids only (at most kMaxColumnIds;
+  // more read every property), none larger than maxValueBytes.
+  static constexpr size_t kMaxColumnIds = 8;
+  HRESULT ReadChildrenColumns(NodeId parent, NodeKind kind, const std::vector<ULONG>& propIds, size_t maxValueBytes,
+                              std::vector<std::pair<NodeInfo, Row>>* out);
   // Replaces any value with the same property id.
   HRESULT WriteProp(NodeId node, const OwnedProp& prop);
   HRESULT DeleteProp(NodeId node, ULONG propId);
