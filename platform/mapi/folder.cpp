@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <wcrt.h>
@@ -230,6 +231,12 @@ STDMETHODIMP FolderObj::GetContentsTable(ULONG flags, LPMAPITABLE* out) {
     rows->reserve(messages.size());
     for (auto& [info, row] : messages) {
       AddIdentityProps(*file, info.id, folder, MAPI_MESSAGE, &row);
+      if (columns) {  // a large folder's rows keep only what was asked for
+        std::erase_if(row, [&ids](const OwnedProp& p) {
+          return std::find(ids.begin(), ids.end(), PROP_ID(p.tag)) == ids.end();
+        });
+        row.shrink_to_fit();
+      }
       rows->push_back(std::move(row));
     }
     return S_OK;

@@ -486,7 +486,8 @@ HRESULT StoreFile::SetName(NodeId node, const std::u16string& name) {
 HRESULT StoreFile::FindChildFolder(NodeId parent, const std::u16string& name, NodeId* out) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   Stmt stmt;
-  HRESULT hr = Prepare("SELECT id FROM objects WHERE parent = ?1 AND kind = 1 AND name = ?2 ORDER BY id LIMIT 1", &stmt);
+  HRESULT hr =
+      Prepare("SELECT id FROM objects WHERE parent = ?1 AND kind = 1 AND name = ?2 ORDER BY id LIMIT 1", &stmt);
   if (FAILED(hr)) return hr;
   std::string utf8 = ToUtf8(name);
   if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
@@ -539,6 +540,31 @@ HRESULT StoreFile::ReadProps(NodeId node, Row* out) {
   }
 }
 
+HRESULT StoreFile::ChildRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, size_t reserve,
+                             std::vector<std::pair<NodeInfo, Row>>* out) {
+  for (;;) {
+    bool row = false;
+    HRESULT hr = Step(stmt, &row);
+    if (FAILED(hr)) return hr;
+    if (!row) return S_OK;
+    NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt, 0));
+    if (out->empty() || out->back().first.id != id) {
+      NodeInfo info;
+      info.id = id;
+      info.parent = parent;
+      info.kind = kind;
+      info.num = sqlite3_column_int(stmt, 1);
+      out->emplace_back(info, Row{});
+      out->back().second.reserve(reserve);
+    }
+    if (sqlite3_column_type(stmt, 2) != SQLITE_NULL) {
+      out->back().second.emplace_back();
+      hr = Decode(stmt, 2, &out->back().second.back());
+      if (FAILED(hr)) return hr;
+    }
+  }
+}
+
 HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out,
                                      size_t maxValueBytes) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -550,7 +576,8 @@ HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<s
                              " AND p.tag < 4294967296 AND length(p.value) <= ?3"
                              " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
                              &stmt)
-                   : Prepare("SELECT o.id, o.num, p.tag, " kApartValue " FROM objects o LEFT JOIN props p ON p.object = o.id"
+                   : Prepare("SELECT o.id, o.num, p.tag, " kApartValue
+                             " FROM objects o LEFT JOIN props p ON p.object = o.id"
                              " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
                              &stmt);
   if (FAILED(hr)) return hr;
@@ -558,26 +585,7 @@ HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<s
       sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK ||
       (maxValueBytes && sqlite3_bind_int64(stmt.get(), 3, static_cast<sqlite3_int64>(maxValueBytes)) != SQLITE_OK))
     return Error(SQLITE_ERROR, "bind");
-  for (;;) {
-    bool row = false;
-    hr = Step(stmt.get(), &row);
-    if (FAILED(hr)) return hr;
-    if (!row) return S_OK;
-    NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
-    if (out->empty() || out->back().first.id != id) {
-      NodeInfo info;
-      info.id = id;
-      info.parent = parent;
-      info.kind = kind;
-      info.num = sqlite3_column_int(stmt.get(), 1);
-      out->emplace_back(info, Row{});
-    }
-    if (sqlite3_column_type(stmt.get(), 2) != SQLITE_NULL) {
-      out->back().second.emplace_back();
-      hr = Decode(stmt.get(), 2, &out->back().second.back());
-      if (FAILED(hr)) return hr;
-    }
-  }
+  return ChildRows(stmt.get(), parent, kind, 0, out);
 }
 
 HRESULT StoreFile::ReadChildrenColumns(NodeId parent, NodeKind kind, const std::vector<ULONG>& propIds,
@@ -598,27 +606,7 @@ HRESULT StoreFile::ReadChildrenColumns(NodeId parent, NodeKind kind, const std::
   for (size_t i = 0; bound && i < kMaxColumnIds; ++i)
     bound = sqlite3_bind_int64(stmt.get(), static_cast<int>(4 + i), i < propIds.size() ? propIds[i] : -1) == SQLITE_OK;
   if (!bound) return Error(SQLITE_ERROR, "bind");
-  for (;;) {
-    bool row = false;
-    hr = Step(stmt.get(), &row);
-    if (FAILED(hr)) return hr;
-    if (!row) return S_OK;
-    NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
-    if (out->empty() || out->back().first.id != id) {
-      NodeInfo info;
-      info.id = id;
-      info.parent = parent;
-      info.kind = kind;
-      info.num = sqlite3_column_int(stmt.get(), 1);
-      out->emplace_back(info, Row{});
-      out->back().second.reserve(propIds.size() + 8);  // and the identity the table adds
-    }
-    if (sqlite3_column_type(stmt.get(), 2) != SQLITE_NULL) {
-      out->back().second.emplace_back();
-      hr = Decode(stmt.get(), 2, &out->back().second.back());
-      if (FAILED(hr)) return hr;
-    }
-  }
+  return ChildRows(stmt.get(), parent, kind, propIds.size() + 8 /* and the identity tables add */, out);
 }
 
 HRESULT StoreFile::WriteProp(NodeId node, const OwnedProp& prop) {
@@ -647,9 +635,10 @@ HRESULT StoreFile::WriteStored(NodeId node, int64_t tag, const std::string& valu
   hr = apart ? Prepare("INSERT OR REPLACE INTO apart(object, propid, value) VALUES(?1, ?2, ?3)", &other)
              : Prepare("DELETE FROM apart WHERE object = ?1 AND propid = ?2", &other);
   if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(other.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(other.get(), 2, propId) != SQLITE_OK ||
-      (apart && sqlite3_bind_blob(other.get(), 3, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) !=
-                    SQLITE_OK))
+  if (sqlite3_bind_int64(other.get(), 1, node) != SQLITE_OK ||
+      sqlite3_bind_int64(other.get(), 2, propId) != SQLITE_OK ||
+      (apart &&
+       sqlite3_bind_blob(other.get(), 3, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) != SQLITE_OK))
     return Error(SQLITE_ERROR, "bind");
   hr = Step(other.get(), nullptr);
   if (FAILED(hr)) return hr;

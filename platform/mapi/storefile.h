@@ -147,6 +147,9 @@ class STANDIN_API StoreFile {
     std::string value;
   };
   HRESULT WriteStored(NodeId node, int64_t tag, const std::string& value);
+  // Rows of (id, num, tag, value), a node's properties together, into nodes.
+  HRESULT ChildRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, size_t reserve,
+                    std::vector<std::pair<NodeInfo, Row>>* out);
   // The value of a row whose tag is in tagColumn and bytes in the next.
   HRESULT Decode(sqlite3_stmt* stmt, int tagColumn, OwnedProp* out);
   struct TreeEntry {

@@ -190,6 +190,18 @@ TEST_F(MapiStoreFile, PropertiesReplaceBySameIdAndSurviveReopen) {
   EXPECT_EQ(row[0].data, std::string("s\0e\0c\0o\0n\0d\0", 12));
 }
 
+// The one number a statement answers, read with SQLite directly (-1 for none).
+int QueryInt(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr), SQLITE_OK);
+  int n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return n;
+}
+
 // Stored sizes of a node's values, as SQLite holds them.
 std::vector<std::pair<int64_t, int>> StoredSizes(const std::string& path, NodeId node) {
   sqlite3* db = nullptr;
@@ -243,23 +255,15 @@ TEST_F(MapiStoreFile, LargeValuesArePackedAndCopiedAsTheyAre) {
     EXPECT_EQ(sizes[0], (std::pair<int64_t, int>{PR_SUBJECT_W, 10})) << "small values stay as they are";
     EXPECT_EQ(sizes[1].first, int64_t{PR_HTML} | packed | apart) << "packed, kept apart, and marked so";
     EXPECT_LT(sizes[1].second, static_cast<int>(body.size()) / 10);
-    EXPECT_EQ(sizes[2], (std::pair<int64_t, int>{PR_ATTACH_DATA_BIN, 600})) << "kept as it is when packing saves nothing";
+    EXPECT_EQ(sizes[2], (std::pair<int64_t, int>{PR_ATTACH_DATA_BIN, 600}))
+        << "kept as it is when packing saves nothing";
     EXPECT_EQ(sizes[3], (std::pair<int64_t, int>{kMore | apart, 1500})) << "large: apart, not packed";
   }
 }
 
 TEST_F(MapiStoreFile, ValuesKeptApartGoWithTheirProperty) {
   auto file = Create();
-  auto apartRows = [&] {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* stmt = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM apart", -1, &stmt, nullptr), SQLITE_OK);
-    int n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return n;
-  };
+  auto apartRows = [&] { return QueryInt(path(), "SELECT count(*) FROM apart"); };
   std::string big(5000, 'b');
   NodeId node = 0;
   ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
@@ -299,16 +303,7 @@ TEST_F(MapiStoreFile, FilesOfTheFirstVersionAreReadAndMarkedAnew) {
     ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
     ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeUnicode(PR_SUBJECT_W, u"old")), S_OK);
   }
-  auto version = [&] {
-    sqlite3* db = nullptr;
-    EXPECT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* stmt = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr), SQLITE_OK);
-    int v = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return v;
-  };
+  auto version = [&] { return QueryInt(path(), "PRAGMA user_version"); };
   ASSERT_EQ(version(), 2);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
