@@ -232,8 +232,8 @@ json Report(json& sizes) {
   };
   for (const json& s : sizes)
     PrintRow({std::to_string(s["messages"].get<long>()), Fmt("%.0f", Num(s["storeBytes"]) / 1e6), cell(s["full"]),
-              cell(s["cp"]), cell(s["sqlite3"]), cell(s["commitFloor"]), cell(s["incremental"]), cell(s["rsync"]), cell(s["nothingNew"]),
-              cell(s["sync"]), Fmt("%.0f", Num(s["microsecondsPerMessage"]["full"])),
+              cell(s["cp"]), cell(s["sqlite3"]), cell(s["commitFloor"]), cell(s["incremental"]), cell(s["rsync"]),
+              cell(s["nothingNew"]), cell(s["sync"]), Fmt("%.0f", Num(s["microsecondsPerMessage"]["full"])),
               Fmt("%.1f", Num(s["generate"]["seconds"]))},
              w2);
   return {{"perMessageGrowthFull", growth}};
@@ -273,7 +273,9 @@ int main(int argc, char** argv) {
       else if (a == "--work") work = value();
       else if (a == "--json") jsonPath = value();
       else if (a == "--keep") keep = true;
-      else throw std::invalid_argument("usage: scale_bench [--sizes 1000,10000,100000] [--work DIR] [--json FILE] [--keep]");
+      else
+        throw std::invalid_argument(
+            "usage: scale_bench [--sizes 1000,10000,100000] [--work DIR] [--json FILE] [--keep]");
     }
     g_bin = fs::canonical("/proc/self/exe").parent_path();
     json results = json::array();

@@ -130,7 +130,8 @@ TEST_F(MapiAdminTest, CalendarItemsAndContacts) {
 nlohmann::json GeneratedFolders(const nlohmann::json& tree) {
   nlohmann::json out;
   for (const auto& f : tree["folders"])
-    if (f["name"] == "Inbox" || f["name"] == "Calendar" || f["name"] == "Contacts") out[f["name"].get<std::string>()] = f;
+    if (f["name"] == "Inbox" || f["name"] == "Calendar" || f["name"] == "Contacts")
+      out[f["name"].get<std::string>()] = f;
   return out;
 }
 
@@ -186,7 +187,8 @@ TEST_F(MapiAdminTest, MistakesGetAClearMessageAndAnExitCode) {
   EXPECT_EQ(noStore.exitCode, 1);
   EXPECT_NE(noStore.output.find("no store named 'Nope'"), std::string::npos) << noStore.output;
   WriteFileBytes(RootFile("garbage.pst"), "this is not a store");
-  ChildResult bad = Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Bad", "--path", RootFile("garbage.pst")});
+  ChildResult bad =
+      Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Bad", "--path", RootFile("garbage.pst")});
   EXPECT_EQ(bad.exitCode, 1) << bad.output;
   EXPECT_EQ(nlohmann::json::parse(Ok({"service", "list", "Outlook", "--json"})).size(), 1u)
       << "a refused store leaves no service behind";
