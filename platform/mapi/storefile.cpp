@@ -594,9 +594,11 @@ HRESULT StoreFile::ReadChildrenColumns(NodeId parent, NodeKind kind, const std::
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   out->clear();
   Stmt stmt;
+  // "+": one seek per message, then its few rows in order, rather than one
+  // seek per wanted property.
   HRESULT hr = Prepare(
       "SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
-      " AND p.propid IN (?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) AND p.tag < 4294967296 AND length(p.value) <= ?3"
+      " AND +p.propid IN (?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) AND p.tag < 4294967296 AND length(p.value) <= ?3"
       " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
       &stmt);
   if (FAILED(hr)) return hr;
