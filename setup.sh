@@ -23,6 +23,7 @@ done
 packages=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev      # registry database and store files
+  zlib1g-dev          # large values in store files are kept deflated
   sqlite3             # the tests read and write catalogs with an independent program
   libhivex-dev        # registry hive files
   libgmime-3.0-dev    # parsing imported mail (.eml, mbox)
@@ -30,6 +31,7 @@ packages=(
   nlohmann-json3-dev  # the admin tool's store dumps
   googletest libgtest-dev libgmock-dev
   libbenchmark-dev
+  rsync               # the scale benchmark compares backups with it
 )
 # The Windows cross-build's compilers, binutils and headers: only when a
 # Windows preset is asked for.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,12 @@ int CompareValues(const OwnedProp& a, const OwnedProp& b);
 // Faults are taken as "<faultPrefix>::<Method>", e.g. "IMAPITable::QueryRows".
 LPMAPITABLE NewRowTable(std::vector<Row> rows, std::vector<ULONG> defaultColumns,
                         const char* faultPrefix = "IMAPITable");
+// The same table over rows read when first needed: load gets the columns set
+// by then (rows must carry at least those) or null for rows with every
+// property. Large folders read only what their callers ask for.
+using RowLoader = std::function<HRESULT(const std::vector<ULONG>* columns, std::vector<Row>* rows)>;
+LPMAPITABLE NewLoadedRowTable(RowLoader load, std::vector<ULONG> defaultColumns,
+                              const char* faultPrefix = "IMAPITable");
 
 // ---- subsystem ----
 // Whether the stand-in mail client is installed in the platform root: the

@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <wcrt.h>
@@ -12,6 +13,11 @@ const std::vector<ULONG> kHierarchyColumns = {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_
                                               PR_CONTAINER_CLASS_W, PR_INSTANCE_KEY};
 const std::vector<ULONG> kContentsColumns = {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAGE_CLASS_W, PR_MESSAGE_SIZE,
                                              PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME, PR_INSTANCE_KEY};
+
+// Contents tables carry no large values (bodies, raw bytes): the rows of a
+// large folder stay small, and reading them touches no overflow pages.
+// Subjects, names, classes, times and sizes always fit.
+constexpr size_t kMaxTableValueBytes = 1024;
 
 // Computed folder properties beside the stored ones.
 HRESULT AddFolderProps(StoreFile& file, NodeId node, NodeId parent, Row* row) {
@@ -208,18 +214,34 @@ STDMETHODIMP FolderObj::GetContentsTable(ULONG flags, LPMAPITABLE* out) {
   MAPI_FAULT_POINT("IMAPIFolder::GetContentsTable");
   if (!out) return MAPI_E_INVALID_PARAMETER;
   *out = nullptr;
-  std::vector<Row> rows;
-  if (!(flags & MAPI_ASSOCIATED)) {  // no associated contents are kept
+  // Rows are read when first asked for, with the columns asked for by then.
+  std::shared_ptr<StoreFile> file = file_;
+  const NodeId folder = node_;
+  const bool associated = (flags & MAPI_ASSOCIATED) != 0;  // no associated contents are kept
+  auto load = [file, folder, associated](const std::vector<ULONG>* columns, std::vector<Row>* rows) -> HRESULT {
+    rows->clear();
+    if (associated) return S_OK;
     std::vector<std::pair<NodeInfo, Row>> messages;
-    HRESULT hr = file_->ReadChildrenProps(node_, NodeKind::Message, &messages);
+    std::vector<ULONG> ids;
+    if (columns)
+      for (ULONG tag : *columns) ids.push_back(PROP_ID(tag));
+    HRESULT hr = columns ? file->ReadChildrenColumns(folder, NodeKind::Message, ids, kMaxTableValueBytes, &messages)
+                         : file->ReadChildrenProps(folder, NodeKind::Message, &messages, kMaxTableValueBytes);
     if (FAILED(hr)) return hr;
-    rows.reserve(messages.size());
+    rows->reserve(messages.size());
     for (auto& [info, row] : messages) {
-      AddIdentityProps(*file_, info.id, node_, MAPI_MESSAGE, &row);
-      rows.push_back(std::move(row));
+      AddIdentityProps(*file, info.id, folder, MAPI_MESSAGE, &row);
+      if (columns) {  // a large folder's rows keep only what was asked for
+        std::erase_if(row, [&ids](const OwnedProp& p) {
+          return std::find(ids.begin(), ids.end(), PROP_ID(p.tag)) == ids.end();
+        });
+        row.shrink_to_fit();
+      }
+      rows->push_back(std::move(row));
     }
-  }
-  LPMAPITABLE table = NewRowTable(std::move(rows), kContentsColumns, "IMAPITable");
+    return S_OK;
+  };
+  LPMAPITABLE table = NewLoadedRowTable(std::move(load), kContentsColumns, "IMAPITable");
   if (!table) return MAPI_E_NOT_ENOUGH_MEMORY;
   *out = table;
   return S_OK;

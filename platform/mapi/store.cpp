@@ -2,7 +2,9 @@
 #include "store.h"
 
 #include <cstring>
+#include <optional>
 
+#include <standin/mapi.h>
 #include <standin/root.h>
 #include <wcrt.h>
 
@@ -494,3 +496,34 @@ STANDIN_API HRESULT ReadStoreUid(const std::u16string& path, MAPIUID* uid) {
 }
 
 }  // namespace standin::mapi
+
+namespace standin {
+
+struct StoreBatch::State {
+  std::shared_ptr<mapi::StoreFile> file;
+  std::optional<mapi::StoreFile::Transaction> txn;
+};
+
+StoreBatch::StoreBatch(IMsgStore* store) {
+  auto* ours = dynamic_cast<mapi::StoreObj*>(store);
+  if (!ours) {
+    status_ = MAPI_E_INVALID_PARAMETER;
+    return;
+  }
+  state_ = new State{ours->file(), std::nullopt};
+  state_->txn.emplace(*state_->file);
+  status_ = state_->txn->status();
+}
+
+StoreBatch::~StoreBatch() { delete state_; }
+
+HRESULT StoreBatch::Commit() {
+  if (FAILED(status_)) return status_;
+  HRESULT hr = state_->txn->Commit();
+  state_->txn.reset();
+  state_->txn.emplace(*state_->file);
+  status_ = FAILED(hr) ? hr : state_->txn->status();
+  return hr;
+}
+
+}  // namespace standin

@@ -188,6 +188,7 @@ class MessageObj final : public ComObject<IMessage> {
 class StoreObj final : public ComObject<IMsgStore> {
  public:
   StoreObj(std::shared_ptr<StoreFile> file, std::u16string displayName, bool modify);
+  const std::shared_ptr<StoreFile>& file() const { return file_; }
 
   STDMETHODIMP GetLastError(HRESULT, ULONG, LPMAPIERROR*) override;
   STDMETHODIMP SaveChanges(ULONG ulFlags) override;

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <random>
@@ -15,8 +16,17 @@ namespace {
 
 // "CvPS": tells our store files from any other SQLite database.
 constexpr int kApplicationId = 0x43765053;
-constexpr int kSchemaVersion = 1;
+// 2: large values may be packed. Version 1 files hold none and are read as
+// they are; opening one marks it version 2, so that older readers refuse it
+// once it may hold packed values.
+constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 15000;
+
+// Large values live apart from the property rows, so that the rows of many
+// messages (what tables read) sit densely on few pages.
+#define kApartTable                                                                                             \
+  "CREATE TABLE IF NOT EXISTS apart(object INTEGER NOT NULL, propid INTEGER NOT NULL, value BLOB NOT NULL," \
+  " PRIMARY KEY(object, propid));"
 
 const char* const kSchema =
     "CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB NOT NULL);"
@@ -26,7 +36,7 @@ const char* const kSchema =
     "CREATE INDEX objects_names ON objects(parent, name) WHERE name IS NOT NULL;"
     "CREATE TABLE props(object INTEGER NOT NULL, propid INTEGER NOT NULL, tag INTEGER NOT NULL,"
     " value BLOB NOT NULL, PRIMARY KEY(object, propid)) WITHOUT ROWID;"
-    "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);";
+    "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);" kApartTable;
 
 void Log(const std::string& line) {
   std::u16string text = ToUtf16("Corvane store: " + line + "\n");
@@ -37,6 +47,40 @@ std::string Blob(sqlite3_stmt* stmt, int col) {
   const void* data = sqlite3_column_blob(stmt, col);
   int size = sqlite3_column_bytes(stmt, col);
   return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(size)) : std::string();
+}
+
+// Values this large are kept deflated when that makes them smaller; the stored
+// tag then carries kPackedBit above its 32 bits.
+constexpr size_t kPackFrom = 512;
+constexpr sqlite3_int64 kPackedBit = sqlite3_int64(1) << 32;
+// Packed values, and values of kApartFrom bytes or more, are kept in the
+// table apart; their property row holds an empty value and this flag.
+constexpr size_t kApartFrom = 1024;
+constexpr sqlite3_int64 kApartBit = sqlite3_int64(1) << 33;
+
+// The original size (4 bytes, little-endian), then the deflated bytes.
+bool Pack(const std::string& value, std::string* out) {
+  if (value.size() < kPackFrom || value.size() > 0x7FFFFFFF) return false;
+  uLongf size = compressBound(static_cast<uLong>(value.size()));
+  out->resize(4 + size);
+  uint32_t original = static_cast<uint32_t>(value.size());
+  for (int i = 0; i < 4; ++i) (*out)[i] = static_cast<char>((original >> (8 * i)) & 0xFF);
+  if (compress2(reinterpret_cast<Bytef*>(&(*out)[4]), &size, reinterpret_cast<const Bytef*>(value.data()),
+                static_cast<uLong>(value.size()), Z_BEST_SPEED + 2) != Z_OK ||
+      4 + size >= value.size())
+    return false;
+  out->resize(4 + size);
+  return true;
+}
+
+bool Unpack(const void* data, size_t size, std::string* out) {
+  const auto* b = static_cast<const unsigned char*>(data);
+  if (!b || size < 4) return false;
+  uLongf original = uLongf(b[0]) | (uLongf(b[1]) << 8) | (uLongf(b[2]) << 16) | (uLongf(b[3]) << 24);
+  out->resize(original);
+  uLongf got = original;
+  return uncompress(reinterpret_cast<Bytef*>(out->data()), &got, b + 4, static_cast<uLong>(size - 4)) == Z_OK &&
+         got == original;
 }
 
 bool FileExists(const std::string& path) {
@@ -123,7 +167,10 @@ HRESULT StoreFile::OpenDb(const std::string& posixPath, bool create, DbPtr* out)
   if (rc != SQLITE_OK) return SqliteResult(rc);
   // In WAL mode NORMAL still survives a killed process; only a power loss
   // may drop the last commits.
-  rc = sqlite3_exec(db.get(), "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  // A copy commits once per message; checkpointing every 32 MiB of log
+  // rather than every 4 writes each hot page into the file once, not many
+  // times, and syncs less often.
+  rc = sqlite3_exec(db.get(), "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=8192", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     Log("cannot configure " + posixPath + ": " + sqlite3_errstr(rc));
     return MAPI_E_CORRUPT_STORE;
@@ -132,11 +179,21 @@ HRESULT StoreFile::OpenDb(const std::string& posixPath, bool create, DbPtr* out)
   return S_OK;
 }
 
-HRESULT StoreFile::Prepare(const char* sql, StmtPtr* stmt) {
-  sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr);
-  stmt->reset(raw);
-  if (rc != SQLITE_OK) return Error(rc, "prepare");
+StoreFile::Stmt::~Stmt() {
+  if (!stmt_) return;
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+HRESULT StoreFile::Prepare(const char* sql, Stmt* stmt) {
+  StmtPtr& cached = statements_[sql];
+  if (!cached) {
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+    cached.reset(raw);
+    if (rc != SQLITE_OK) return Error(rc, "prepare");
+  }
+  stmt->stmt_ = cached.get();
   return S_OK;
 }
 
@@ -179,7 +236,7 @@ HRESULT StoreFile::Create(const std::string& posixPath, std::shared_ptr<StoreFil
     if (FAILED(txn.status())) return txn.status();
     hr = file->Exec(kSchema);
     if (FAILED(hr)) return hr;
-    StmtPtr stmt;
+    Stmt stmt;
     hr = file->Prepare("INSERT INTO meta(key, value) VALUES('uid', ?1)", &stmt);
     if (FAILED(hr)) return hr;
     if (sqlite3_bind_blob(stmt.get(), 1, file->uid_.ab, sizeof file->uid_.ab, SQLITE_TRANSIENT) != SQLITE_OK)
@@ -225,7 +282,13 @@ HRESULT StoreFile::Open(const std::string& posixPath, std::shared_ptr<StoreFile>
   if (!pragmaInt("PRAGMA application_id", &appId)) return refuse("not a database");
   if (appId != kApplicationId) return refuse("not a store file");
   if (!pragmaInt("PRAGMA user_version", &version)) return refuse("not a database");
-  if (version != kSchemaVersion) return refuse("schema version " + std::to_string(version));
+  if (version != kSchemaVersion && version != 1) return refuse("schema version " + std::to_string(version));
+  if (version == 1) {
+    char pragma[320];
+    std::snprintf(pragma, sizeof pragma, kApartTable "PRAGMA user_version=%d", kSchemaVersion);
+    if (sqlite3_exec(file->db_.get(), pragma, nullptr, nullptr, nullptr) != SQLITE_OK)
+      return refuse("schema version 1 cannot be marked " + std::to_string(kSchemaVersion));
+  }
   StmtPtr stmt;
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(file->db_.get(), "SELECT value FROM meta WHERE key = 'uid'", -1, &raw, nullptr) != SQLITE_OK)
@@ -295,7 +358,7 @@ HRESULT StoreFile::Transaction::Commit() {
 
 HRESULT StoreFile::GetNode(NodeId node, NodeInfo* info) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StmtPtr stmt;
+  Stmt stmt;
   HRESULT hr = Prepare("SELECT parent, kind, num FROM objects WHERE id = ?1", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
@@ -313,7 +376,7 @@ HRESULT StoreFile::GetNode(NodeId node, NodeInfo* info) {
 HRESULT StoreFile::NewNode(NodeId parent, NodeKind kind, LONG num, NodeId* out) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
-  StmtPtr stmt;
+  Stmt stmt;
   HRESULT hr = Prepare("INSERT INTO objects(parent, kind, num) VALUES(?1, ?2, ?3)", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
@@ -334,7 +397,7 @@ HRESULT StoreFile::DeleteTree(NodeId node) {
   // Walk the subtree through the children index, then drop rows by id.
   std::vector<NodeId> all{node};
   {
-    StmtPtr stmt;
+    Stmt stmt;
     HRESULT hr = Prepare("SELECT id FROM objects WHERE parent = ?1", &stmt);
     if (FAILED(hr)) return hr;
     for (size_t i = 0; i < all.size(); ++i) {
@@ -349,13 +412,15 @@ HRESULT StoreFile::DeleteTree(NodeId node) {
       }
     }
   }
-  StmtPtr delProps, delObject;
+  Stmt delProps, delApart, delObject;
   HRESULT hr = Prepare("DELETE FROM props WHERE object = ?1", &delProps);
+  if (FAILED(hr)) return hr;
+  hr = Prepare("DELETE FROM apart WHERE object = ?1", &delApart);
   if (FAILED(hr)) return hr;
   hr = Prepare("DELETE FROM objects WHERE id = ?1", &delObject);
   if (FAILED(hr)) return hr;
   for (NodeId id : all) {
-    for (sqlite3_stmt* stmt : {delProps.get(), delObject.get()}) {
+    for (sqlite3_stmt* stmt : {delProps.get(), delApart.get(), delObject.get()}) {
       sqlite3_reset(stmt);
       if (sqlite3_bind_int64(stmt, 1, id) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
       hr = Step(stmt, nullptr);
@@ -368,7 +433,7 @@ HRESULT StoreFile::DeleteTree(NodeId node) {
 HRESULT StoreFile::Children(NodeId parent, NodeKind kind, std::vector<NodeInfo>* out) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   out->clear();
-  StmtPtr stmt;
+  Stmt stmt;
   HRESULT hr = Prepare("SELECT id, num FROM objects WHERE parent = ?1 AND kind = ?2 ORDER BY id", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
@@ -390,7 +455,7 @@ HRESULT StoreFile::Children(NodeId parent, NodeKind kind, std::vector<NodeInfo>*
 
 HRESULT StoreFile::CountChildren(NodeId parent, NodeKind kind, ULONG* count) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StmtPtr stmt;
+  Stmt stmt;
   HRESULT hr = Prepare("SELECT count(*) FROM objects WHERE parent = ?1 AND kind = ?2", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
@@ -406,7 +471,7 @@ HRESULT StoreFile::CountChildren(NodeId parent, NodeKind kind, ULONG* count) {
 HRESULT StoreFile::SetName(NodeId node, const std::u16string& name) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
-  StmtPtr stmt;
+  Stmt stmt;
   HRESULT hr = Prepare("UPDATE objects SET name = ?2 WHERE id = ?1", &stmt);
   if (FAILED(hr)) return hr;
   std::string utf8 = ToUtf8(name);
@@ -420,8 +485,9 @@ HRESULT StoreFile::SetName(NodeId node, const std::u16string& name) {
 
 HRESULT StoreFile::FindChildFolder(NodeId parent, const std::u16string& name, NodeId* out) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  StmtPtr stmt;
-  HRESULT hr = Prepare("SELECT id FROM objects WHERE parent = ?1 AND kind = 1 AND name = ?2 ORDER BY id LIMIT 1", &stmt);
+  Stmt stmt;
+  HRESULT hr =
+      Prepare("SELECT id FROM objects WHERE parent = ?1 AND kind = 1 AND name = ?2 ORDER BY id LIMIT 1", &stmt);
   if (FAILED(hr)) return hr;
   std::string utf8 = ToUtf8(name);
   if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
@@ -437,11 +503,30 @@ HRESULT StoreFile::FindChildFolder(NodeId parent, const std::u16string& name, No
 
 // ---- properties ----
 
+// A property row's value, fetched from the table apart when it lives there.
+#define kApartValue                                                                                        \
+  "CASE WHEN p.tag & 8589934592 THEN (SELECT a.value FROM apart a WHERE a.object = p.object AND a.propid =" \
+  " p.propid) ELSE p.value END"
+
+HRESULT StoreFile::Decode(sqlite3_stmt* stmt, int tagColumn, OwnedProp* out) {
+  sqlite3_int64 stored = sqlite3_column_int64(stmt, tagColumn) & ~kApartBit;
+  out->tag = static_cast<ULONG>(stored & 0xFFFFFFFF);
+  if (!(stored & kPackedBit)) {
+    out->data = Blob(stmt, tagColumn + 1);
+    return S_OK;
+  }
+  if (Unpack(sqlite3_column_blob(stmt, tagColumn + 1), static_cast<size_t>(sqlite3_column_bytes(stmt, tagColumn + 1)),
+             &out->data))
+    return S_OK;
+  Log("a value cannot be unpacked in " + path_);
+  return MAPI_E_CORRUPT_STORE;
+}
+
 HRESULT StoreFile::ReadProps(NodeId node, Row* out) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   out->clear();
-  StmtPtr stmt;
-  HRESULT hr = Prepare("SELECT tag, value FROM props WHERE object = ?1 ORDER BY propid", &stmt);
+  Stmt stmt;
+  HRESULT hr = Prepare("SELECT p.tag, " kApartValue " FROM props p WHERE p.object = ?1 ORDER BY p.propid", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
   for (;;) {
@@ -449,55 +534,115 @@ HRESULT StoreFile::ReadProps(NodeId node, Row* out) {
     hr = Step(stmt.get(), &row);
     if (FAILED(hr)) return hr;
     if (!row) return S_OK;
-    out->push_back(OwnedProp{static_cast<ULONG>(sqlite3_column_int64(stmt.get(), 0)), Blob(stmt.get(), 1)});
+    out->emplace_back();
+    hr = Decode(stmt.get(), 0, &out->back());
+    if (FAILED(hr)) return hr;
   }
 }
 
-HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
-  out->clear();
-  StmtPtr stmt;
-  HRESULT hr = Prepare(
-      "SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
-      " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
-      &stmt);
-  if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
-      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK)
-    return Error(SQLITE_ERROR, "bind");
+HRESULT StoreFile::ChildRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, size_t reserve,
+                             std::vector<std::pair<NodeInfo, Row>>* out) {
   for (;;) {
     bool row = false;
-    hr = Step(stmt.get(), &row);
+    HRESULT hr = Step(stmt, &row);
     if (FAILED(hr)) return hr;
     if (!row) return S_OK;
-    NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+    NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt, 0));
     if (out->empty() || out->back().first.id != id) {
       NodeInfo info;
       info.id = id;
       info.parent = parent;
       info.kind = kind;
-      info.num = sqlite3_column_int(stmt.get(), 1);
+      info.num = sqlite3_column_int(stmt, 1);
       out->emplace_back(info, Row{});
+      out->back().second.reserve(reserve);
     }
-    if (sqlite3_column_type(stmt.get(), 2) != SQLITE_NULL)
-      out->back().second.push_back(
-          OwnedProp{static_cast<ULONG>(sqlite3_column_int64(stmt.get(), 2)), Blob(stmt.get(), 3)});
+    if (sqlite3_column_type(stmt, 2) != SQLITE_NULL) {
+      out->back().second.emplace_back();
+      hr = Decode(stmt, 2, &out->back().second.back());
+      if (FAILED(hr)) return hr;
+    }
   }
 }
 
+HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out,
+                                     size_t maxValueBytes) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  out->clear();
+  Stmt stmt;
+  // The size of a value is known without reading it: larger ones cost nothing.
+  HRESULT hr = maxValueBytes
+                   ? Prepare("SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
+                             " AND p.tag < 4294967296 AND length(p.value) <= ?3"
+                             " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
+                             &stmt)
+                   : Prepare("SELECT o.id, o.num, p.tag, " kApartValue
+                             " FROM objects o LEFT JOIN props p ON p.object = o.id"
+                             " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
+                             &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
+      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK ||
+      (maxValueBytes && sqlite3_bind_int64(stmt.get(), 3, static_cast<sqlite3_int64>(maxValueBytes)) != SQLITE_OK))
+    return Error(SQLITE_ERROR, "bind");
+  return ChildRows(stmt.get(), parent, kind, 0, out);
+}
+
+HRESULT StoreFile::ReadChildrenColumns(NodeId parent, NodeKind kind, const std::vector<ULONG>& propIds,
+                                       size_t maxValueBytes, std::vector<std::pair<NodeInfo, Row>>* out) {
+  if (propIds.size() > kMaxColumnIds || !maxValueBytes) return ReadChildrenProps(parent, kind, out, maxValueBytes);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  out->clear();
+  Stmt stmt;
+  // "+": one seek per message, then its few rows in order, rather than one
+  // seek per wanted property.
+  HRESULT hr = Prepare(
+      "SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
+      " AND +p.propid IN (?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) AND p.tag < 4294967296 AND length(p.value) <= ?3"
+      " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
+      &stmt);
+  if (FAILED(hr)) return hr;
+  bool bound = sqlite3_bind_int64(stmt.get(), 1, parent) == SQLITE_OK &&
+               sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) == SQLITE_OK &&
+               sqlite3_bind_int64(stmt.get(), 3, static_cast<sqlite3_int64>(maxValueBytes)) == SQLITE_OK;
+  for (size_t i = 0; bound && i < kMaxColumnIds; ++i)
+    bound = sqlite3_bind_int64(stmt.get(), static_cast<int>(4 + i), i < propIds.size() ? propIds[i] : -1) == SQLITE_OK;
+  if (!bound) return Error(SQLITE_ERROR, "bind");
+  return ChildRows(stmt.get(), parent, kind, propIds.size() + 8 /* and the identity tables add */, out);
+}
+
 HRESULT StoreFile::WriteProp(NodeId node, const OwnedProp& prop) {
+  std::string packed;
+  if (Pack(prop.data, &packed)) return WriteStored(node, prop.tag | kPackedBit, packed);
+  return WriteStored(node, prop.tag, prop.data);
+}
+
+HRESULT StoreFile::WriteStored(NodeId node, int64_t tag, const std::string& value) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
-  StmtPtr stmt;
+  const bool apart = (tag & kPackedBit) || value.size() >= kApartFrom;
+  const sqlite3_int64 propId = PROP_ID(static_cast<ULONG>(tag & 0xFFFFFFFF));
+  Stmt stmt;
   HRESULT hr = Prepare("INSERT OR REPLACE INTO props(object, propid, tag, value) VALUES(?1, ?2, ?3, ?4)", &stmt);
   if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK ||
-      sqlite3_bind_int64(stmt.get(), 2, PROP_ID(prop.tag)) != SQLITE_OK ||
-      sqlite3_bind_int64(stmt.get(), 3, prop.tag) != SQLITE_OK ||
-      sqlite3_bind_blob(stmt.get(), 4, prop.data.data(), static_cast<int>(prop.data.size()), SQLITE_TRANSIENT) !=
-          SQLITE_OK)
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK ||
+      sqlite3_bind_int64(stmt.get(), 3, apart ? tag | kApartBit : tag) != SQLITE_OK ||
+      sqlite3_bind_blob(stmt.get(), 4, apart ? "" : value.data(), apart ? 0 : static_cast<int>(value.size()),
+                        SQLITE_STATIC) != SQLITE_OK)
     return Error(SQLITE_ERROR, "bind");
   hr = Step(stmt.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  // A value that lives in the row leaves no older one apart behind.
+  Stmt other;
+  hr = apart ? Prepare("INSERT OR REPLACE INTO apart(object, propid, value) VALUES(?1, ?2, ?3)", &other)
+             : Prepare("DELETE FROM apart WHERE object = ?1 AND propid = ?2", &other);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(other.get(), 1, node) != SQLITE_OK ||
+      sqlite3_bind_int64(other.get(), 2, propId) != SQLITE_OK ||
+      (apart &&
+       sqlite3_bind_blob(other.get(), 3, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) != SQLITE_OK))
+    return Error(SQLITE_ERROR, "bind");
+  hr = Step(other.get(), nullptr);
   if (FAILED(hr)) return hr;
   return txn.Commit();
 }
@@ -505,13 +650,16 @@ HRESULT StoreFile::WriteProp(NodeId node, const OwnedProp& prop) {
 HRESULT StoreFile::DeleteProp(NodeId node, ULONG propId) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
-  StmtPtr stmt;
-  HRESULT hr = Prepare("DELETE FROM props WHERE object = ?1 AND propid = ?2", &stmt);
-  if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK)
-    return Error(SQLITE_ERROR, "bind");
-  hr = Step(stmt.get(), nullptr);
-  if (FAILED(hr)) return hr;
+  for (const char* sql : {"DELETE FROM props WHERE object = ?1 AND propid = ?2",
+                          "DELETE FROM apart WHERE object = ?1 AND propid = ?2"}) {
+    Stmt stmt;
+    HRESULT hr = Prepare(sql, &stmt);
+    if (FAILED(hr)) return hr;
+    if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK)
+      return Error(SQLITE_ERROR, "bind");
+    hr = Step(stmt.get(), nullptr);
+    if (FAILED(hr)) return hr;
+  }
   return txn.Commit();
 }
 
@@ -529,12 +677,13 @@ HRESULT StoreFile::CopyTree(NodeId node, StoreFile& dst, NodeId dstParent, NodeI
     NodeId parent = i == 0 ? dstParent : copies[e.parentIndex];
     hr = dst.NewNode(parent, e.info.kind, e.info.num, &copies[i]);
     if (FAILED(hr)) return hr;
-    for (const OwnedProp& prop : e.props) {
-      hr = dst.WriteProp(copies[i], prop);
+    // Values move as they are stored: nothing is unpacked and packed again.
+    for (const StoredProp& prop : e.props) {
+      hr = dst.WriteStored(copies[i], prop.tag, prop.value);
       if (FAILED(hr)) return hr;
       if (e.info.kind == NodeKind::Folder && prop.tag == PR_DISPLAY_NAME_W) {
-        std::u16string name(prop.data.size() / 2, u'\0');
-        std::memcpy(name.data(), prop.data.data(), name.size() * 2);
+        std::u16string name(prop.value.size() / 2, u'\0');
+        std::memcpy(name.data(), prop.value.data(), name.size() * 2);
         hr = dst.SetName(copies[i], name);
         if (FAILED(hr)) return hr;
       }
@@ -552,15 +701,51 @@ HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
   TreeEntry first;
   HRESULT hr = GetNode(node, &first.info);
   if (FAILED(hr)) return hr;
-  hr = ReadProps(node, &first.props);
-  if (FAILED(hr)) return hr;
-  out->push_back(std::move(first));
-  for (size_t i = 0; i < out->size(); ++i) {
-    for (NodeKind kind : {NodeKind::Folder, NodeKind::Message, NodeKind::Attach, NodeKind::Recip}) {
-      std::vector<std::pair<NodeInfo, Row>> children;
-      hr = ReadChildrenProps((*out)[i].info.id, kind, &children);
+  {
+    Stmt stmt;
+    hr = Prepare("SELECT p.tag, " kApartValue " FROM props p WHERE p.object = ?1 ORDER BY p.propid", &stmt);
+    if (FAILED(hr)) return hr;
+    if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+    for (;;) {
+      bool row = false;
+      hr = Step(stmt.get(), &row);
       if (FAILED(hr)) return hr;
-      for (auto& [info, props] : children) out->push_back(TreeEntry{info, std::move(props), i});
+      if (!row) break;
+      first.props.push_back(StoredProp{sqlite3_column_int64(stmt.get(), 0) & ~kApartBit, Blob(stmt.get(), 1)});
+    }
+  }
+  out->push_back(std::move(first));
+  // One query per node for its children of every kind (in kind order);
+  // recipient rows have none.
+  Stmt stmt;
+  hr = Prepare(
+      "SELECT o.id, o.kind, o.num, p.tag, " kApartValue " FROM objects o LEFT JOIN props p ON p.object = o.id"
+      " WHERE o.parent = ?1 ORDER BY o.kind, o.id, p.propid",
+      &stmt);
+  if (FAILED(hr)) return hr;
+  for (size_t i = 0; i < out->size(); ++i) {
+    const NodeId parent = (*out)[i].info.id;
+    if ((*out)[i].info.kind == NodeKind::Recip) continue;
+    sqlite3_reset(stmt.get());
+    if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+    const size_t first = out->size();
+    for (;;) {
+      bool row = false;
+      hr = Step(stmt.get(), &row);
+      if (FAILED(hr)) return hr;
+      if (!row) break;
+      NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+      if (out->size() == first || out->back().info.id != id) {
+        TreeEntry e;
+        e.info.id = id;
+        e.info.parent = parent;
+        e.info.kind = static_cast<NodeKind>(sqlite3_column_int(stmt.get(), 1));
+        e.info.num = sqlite3_column_int(stmt.get(), 2);
+        e.parentIndex = i;
+        out->push_back(std::move(e));
+      }
+      if (sqlite3_column_type(stmt.get(), 3) != SQLITE_NULL)
+        out->back().props.push_back(StoredProp{sqlite3_column_int64(stmt.get(), 3) & ~kApartBit, Blob(stmt.get(), 4)});
     }
   }
   return S_OK;
@@ -571,7 +756,7 @@ HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
 HRESULT StoreFile::SetReceiveFolder(const std::string& messageClass, NodeId folder) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
-  StmtPtr stmt;
+  Stmt stmt;
   HRESULT hr = folder ? Prepare("INSERT OR REPLACE INTO receive(class, folder) VALUES(?1, ?2)", &stmt)
                       : Prepare("DELETE FROM receive WHERE class = ?1", &stmt);
   if (FAILED(hr)) return hr;
@@ -588,7 +773,7 @@ HRESULT StoreFile::GetReceiveFolder(const std::string& messageClass, NodeId* fol
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   // The longest registered class that is the given class or a dotted prefix of it.
   std::string candidate = messageClass;
-  StmtPtr stmt;
+  Stmt stmt;
   HRESULT hr = Prepare("SELECT folder, class FROM receive WHERE class = ?1", &stmt);
   if (FAILED(hr)) return hr;
   for (;;) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core.h"
@@ -93,8 +94,15 @@ class STANDIN_API StoreFile {
 
   HRESULT ReadProps(NodeId node, Row* row);
   // All children of a kind with their properties, in creation order, read
-  // with one query.
-  HRESULT ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out);
+  // with one query. With maxValueBytes, values larger than that are left out
+  // unread (a table's rows need no bodies).
+  HRESULT ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out,
+                            size_t maxValueBytes = 0);
+  // The same with values of those property ids only (at most kMaxColumnIds;
+  // more read every property), none larger than maxValueBytes.
+  static constexpr size_t kMaxColumnIds = 8;
+  HRESULT ReadChildrenColumns(NodeId parent, NodeKind kind, const std::vector<ULONG>& propIds, size_t maxValueBytes,
+                              std::vector<std::pair<NodeInfo, Row>>* out);
   // Replaces any value with the same property id.
   HRESULT WriteProp(NodeId node, const OwnedProp& prop);
   HRESULT DeleteProp(NodeId node, ULONG propId);
@@ -111,20 +119,49 @@ class STANDIN_API StoreFile {
 
  private:
   StoreFile() = default;
+  // A statement of the connection's cache, lent for one use: reset and its
+  // bindings cleared when the use ends, so it holds no read lock afterwards.
+  class Stmt {
+   public:
+    Stmt() = default;
+    ~Stmt();
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+    sqlite3_stmt* get() const { return stmt_; }
+
+   private:
+    friend class StoreFile;
+    sqlite3_stmt* stmt_ = nullptr;
+  };
   static HRESULT OpenDb(const std::string& posixPath, bool create, DbPtr* db);
-  HRESULT Prepare(const char* sql, StmtPtr* stmt);
+  // Statements are prepared once per connection; sql must be a literal (its
+  // address is the key).
+  HRESULT Prepare(const char* sql, Stmt* stmt);
   HRESULT Exec(const char* sql);
   HRESULT Step(sqlite3_stmt* stmt, bool* row);  // SQLITE_ROW -> true, DONE -> false
   HRESULT Error(int rc, const char* what);
+  // A value as the file keeps it: the tag (with a flag above its 32 bits when
+  // the value is packed) and the bytes.
+  struct StoredProp {
+    int64_t tag = 0;
+    std::string value;
+  };
+  HRESULT WriteStored(NodeId node, int64_t tag, const std::string& value);
+  // Rows of (id, num, tag, value), a node's properties together, into nodes.
+  HRESULT ChildRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, size_t reserve,
+                    std::vector<std::pair<NodeInfo, Row>>* out);
+  // The value of a row whose tag is in tagColumn and bytes in the next.
+  HRESULT Decode(sqlite3_stmt* stmt, int tagColumn, OwnedProp* out);
   struct TreeEntry {
     NodeInfo info;
-    Row props;
+    std::vector<StoredProp> props;
     size_t parentIndex = 0;  // position of the parent in the list
   };
   // The node and everything below it, parents before children.
   HRESULT ReadTree(NodeId node, std::vector<TreeEntry>* out);
 
   DbPtr db_;
+  std::unordered_map<const char*, StmtPtr> statements_;  // after db_: finalised before it closes
   std::string path_;
   MAPIUID uid_{};
   std::recursive_mutex mutex_;

@@ -30,6 +30,9 @@ class RowTable final : public ComObject<IMAPITable> {
       : rows_(std::move(rows)), columns_(std::move(columns)), prefix_(prefix ? prefix : "IMAPITable") {
     ResetView();
   }
+  RowTable(RowLoader load, std::vector<ULONG> columns, const char* prefix)
+      : load_(std::move(load)), loaded_(false), columns_(std::move(columns)),
+        prefix_(prefix ? prefix : "IMAPITable") {}
 
   STDMETHODIMP GetLastError(HRESULT, ULONG, LPMAPIERROR* lppMAPIError) override {
     MAPI_FAULT_POINT(Fault("GetLastError"));
@@ -60,6 +63,12 @@ class RowTable final : public ComObject<IMAPITable> {
     if (ulFlags & ~kRestrictFlags) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(mutex_);
     columns_.assign(lpPropTagArray->aulPropTag, lpPropTagArray->aulPropTag + lpPropTagArray->cValues);
+    // Rows read for other columns are read again, whole.
+    if (partial_ && !std::all_of(columns_.begin(), columns_.end(), [this](ULONG tag) {
+          return std::any_of(loadedColumns_.begin(), loadedColumns_.end(),
+                             [tag](ULONG have) { return PROP_ID(have) == PROP_ID(tag); });
+        }))
+      return Load(true);
     return S_OK;
   }
 
@@ -71,6 +80,8 @@ class RowTable final : public ComObject<IMAPITable> {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<ULONG> tags = columns_;
     if (ulFlags & TBL_ALL_COLUMNS) {
+      HRESULT hr = Load(true);
+      if (FAILED(hr)) return hr;
       tags.clear();
       for (const Row& row : rows_)
         for (const OwnedProp& p : row)
@@ -92,6 +103,8 @@ class RowTable final : public ComObject<IMAPITable> {
     *lpulCount = 0;
     if (ulFlags) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT hr = Load(false);
+    if (FAILED(hr)) return hr;
     *lpulCount = static_cast<ULONG>(view_.size());
     return S_OK;
   }
@@ -100,8 +113,10 @@ class RowTable final : public ComObject<IMAPITable> {
     MAPI_FAULT_POINT(Fault("SeekRow"));
     if (lplRowsSought) *lplRowsSought = 0;
     std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT hr = Load(false);
+    if (FAILED(hr)) return hr;
     size_t origin = 0;
-    HRESULT hr = Origin(bkOrigin, &origin);
+    hr = Origin(bkOrigin, &origin);
     if (FAILED(hr)) return hr;
     const long long target =
         std::clamp<long long>(static_cast<long long>(origin) + lRowCount, 0, static_cast<long long>(view_.size()));
@@ -114,6 +129,8 @@ class RowTable final : public ComObject<IMAPITable> {
     MAPI_FAULT_POINT(Fault("SeekRowApprox"));
     if (!ulDenominator || ulNumerator > ulDenominator) return MAPI_E_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT hr = Load(false);
+    if (FAILED(hr)) return hr;
     cursor_ = static_cast<size_t>(static_cast<unsigned long long>(view_.size()) * ulNumerator / ulDenominator);
     return S_OK;
   }
@@ -122,6 +139,8 @@ class RowTable final : public ComObject<IMAPITable> {
     MAPI_FAULT_POINT(Fault("QueryPosition"));
     if (!lpulRow || !lpulNumerator || !lpulDenominator) return MAPI_E_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT hr = Load(false);
+    if (FAILED(hr)) return hr;
     *lpulRow = static_cast<ULONG>(cursor_);
     *lpulNumerator = static_cast<ULONG>(cursor_);
     *lpulDenominator = static_cast<ULONG>(std::max<size_t>(view_.size(), 1));
@@ -133,8 +152,10 @@ class RowTable final : public ComObject<IMAPITable> {
     if (!lpRestriction) return MAPI_E_INVALID_PARAMETER;
     if (ulFlags & ~DIR_BACKWARD) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT hr = Load(true);
+    if (FAILED(hr)) return hr;
     size_t origin = 0;
-    HRESULT hr = Origin(bkOrigin, &origin);
+    hr = Origin(bkOrigin, &origin);
     if (FAILED(hr)) return hr;
     const bool backward = (ulFlags & DIR_BACKWARD) != 0;
     const long long n = static_cast<long long>(view_.size());
@@ -161,6 +182,8 @@ class RowTable final : public ComObject<IMAPITable> {
     MAPI_FAULT_POINT(Fault("Restrict"));
     if (ulFlags & ~kRestrictFlags) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT loaded = Load(true);
+    if (FAILED(loaded)) return loaded;
     std::vector<size_t> view;
     if (lpRestriction) {
       bool match = false;
@@ -206,6 +229,8 @@ class RowTable final : public ComObject<IMAPITable> {
       if (PROP_TYPE(k.ulPropTag) & MV_INSTANCE) return MAPI_E_TOO_COMPLEX;
     }
     std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT hr = Load(true);
+    if (FAILED(hr)) return hr;
     sort_ = std::move(keys);
     Sort();
     cursor_ = 0;
@@ -238,6 +263,8 @@ class RowTable final : public ComObject<IMAPITable> {
     if (lRowCount == 0) return MAPI_E_INVALID_PARAMETER;
     if (ulFlags & ~TBL_NOADVANCE) return MAPI_E_UNKNOWN_FLAGS;
     std::lock_guard<std::mutex> guard(mutex_);
+    HRESULT loaded = Load(false);
+    if (FAILED(loaded)) return loaded;
     size_t first = cursor_, last = cursor_;
     if (lRowCount > 0) {
       last = cursor_ + std::min<size_t>(static_cast<size_t>(lRowCount), view_.size() - cursor_);
@@ -307,6 +334,25 @@ class RowTable final : public ComObject<IMAPITable> {
     for (size_t i = 0; i < rows_.size(); ++i) view_.push_back(i);
   }
 
+  // A loaded table reads its rows on first need: for the columns set by then,
+  // or whole (every) where a restriction or sort order may name any
+  // property. Rows read for some columns are read again whole when more are
+  // needed; until then no restriction or order was applied, so the view
+  // starts over (caller holds mutex_).
+  HRESULT Load(bool every) {
+    if (loaded_ && !(every && partial_)) return S_OK;
+    std::vector<Row> rows;
+    HRESULT hr = load_(every ? nullptr : &columns_, &rows);
+    if (FAILED(hr)) return hr;
+    rows_ = std::move(rows);
+    loaded_ = true;
+    partial_ = !every;
+    loadedColumns_ = partial_ ? columns_ : std::vector<ULONG>{};
+    ResetView();
+    cursor_ = std::min(cursor_, view_.size());
+    return S_OK;
+  }
+
   // Resolves a bookmark to a position in the view (caller holds mutex_).
   HRESULT Origin(BOOKMARK bk, size_t* pos) {
     if (bk == BOOKMARK_BEGINNING)
@@ -355,7 +401,11 @@ class RowTable final : public ComObject<IMAPITable> {
   }
 
   std::mutex mutex_;
-  const std::vector<Row> rows_;
+  RowLoader load_;
+  bool loaded_ = true;
+  bool partial_ = false;  // rows hold loadedColumns_ only
+  std::vector<ULONG> loadedColumns_;
+  std::vector<Row> rows_;
   std::vector<ULONG> columns_;
   std::vector<size_t> view_;  // indices into rows_: restricted, then sorted
   std::vector<SSortOrder> sort_;
@@ -371,6 +421,10 @@ class RowTable final : public ComObject<IMAPITable> {
 
 LPMAPITABLE NewRowTable(std::vector<Row> rows, std::vector<ULONG> defaultColumns, const char* faultPrefix) {
   return new RowTable(std::move(rows), std::move(defaultColumns), faultPrefix);
+}
+
+LPMAPITABLE NewLoadedRowTable(RowLoader load, std::vector<ULONG> defaultColumns, const char* faultPrefix) {
+  return new RowTable(std::move(load), std::move(defaultColumns), faultPrefix);
 }
 
 }  // namespace standin::mapi

@@ -4,6 +4,7 @@
 #include <mapiutil.h>
 #include <standin/fault.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -438,3 +439,79 @@ TEST_F(MapiCoreUtil, FreeFunctionsTakeNull) {
 }
 
 }  // namespace
+
+namespace {
+
+// A loaded table over two rows that records what each load asked for.
+struct LoadLog {
+  std::vector<std::string> loads;  // "every" or the columns' ids
+};
+
+TablePtr NewLoadedTable(const std::shared_ptr<LoadLog>& log) {
+  auto load = [log](const std::vector<ULONG>* columns, std::vector<Row>* rows) -> HRESULT {
+    std::string what = "every";
+    if (columns) {
+      what.clear();
+      for (ULONG tag : *columns) what += std::to_string(PROP_ID(tag)) + " ";
+    }
+    log->loads.push_back(what);
+    rows->clear();
+    for (LONG i = 0; i < 2; ++i) {
+      Row r = {standin::mapi::MakeLong(PR_ROWID, i)};
+      // Rows read for some columns carry only those.
+      if (!columns || std::any_of(columns->begin(), columns->end(),
+                                  [](ULONG t) { return PROP_ID(t) == PROP_ID(PR_DISPLAY_NAME_W); }))
+        r.push_back(standin::mapi::MakeUnicode(PR_DISPLAY_NAME_W, kNames[i]));
+      if (!columns) r.push_back(standin::mapi::MakeLong(PR_OBJECT_TYPE, kGroups[i]));
+      rows->push_back(std::move(r));
+    }
+    return S_OK;
+  };
+  return TablePtr(standin::mapi::NewLoadedRowTable(load, {PR_ROWID}));
+}
+
+}  // namespace
+
+TEST_F(MapiCoreTable, LoadedTableReadsRowsOnceForTheColumnsAsked) {
+  auto log = std::make_shared<LoadLog>();
+  TablePtr table = NewLoadedTable(log);
+  EXPECT_TRUE(log->loads.empty()) << "nothing is read before it is needed";
+  SizedSPropTagArray(2, two) = {2, {PR_ROWID, PR_DISPLAY_NAME_W}};
+  ASSERT_EQ(table->SetColumns(reinterpret_cast<LPSPropTagArray>(&two), 0), S_OK);
+  LPSRowSet raw = nullptr;
+  ASSERT_EQ(table->QueryRows(10, 0, &raw), S_OK);
+  RowsPtr rows(raw);
+  ASSERT_EQ(rows->cRows, 2u);
+  EXPECT_EQ(rows->aRow[1].lpProps[1].ulPropTag, PR_DISPLAY_NAME_W);
+  ULONG count = 0;
+  ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+  EXPECT_EQ(count, 2u);
+  ASSERT_EQ(log->loads, (std::vector<std::string>{"12288 12289 "})) << "read once, for the two columns";
+  // A column the rows were not read for: read again, whole.
+  SizedSPropTagArray(1, other) = {1, {PR_OBJECT_TYPE}};
+  ASSERT_EQ(table->SetColumns(reinterpret_cast<LPSPropTagArray>(&other), 0), S_OK);
+  ASSERT_EQ(table->SeekRow(BOOKMARK_BEGINNING, 0, nullptr), S_OK);
+  ASSERT_EQ(table->QueryRows(1, 0, &raw), S_OK);
+  RowsPtr again(raw);
+  ASSERT_EQ(again->cRows, 1u);
+  EXPECT_EQ(again->aRow[0].lpProps[0].ulPropTag, PR_OBJECT_TYPE);
+  EXPECT_EQ(log->loads, (std::vector<std::string>{"12288 12289 ", "every"}));
+}
+
+TEST_F(MapiCoreTable, LoadedTableReadsEveryPropertyForARestriction) {
+  auto log = std::make_shared<LoadLog>();
+  TablePtr table = NewLoadedTable(log);
+  SPropValue group = {};
+  group.ulPropTag = PR_OBJECT_TYPE;
+  group.Value.l = 1;
+  SRestriction res = {};
+  res.rt = RES_PROPERTY;
+  res.res.resProperty.relop = RELOP_EQ;
+  res.res.resProperty.ulPropTag = PR_OBJECT_TYPE;
+  res.res.resProperty.lpProp = &group;
+  ASSERT_EQ(table->Restrict(&res, 0), S_OK);
+  ULONG count = 0;
+  ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
+  EXPECT_EQ(count, 1u) << "the restriction saw a property no column names";
+  EXPECT_EQ(log->loads, (std::vector<std::string>{"every"}));
+}

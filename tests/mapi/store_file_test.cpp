@@ -2,6 +2,8 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <random>
+#include <tuple>
 
 #include "store_support.h"
 
@@ -186,6 +188,135 @@ TEST_F(MapiStoreFile, PropertiesReplaceBySameIdAndSurviveReopen) {
   ASSERT_EQ(row.size(), 1u);
   EXPECT_EQ(row[0].tag, PR_SUBJECT_W);
   EXPECT_EQ(row[0].data, std::string("s\0e\0c\0o\0n\0d\0", 12));
+}
+
+// The one number a statement answers, read with SQLite directly (-1 for none).
+int QueryInt(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr), SQLITE_OK);
+  int n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return n;
+}
+
+// Stored sizes of a node's values, as SQLite holds them.
+std::vector<std::pair<int64_t, int>> StoredSizes(const std::string& path, NodeId node) {
+  sqlite3* db = nullptr;
+  std::vector<std::pair<int64_t, int>> out;
+  EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT p.tag, coalesce((SELECT length(a.value) FROM apart a WHERE a.object = p.object"
+                               " AND a.propid = p.propid), length(p.value)) FROM props p WHERE p.object = ?1"
+                               " ORDER BY p.propid",
+                               -1, &stmt, nullptr),
+            SQLITE_OK);
+  sqlite3_bind_int64(stmt, 1, node);
+  while (sqlite3_step(stmt) == SQLITE_ROW) out.emplace_back(sqlite3_column_int64(stmt, 0), sqlite3_column_int(stmt, 1));
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return out;
+}
+
+TEST_F(MapiStoreFile, LargeValuesArePackedAndCopiedAsTheyAre) {
+  std::string body;
+  for (int i = 0; i < 2000; ++i) body += "a line of a body that repeats itself " + std::to_string(i % 7) + "\n";
+  std::string noise(600, '\0'), moreNoise(1500, '\0');
+  std::mt19937 random(7);
+  for (char& c : noise) c = static_cast<char>(random() & 0xFF);
+  for (char& c : moreNoise) c = static_cast<char>(random() & 0xFF);
+  const ULONG kMore = PROP_TAG(PT_BINARY, 0x6002);
+  auto file = Create();
+  NodeId node = 0, copy = 0;
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, body.data(), body.size())), S_OK);
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_ATTACH_DATA_BIN, noise.data(), noise.size())), S_OK);
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeUnicode(PR_SUBJECT_W, u"short")), S_OK);
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(kMore, moreNoise.data(), moreNoise.size())), S_OK);
+  std::shared_ptr<StoreFile> other;
+  ASSERT_EQ(StoreFile::Create(RootFile("other.pst"), &other), S_OK);
+  ASSERT_EQ(file->CopyTree(node, *other, kRootNode, &copy), S_OK);
+  for (auto [f, n, p] : {std::tuple{file, node, path()}, std::tuple{other, copy, RootFile("other.pst")}}) {
+    standin::mapi::Row row;
+    ASSERT_EQ(f->ReadProps(n, &row), S_OK);
+    ASSERT_EQ(row.size(), 4u);
+    EXPECT_EQ(row[0].tag, PR_SUBJECT_W);
+    EXPECT_EQ(row[1].tag, PR_HTML);
+    EXPECT_EQ(row[1].data, body);
+    EXPECT_EQ(row[2].tag, PR_ATTACH_DATA_BIN);
+    EXPECT_EQ(row[2].data, noise);
+    EXPECT_EQ(row[3].data, moreNoise);
+    auto sizes = StoredSizes(p, n);
+    ASSERT_EQ(sizes.size(), 4u);
+    const int64_t packed = int64_t{1} << 32, apart = int64_t{1} << 33;
+    EXPECT_EQ(sizes[0], (std::pair<int64_t, int>{PR_SUBJECT_W, 10})) << "small values stay as they are";
+    EXPECT_EQ(sizes[1].first, int64_t{PR_HTML} | packed | apart) << "packed, kept apart, and marked so";
+    EXPECT_LT(sizes[1].second, static_cast<int>(body.size()) / 10);
+    EXPECT_EQ(sizes[2], (std::pair<int64_t, int>{PR_ATTACH_DATA_BIN, 600}))
+        << "kept as it is when packing saves nothing";
+    EXPECT_EQ(sizes[3], (std::pair<int64_t, int>{kMore | apart, 1500})) << "large: apart, not packed";
+  }
+}
+
+TEST_F(MapiStoreFile, ValuesKeptApartGoWithTheirProperty) {
+  auto file = Create();
+  auto apartRows = [&] { return QueryInt(path(), "SELECT count(*) FROM apart"); };
+  std::string big(5000, 'b');
+  NodeId node = 0;
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, big.data(), big.size())), S_OK);
+  ASSERT_EQ(apartRows(), 1);
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, "small", 5)), S_OK);
+  EXPECT_EQ(apartRows(), 0) << "a small value replaced the large one";
+  standin::mapi::Row row;
+  ASSERT_EQ(file->ReadProps(node, &row), S_OK);
+  EXPECT_EQ(row.at(0).data, "small");
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, big.data(), big.size())), S_OK);
+  ASSERT_EQ(file->DeleteProp(node, PROP_ID(PR_HTML)), S_OK);
+  EXPECT_EQ(apartRows(), 0);
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, big.data(), big.size())), S_OK);
+  ASSERT_EQ(file->DeleteTree(node), S_OK);
+  EXPECT_EQ(apartRows(), 0);
+}
+
+TEST_F(MapiStoreFile, DamagedPackedValueIsACorruptStore) {
+  auto file = Create();
+  NodeId node = 0;
+  std::string body(4000, 'x');
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
+  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, body.data(), body.size())), S_OK);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "UPDATE apart SET value = substr(value, 1, 8)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  standin::mapi::Row row;
+  EXPECT_EQ(file->ReadProps(node, &row), MAPI_E_CORRUPT_STORE);
+}
+
+TEST_F(MapiStoreFile, FilesOfTheFirstVersionAreReadAndMarkedAnew) {
+  {
+    auto file = Create();
+    NodeId node = 0;
+    ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
+    ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeUnicode(PR_SUBJECT_W, u"old")), S_OK);
+  }
+  auto version = [&] { return QueryInt(path(), "PRAGMA user_version"); };
+  ASSERT_EQ(version(), 2);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=1", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  std::shared_ptr<StoreFile> file;
+  ASSERT_EQ(StoreFile::Open(path(), &file), S_OK);
+  EXPECT_EQ(version(), 2);
+  std::vector<standin::mapi::NodeInfo> children;
+  ASSERT_EQ(file->Children(kRootNode, NodeKind::Message, &children), S_OK);
+  standin::mapi::Row row;
+  ASSERT_EQ(file->ReadProps(children.at(0).id, &row), S_OK);
+  EXPECT_EQ(row.at(0).data, std::string("o\0l\0d\0", 6));
 }
 
 TEST_F(MapiStoreFile, FailedTransactionLeavesNothingBehind) {

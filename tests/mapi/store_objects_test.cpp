@@ -3,6 +3,8 @@
 #include <set>
 #include <thread>
 
+#include <standin/mapi.h>
+
 #include "store_support.h"
 
 using namespace store_test;
@@ -240,6 +242,50 @@ TEST_F(MapiStoreObjects, DeleteFolderNeedsFlagsForContents) {
 }
 
 // ---- messages ----
+
+TEST_F(MapiStoreObjects, BatchKeepsWhatItCommittedAndDropsTheRest) {
+  auto inbox = Inbox(store_.get());
+  auto save = [&] {
+    LPMESSAGE raw = nullptr;
+    ASSERT_EQ(inbox->CreateMessage(nullptr, 0, &raw), S_OK);
+    Held<IMessage> message(raw);
+    ASSERT_EQ(message->SaveChanges(0), S_OK);
+  };
+  {
+    standin::StoreBatch batch(store_.get());
+    ASSERT_EQ(batch.status(), S_OK);
+    save();
+    save();
+    ASSERT_EQ(batch.Commit(), S_OK);
+    save();
+    EXPECT_EQ(ContentCount(inbox.get()), 3u);
+  }
+  EXPECT_EQ(ContentCount(inbox.get()), 2u) << "the batch that went without Commit rolled back";
+  standin::StoreBatch notAStore(nullptr);
+  EXPECT_EQ(notAStore.status(), MAPI_E_INVALID_PARAMETER);
+  EXPECT_EQ(notAStore.Commit(), MAPI_E_INVALID_PARAMETER);
+}
+
+TEST_F(MapiStoreObjects, ContentsTablesLeaveBodiesToTheMessage) {
+  auto inbox = Inbox(store_.get());
+  LPMESSAGE raw = nullptr;
+  ASSERT_EQ(inbox->CreateMessage(nullptr, 0, &raw), S_OK);
+  Held<IMessage> message(raw);
+  std::u16string subject(255, u's'), body(4000, u'b');
+  SPropValue v[2] = {Unicode(PR_SUBJECT_W, subject), Unicode(PR_BODY_W, body)};
+  ASSERT_EQ(message->SetProps(2, v, nullptr), S_OK);
+  ASSERT_EQ(message->SaveChanges(0), S_OK);
+  auto rows = Contents(inbox.get(), {PR_SUBJECT_W, PR_BODY_W});
+  ASSERT_TRUE(rows);
+  ASSERT_EQ(rows->cRows, 1u);
+  EXPECT_EQ(rows->aRow[0].lpProps[0].ulPropTag, PR_SUBJECT_W) << "a subject of 255 characters is in the row";
+  EXPECT_EQ(rows->aRow[0].lpProps[1].ulPropTag, PROP_TAG(PT_ERROR, PROP_ID(PR_BODY_W)));
+  EXPECT_EQ(rows->aRow[0].lpProps[1].Value.err, MAPI_E_NOT_FOUND);
+  LPSPropValue got = nullptr;
+  ASSERT_EQ(HrGetOneProp(message.get(), PR_BODY_W, &got), S_OK);
+  PropsHeld hold(got);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(got->Value.lpszW)), body);
+}
 
 TEST_F(MapiStoreObjects, MessageAppearsOnlyAfterSave) {
   auto inbox = Inbox(store_.get());

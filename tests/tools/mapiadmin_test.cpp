@@ -1,5 +1,6 @@
 // The admin tool, run as a process on fresh platform roots.
 #include <filesystem>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -125,6 +126,59 @@ TEST_F(MapiAdminTest, CalendarItemsAndContacts) {
   EXPECT_EQ((*contacts)["messages"][0]["subject"], "Ada Lovelace");
 }
 
+// The generated items of one kind, in their order in the dump.
+nlohmann::json GeneratedFolders(const nlohmann::json& tree) {
+  nlohmann::json out;
+  for (const auto& f : tree["folders"])
+    if (f["name"] == "Inbox" || f["name"] == "Calendar" || f["name"] == "Contacts")
+      out[f["name"].get<std::string>()] = f;
+  return out;
+}
+
+TEST_F(MapiAdminTest, GeneratedItemsFollowTheSeedAndNumberOn) {
+  Arrange();
+  Ok({"service", "add", "Outlook", "--type", "pst", "--name", "Other", "--path", RootFile("other.pst")});
+  Ok({"service", "add", "Outlook", "--type", "pst", "--name", "Third", "--path", RootFile("third.pst")});
+  Ok({"generate", "Outlook", "--store", "Mail", "--count", "60", "--seed", "7"});
+  // The same items again, made in two runs that number on.
+  Ok({"generate", "Outlook", "--store", "Other", "--count", "35", "--seed", "7"});
+  Ok({"generate", "Outlook", "--store", "Other", "--count", "25", "--seed", "7", "--first", "35"});
+  Ok({"generate", "Outlook", "--store", "Third", "--count", "60", "--seed", "8"});
+  auto mail = GeneratedFolders(Dump("Mail")["tree"]);
+  EXPECT_EQ(mail, GeneratedFolders(Dump("Other")["tree"]));
+  auto third = GeneratedFolders(Dump("Third")["tree"]);
+  EXPECT_EQ(third["Inbox"]["count"], mail["Inbox"]["count"]);
+  EXPECT_NE(third["Inbox"]["messages"], mail["Inbox"]["messages"]) << "another seed, other items";
+}
+
+TEST_F(MapiAdminTest, GeneratedMailHasItsKindsBodiesAndAttachments) {
+  Arrange();
+  auto counts = nlohmann::json::parse(Ok({"generate", "Outlook", "--store", "Mail", "--count", "250", "--json"}));
+  EXPECT_EQ(counts["mail"], 230);
+  EXPECT_EQ(counts["calendar"], 10);
+  EXPECT_EQ(counts["contacts"], 10);
+  auto folders = GeneratedFolders(Dump()["tree"]);
+  EXPECT_EQ(folders["Inbox"]["count"], 230);
+  ASSERT_EQ(folders["Calendar"]["count"], 10);
+  ASSERT_EQ(folders["Contacts"]["count"], 10);
+  EXPECT_EQ(folders["Calendar"]["messages"][0]["class"], "IPM.Appointment");
+  EXPECT_EQ(folders["Contacts"]["messages"][0]["class"], "IPM.Contact");
+  int attachments = 0, withAttachments = 0, withRecipients = 0;
+  std::set<std::string> subjects;
+  for (const auto& m : folders["Inbox"]["messages"]) {
+    EXPECT_EQ(m["class"], "IPM.Note");
+    attachments += m["attachments"].get<int>();
+    withAttachments += m["attachments"].get<int>() ? 1 : 0;
+    withRecipients += m["recipients"].get<int>() ? 1 : 0;
+    subjects.insert(m["subject"]);
+  }
+  EXPECT_GT(withAttachments, 0);
+  EXPECT_EQ(withAttachments, counts["withAttachments"]);
+  EXPECT_EQ(attachments, counts["attachments"]);
+  EXPECT_EQ(withRecipients, 230) << "every message is addressed";
+  EXPECT_GT(subjects.size(), 20u) << "subjects vary";
+}
+
 TEST_F(MapiAdminTest, MistakesGetAClearMessageAndAnExitCode) {
   EXPECT_EQ(Admin({"frobnicate"}).exitCode, 2);
   EXPECT_EQ(Admin({"profile", "create"}).exitCode, 2);
@@ -133,7 +187,8 @@ TEST_F(MapiAdminTest, MistakesGetAClearMessageAndAnExitCode) {
   EXPECT_EQ(noStore.exitCode, 1);
   EXPECT_NE(noStore.output.find("no store named 'Nope'"), std::string::npos) << noStore.output;
   WriteFileBytes(RootFile("garbage.pst"), "this is not a store");
-  ChildResult bad = Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Bad", "--path", RootFile("garbage.pst")});
+  ChildResult bad =
+      Admin({"service", "add", "Outlook", "--type", "pst", "--name", "Bad", "--path", RootFile("garbage.pst")});
   EXPECT_EQ(bad.exitCode, 1) << bad.output;
   EXPECT_EQ(nlohmann::json::parse(Ok({"service", "list", "Outlook", "--json"})).size(), 1u)
       << "a refused store leaves no service behind";

@@ -12,35 +12,6 @@ namespace {
 
 using mailimport::ImportedMessage;
 
-SPropValue Unicode(ULONG tag, const std::u16string& text) {
-  SPropValue v = {};
-  v.ulPropTag = tag;
-  v.Value.lpszW = const_cast<LPWSTR>(text.c_str());
-  return v;
-}
-
-SPropValue Binary(ULONG tag, const std::string& bytes) {
-  SPropValue v = {};
-  v.ulPropTag = tag;
-  v.Value.bin.cb = static_cast<ULONG>(bytes.size());
-  v.Value.bin.lpb = reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data()));
-  return v;
-}
-
-SPropValue Long(ULONG tag, LONG value) {
-  SPropValue v = {};
-  v.ulPropTag = tag;
-  v.Value.l = value;
-  return v;
-}
-
-SPropValue Time(ULONG tag, const FILETIME& ft) {
-  SPropValue v = {};
-  v.ulPropTag = tag;
-  v.Value.ft = ft;
-  return v;
-}
-
 // The recipients as an address list in MAPI memory, freed with the object.
 class AddressList {
  public:
@@ -59,10 +30,10 @@ class AddressList {
             "allocating recipients");
       entry.cValues = 4;
       const std::u16string& name = recipient->name.empty() ? recipient->email : recipient->name;
-      entry.rgPropVals[0] = Unicode(PR_DISPLAY_NAME_W, name);
-      entry.rgPropVals[1] = Unicode(PR_EMAIL_ADDRESS_W, recipient->email);
-      entry.rgPropVals[2] = Unicode(PR_ADDRTYPE_W, kSmtp);
-      entry.rgPropVals[3] = Long(PR_RECIPIENT_TYPE, type);
+      entry.rgPropVals[0] = UnicodeValue(PR_DISPLAY_NAME_W, name);
+      entry.rgPropVals[1] = UnicodeValue(PR_EMAIL_ADDRESS_W, recipient->email);
+      entry.rgPropVals[2] = UnicodeValue(PR_ADDRTYPE_W, kSmtp);
+      entry.rgPropVals[3] = LongValue(PR_RECIPIENT_TYPE, type);
     }
   }
   ~AddressList() { FreePadrlist(list_); }
@@ -75,46 +46,6 @@ class AddressList {
   LPADRLIST list_ = nullptr;
 };
 
-void WriteMessage(IMAPIFolder* folder, const ImportedMessage& m) {
-  CInterfacePtr<IMessage> message;
-  Check(folder->CreateMessage(nullptr, 0, message.Put()), "making a message");
-  static const std::u16string kNote = u"IPM.Note", kSmtp = u"SMTP";
-  std::vector<SPropValue> props = {Unicode(PR_MESSAGE_CLASS_W, kNote),   Unicode(PR_SUBJECT_W, m.subject),
-                                   Unicode(PR_SENDER_NAME_W, m.senderName), Unicode(PR_SENDER_EMAIL_ADDRESS_W, m.senderEmail),
-                                   Unicode(PR_SENDER_ADDRTYPE_W, kSmtp), Long(PR_MESSAGE_FLAGS, MSGFLAG_READ),
-                                   Binary(PR_STANDIN_RAW_MESSAGE, m.raw)};
-  if (!m.messageId.empty()) props.push_back(Unicode(PR_INTERNET_MESSAGE_ID_W, m.messageId));
-  if (!m.plainBody.empty()) props.push_back(Unicode(PR_BODY_W, m.plainBody));
-  if (!m.htmlBody.empty()) props.push_back(Binary(PR_HTML, m.htmlBody));
-  if (!m.headers.empty()) props.push_back(Unicode(PR_TRANSPORT_MESSAGE_HEADERS_W, m.headers));
-  if (m.hasDate) {
-    // The mail's own date, so that importing the same mail twice gives equal items.
-    for (ULONG tag : {PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_DELIVERY_TIME, PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME})
-      props.push_back(Time(tag, m.date));
-  }
-  SetProps(message.Get(), std::move(props), "setting the message's properties");
-
-  AddressList recipients(m);
-  if (recipients.Get()) Check(message->ModifyRecipients(MODRECIP_ADD, recipients.Get()), "adding recipients");
-
-  for (const auto& a : m.attachments) {
-    CInterfacePtr<IAttach> attach;
-    ULONG number = 0;
-    Check(message->CreateAttach(nullptr, 0, &number, attach.Put()), "adding an attachment");
-    std::vector<SPropValue> attachProps = {Long(PR_ATTACH_METHOD, ATTACH_BY_VALUE), Binary(PR_ATTACH_DATA_BIN, a.data),
-                                           Unicode(PR_ATTACH_MIME_TAG_W, a.mimeType)};
-    if (!a.fileName.empty()) {
-      attachProps.push_back(Unicode(PR_ATTACH_LONG_FILENAME_W, a.fileName));
-      attachProps.push_back(Unicode(PR_ATTACH_FILENAME_W, a.fileName));
-      attachProps.push_back(Unicode(PR_DISPLAY_NAME_W, a.fileName));
-    }
-    if (!a.contentId.empty()) attachProps.push_back(Unicode(PR_ATTACH_CONTENT_ID_W, a.contentId));
-    SetProps(attach.Get(), std::move(attachProps), "setting the attachment's properties");
-    Check(attach->SaveChanges(0), "saving an attachment");
-  }
-  Check(message->SaveChanges(0), "saving the message");
-}
-
 bool IsMbox(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) throw Failure("cannot read " + path);
@@ -125,6 +56,50 @@ bool IsMbox(const std::string& path) {
 }
 
 }  // namespace
+
+void WriteMailMessage(IMAPIFolder* folder, const ImportedMessage& m) {
+  CInterfacePtr<IMessage> message;
+  Check(folder->CreateMessage(nullptr, 0, message.Put()), "making a message");
+  static const std::u16string kNote = u"IPM.Note", kSmtp = u"SMTP";
+  std::vector<SPropValue> props = {UnicodeValue(PR_MESSAGE_CLASS_W, kNote),
+                                   UnicodeValue(PR_SUBJECT_W, m.subject),
+                                   UnicodeValue(PR_SENDER_NAME_W, m.senderName),
+                                   UnicodeValue(PR_SENDER_EMAIL_ADDRESS_W, m.senderEmail),
+                                   UnicodeValue(PR_SENDER_ADDRTYPE_W, kSmtp),
+                                   LongValue(PR_MESSAGE_FLAGS, MSGFLAG_READ),
+                                   BinaryValue(PR_STANDIN_RAW_MESSAGE, m.raw)};
+  if (!m.messageId.empty()) props.push_back(UnicodeValue(PR_INTERNET_MESSAGE_ID_W, m.messageId));
+  if (!m.plainBody.empty()) props.push_back(UnicodeValue(PR_BODY_W, m.plainBody));
+  if (!m.htmlBody.empty()) props.push_back(BinaryValue(PR_HTML, m.htmlBody));
+  if (!m.headers.empty()) props.push_back(UnicodeValue(PR_TRANSPORT_MESSAGE_HEADERS_W, m.headers));
+  if (m.hasDate) {
+    // The mail's own date, so that importing the same mail twice gives equal items.
+    for (ULONG tag : {PR_CLIENT_SUBMIT_TIME, PR_MESSAGE_DELIVERY_TIME, PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME})
+      props.push_back(TimeValue(tag, m.date));
+  }
+  SetProps(message.Get(), std::move(props), "setting the message's properties");
+
+  AddressList recipients(m);
+  if (recipients.Get()) Check(message->ModifyRecipients(MODRECIP_ADD, recipients.Get()), "adding recipients");
+
+  for (const auto& a : m.attachments) {
+    CInterfacePtr<IAttach> attach;
+    ULONG number = 0;
+    Check(message->CreateAttach(nullptr, 0, &number, attach.Put()), "adding an attachment");
+    std::vector<SPropValue> attachProps = {LongValue(PR_ATTACH_METHOD, ATTACH_BY_VALUE),
+                                           BinaryValue(PR_ATTACH_DATA_BIN, a.data),
+                                           UnicodeValue(PR_ATTACH_MIME_TAG_W, a.mimeType)};
+    if (!a.fileName.empty()) {
+      attachProps.push_back(UnicodeValue(PR_ATTACH_LONG_FILENAME_W, a.fileName));
+      attachProps.push_back(UnicodeValue(PR_ATTACH_FILENAME_W, a.fileName));
+      attachProps.push_back(UnicodeValue(PR_DISPLAY_NAME_W, a.fileName));
+    }
+    if (!a.contentId.empty()) attachProps.push_back(UnicodeValue(PR_ATTACH_CONTENT_ID_W, a.contentId));
+    SetProps(attach.Get(), std::move(attachProps), "setting the attachment's properties");
+    Check(attach->SaveChanges(0), "saving an attachment");
+  }
+  Check(message->SaveChanges(0), "saving the message");
+}
 
 void AddImportCommand(CLI::App& app) {
   static std::string profile, store, folder;
@@ -147,7 +122,7 @@ void AddImportCommand(CLI::App& app) {
         bool ok = mailimport::ForEachMboxMessage(
             file,
             [&](const mailimport::MboxEntry&, ImportedMessage&& m) {
-              WriteMessage(target.Get(), m);
+              WriteMailMessage(target.Get(), m);
               ++imported;
               return true;
             },
@@ -156,7 +131,7 @@ void AddImportCommand(CLI::App& app) {
       } else {
         ImportedMessage m;
         if (!mailimport::ReadEmlFile(file, &m, &error)) throw Failure(file + ": " + error);
-        WriteMessage(target.Get(), m);
+        WriteMailMessage(target.Get(), m);
         ++imported;
       }
     }

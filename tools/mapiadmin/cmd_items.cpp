@@ -8,28 +8,10 @@ namespace mapiadmin {
 
 namespace {
 
-#define PR_START_DATE PROP_TAG(PT_SYSTIME, 0x0060)
-#define PR_END_DATE PROP_TAG(PT_SYSTIME, 0x0061)
-#define PR_LOCATION_W PROP_TAG(PT_UNICODE, 0x3A0D)
-
 FILETIME TimeOption(const std::string& text, const char* what) {
   FILETIME ft = Now();
   if (!text.empty() && !ParseIsoTime(text, &ft)) throw Failure(std::string("unreadable ") + what + " time: " + text);
   return ft;
-}
-
-SPropValue Unicode(ULONG tag, std::u16string& text) {
-  SPropValue v = {};
-  v.ulPropTag = tag;
-  v.Value.lpszW = text.data();
-  return v;
-}
-
-SPropValue Time(ULONG tag, const FILETIME& ft) {
-  SPropValue v = {};
-  v.ulPropTag = tag;
-  v.Value.ft = ft;
-  return v;
 }
 
 // Makes one item in the folder with the properties and saves it.
@@ -39,13 +21,17 @@ void CreateItem(const std::string& profile, const std::string& storeName, const 
   CInterfacePtr<IMAPISession> session = Logon(profile);
   CInterfacePtr<IMsgStore> store = OpenStoreByName(session.Get(), storeName);
   CInterfacePtr<IMAPIFolder> folder = OpenFolderPath(store.Get(), folderPath, false);
+  WriteItem(folder.Get(), std::move(props));
+}
+
+}  // namespace
+
+void WriteItem(IMAPIFolder* folder, std::vector<SPropValue> props) {
   CInterfacePtr<IMessage> item;
   Check(folder->CreateMessage(nullptr, 0, item.Put()), "making the item");
   SetProps(item.Get(), std::move(props), "setting the item's properties");
   Check(item->SaveChanges(0), "saving the item");
 }
-
-}  // namespace
 
 void AddItemCommands(CLI::App& app) {
   // Each subcommand has its own values: CLI11 fills defaults of every option.
@@ -66,11 +52,11 @@ void AddItemCommands(CLI::App& app) {
   addEvent->callback([] {
     std::u16string cls = u"IPM.Appointment", subj = W(subject), where = W(location);
     FILETIME made = TimeOption(eventCreated, "creation");
-    std::vector<SPropValue> props = {Unicode(PR_MESSAGE_CLASS_W, cls), Unicode(PR_SUBJECT_W, subj),
-                                     Time(PR_START_DATE, TimeOption(start, "start")),
-                                     Time(PR_END_DATE, TimeOption(end, "end")), Time(PR_CREATION_TIME, made),
-                                     Time(PR_LAST_MODIFICATION_TIME, made)};
-    if (!location.empty()) props.push_back(Unicode(PR_LOCATION_W, where));
+    std::vector<SPropValue> props = {UnicodeValue(PR_MESSAGE_CLASS_W, cls), UnicodeValue(PR_SUBJECT_W, subj),
+                                     TimeValue(PR_START_DATE, TimeOption(start, "start")),
+                                     TimeValue(PR_END_DATE, TimeOption(end, "end")), TimeValue(PR_CREATION_TIME, made),
+                                     TimeValue(PR_LAST_MODIFICATION_TIME, made)};
+    if (!location.empty()) props.push_back(UnicodeValue(PR_LOCATION_W, where));
     CreateItem(profile, store, eventFolder, std::move(props));
   });
 
@@ -90,12 +76,12 @@ void AddItemCommands(CLI::App& app) {
     std::string shown = display.empty() ? given + (given.empty() || surname.empty() ? "" : " ") + surname : display;
     std::u16string cls = u"IPM.Contact", g = W(given), s = W(surname), d = W(shown), e = W(email);
     FILETIME made = TimeOption(contactCreated, "creation");
-    std::vector<SPropValue> props = {Unicode(PR_MESSAGE_CLASS_W, cls), Unicode(PR_DISPLAY_NAME_W, d),
-                                     Unicode(PR_SUBJECT_W, d), Time(PR_CREATION_TIME, made),
-                                     Time(PR_LAST_MODIFICATION_TIME, made)};
-    if (!given.empty()) props.push_back(Unicode(PR_GIVEN_NAME_W, g));
-    if (!surname.empty()) props.push_back(Unicode(PR_SURNAME_W, s));
-    if (!email.empty()) props.push_back(Unicode(PR_EMAIL_ADDRESS_W, e));
+    std::vector<SPropValue> props = {UnicodeValue(PR_MESSAGE_CLASS_W, cls), UnicodeValue(PR_DISPLAY_NAME_W, d),
+                                     UnicodeValue(PR_SUBJECT_W, d), TimeValue(PR_CREATION_TIME, made),
+                                     TimeValue(PR_LAST_MODIFICATION_TIME, made)};
+    if (!given.empty()) props.push_back(UnicodeValue(PR_GIVEN_NAME_W, g));
+    if (!surname.empty()) props.push_back(UnicodeValue(PR_SURNAME_W, s));
+    if (!email.empty()) props.push_back(UnicodeValue(PR_EMAIL_ADDRESS_W, e));
     CreateItem(contactProfile, contactStore, contactFolder, std::move(props));
   });
 }

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   mapiadmin::AddDumpCommand(app);
   mapiadmin::AddExportCommand(app);
   mapiadmin::AddAccountCommand(app);
+  mapiadmin::AddGenerateCommand(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -141,6 +141,35 @@ void SetProps(IMAPIProp* object, std::vector<SPropValue> values, const std::stri
   }
 }
 
+SPropValue UnicodeValue(ULONG tag, const std::u16string& text) {
+  SPropValue v = {};
+  v.ulPropTag = tag;
+  v.Value.lpszW = const_cast<LPWSTR>(text.c_str());
+  return v;
+}
+
+SPropValue BinaryValue(ULONG tag, const std::string& bytes) {
+  SPropValue v = {};
+  v.ulPropTag = tag;
+  v.Value.bin.cb = static_cast<ULONG>(bytes.size());
+  v.Value.bin.lpb = reinterpret_cast<LPBYTE>(const_cast<char*>(bytes.data()));
+  return v;
+}
+
+SPropValue LongValue(ULONG tag, LONG value) {
+  SPropValue v = {};
+  v.ulPropTag = tag;
+  v.Value.l = value;
+  return v;
+}
+
+SPropValue TimeValue(ULONG tag, const FILETIME& ft) {
+  SPropValue v = {};
+  v.ulPropTag = tag;
+  v.Value.ft = ft;
+  return v;
+}
+
 void Print(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
 }

@@ -15,6 +15,10 @@ namespace CLI {
 class App;
 }
 
+namespace mailimport {
+struct ImportedMessage;
+}
+
 namespace mapiadmin {
 
 // A failed step: the message names it, with the MAPI result when there is one.
@@ -55,6 +59,18 @@ std::u16string GetString(IMAPIProp* object, ULONG tag);
 // Sets properties and fails with a clear message when any is refused.
 void SetProps(IMAPIProp* object, std::vector<SPropValue> values, const std::string& what);
 
+// Property values over data the caller keeps alive.
+SPropValue UnicodeValue(ULONG tag, const std::u16string& text);
+SPropValue BinaryValue(ULONG tag, const std::string& bytes);
+SPropValue LongValue(ULONG tag, LONG value);
+SPropValue TimeValue(ULONG tag, const FILETIME& ft);
+
+// A mail message as the import makes it: properties, recipients, attachments
+// and the raw bytes, saved into the folder.
+void WriteMailMessage(IMAPIFolder* folder, const mailimport::ImportedMessage& m);
+// An item (calendar item, contact, ...) of the given properties, saved into the folder.
+void WriteItem(IMAPIFolder* folder, std::vector<SPropValue> props);
+
 // Writes text to standard output.
 void Print(const std::string& text);
 
@@ -68,11 +84,17 @@ void AddItemCommands(CLI::App& app);
 void AddDumpCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
 void AddAccountCommand(CLI::App& app);
+void AddGenerateCommand(CLI::App& app);
 
 // Registers the account manager and makes the machine's account-list key.
 void InstallAccounts();
 
 // The raw message an import keeps, so that an export gives it back byte for byte.
 #define PR_STANDIN_RAW_MESSAGE PROP_TAG(PT_BINARY, 0x6710)
+
+// Calendar items: when and where.
+#define PR_START_DATE PROP_TAG(PT_SYSTIME, 0x0060)
+#define PR_END_DATE PROP_TAG(PT_SYSTIME, 0x0061)
+#define PR_LOCATION_W PROP_TAG(PT_UNICODE, 0x3A0D)
 
 }  // namespace mapiadmin
