@@ -6,12 +6,12 @@
 
 namespace standin::mapi {
 
-namespace {
-
 const std::vector<ULONG> kHierarchyColumns = {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_CONTENT_COUNT, PR_SUBFOLDERS,
                                               PR_CONTAINER_CLASS_W, PR_INSTANCE_KEY};
 const std::vector<ULONG> kContentsColumns = {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAGE_CLASS_W, PR_MESSAGE_SIZE,
                                              PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME, PR_INSTANCE_KEY};
+
+namespace {
 
 // Computed folder properties beside the stored ones.
 HRESULT AddFolderProps(StoreFile& file, NodeId node, NodeId parent, Row* row) {

@@ -1,4 +1,5 @@
 #include "owners/MapiOwners.h"
+#include "pstfile.h"
 #include "store.h"
 
 #include <cstring>
@@ -474,6 +475,8 @@ STANDIN_API HRESULT OpenStoreFile(const std::u16string& path, const std::u16stri
   *out = nullptr;
   std::string posix = ToPosixPath(path);
   if (posix.empty()) return MAPI_E_NOT_FOUND;
+  // A file the mail client itself wrote is only ever read.
+  if (PstFile::HasMagic(posix)) return OpenPstStore(posix, displayName, out);
   std::shared_ptr<StoreFile> file;
   HRESULT hr = StoreFile::Open(posix, &file);
   if (FAILED(hr)) return hr;
@@ -486,6 +489,13 @@ STANDIN_API HRESULT ReadStoreUid(const std::u16string& path, MAPIUID* uid) {
   if (!uid) return MAPI_E_INVALID_PARAMETER;
   std::string posix = ToPosixPath(path);
   if (posix.empty()) return MAPI_E_NOT_FOUND;
+  if (PstFile::HasMagic(posix)) {
+    std::shared_ptr<PstFile> pst;
+    HRESULT hr = PstFile::Open(posix, &pst);
+    if (FAILED(hr)) return hr;
+    *uid = pst->uid();
+    return S_OK;
+  }
   std::shared_ptr<StoreFile> file;
   HRESULT hr = StoreFile::Open(posix, &file);
   if (FAILED(hr)) return hr;
