@@ -16,6 +16,8 @@ namespace {
 constexpr char kMagic[4] = {'!', 'B', 'D', 'N'};
 // Folder trees deeper than this are taken for a loop in a damaged file.
 constexpr int kMaxDepth = 256;
+// The message store's checksum of its password; absent or 0 without one.
+constexpr ULONG kPasswordChecksum = PROP_TAG(PT_LONG, 0x67FF);
 
 // A libpff error, freed on every path; Text() is its first line.
 class PffError {
@@ -222,6 +224,13 @@ HRESULT PstFile::Open(const std::string& posixPath, std::shared_ptr<PstFile>* ou
   Row store;
   HRESULT hr = file->StoreProps(&store);
   if (FAILED(hr)) return refuse("its message store cannot be read");
+  // The client asks for a file's password before it opens it; nothing here
+  // can ask, and a copy would carry the mail off unprotected.
+  const OwnedProp* password = FindProp(store, kPasswordChecksum);
+  if (password && password->data != std::string(4, '\0')) {
+    StoreLog("refusing " + posixPath + ": it is protected by a password, which only the mail client asks for");
+    return MAPI_E_NO_ACCESS;
+  }
   // The store's record key is the UID its own entry identifiers carry.
   const OwnedProp* key = FindProp(store, PR_RECORD_KEY);
   if (!key || key->data.size() != sizeof file->uid_.ab) return refuse("its message store has no record key");

@@ -28,7 +28,8 @@ class PstFile {
   // Whether the file starts with the personal-folders header magic.
   static bool HasMagic(const std::string& posixPath);
   // MAPI_E_NOT_FOUND for a missing file; MAPI_E_CORRUPT_STORE, logged with
-  // the reason, for one that cannot be read whole.
+  // the reason, for one that cannot be read whole; MAPI_E_NO_ACCESS, logged,
+  // for one protected by a password.
   static HRESULT Open(const std::string& posixPath, std::shared_ptr<PstFile>* out);
   ~PstFile();
 
