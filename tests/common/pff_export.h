@@ -44,10 +44,14 @@ inline void PrintTo(const ExportedItem& item, std::ostream* os) {
   *os << "}";
 }
 
-// Exports file into folder (which must not hold an export yet); the export's
-// top folder.
-inline std::filesystem::path PffExport(const std::string& file, const std::string& folder) {
-  ChildResult run = RunChild({kPffExport, "-q", "-t", folder + "/pff", file});
+// Exports file into folder (which must not hold an export yet), with more
+// options if given; the export's top folder.
+inline std::filesystem::path PffExport(const std::string& file, const std::string& folder,
+                                       std::vector<std::string> options = {}) {
+  std::vector<std::string> argv = {kPffExport, "-q", "-t", folder + "/pff"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(file);
+  ChildResult run = RunChild(argv);
   EXPECT_EQ(run.exitCode, 0) << run.output;
   return std::filesystem::path(folder + "/pff.export");
 }
