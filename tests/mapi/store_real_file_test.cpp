@@ -118,7 +118,14 @@ TEST_F(RealFileStoreTest, EveryWriteIsRefusedAndTheFileStaysAsItWas) {
   EXPECT_EQ(sample->SetReadFlags(&list, 0, nullptr, 0), MAPI_E_NO_ACCESS);
   EXPECT_EQ(top->DeleteFolder(static_cast<ULONG>(fid.size()), Eid(fid), 0, nullptr, 0), MAPI_E_NO_ACCESS);
   EXPECT_EQ(sample->EmptyFolder(0, nullptr, 0), MAPI_E_NO_ACCESS);
-  EXPECT_EQ(sample->CopyMessages(&list, nullptr, top.get(), 0, nullptr, MAPI_MOVE), MAPI_E_NO_ACCESS);
+  // A move would delete here: refused even into a store that takes the copy.
+  std::string other = StorePath(root());
+  ASSERT_EQ(standin::mapi::CreateStoreFile(U(other), u"Other"), S_OK);
+  Held<IMsgStore> otherStore = OpenStore(other);
+  Held<IMAPIFolder> inbox = Inbox(otherStore.get());
+  ASSERT_TRUE(inbox);
+  EXPECT_EQ(sample->CopyMessages(&list, nullptr, inbox.get(), 0, nullptr, MAPI_MOVE), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(Contents(inbox.get(), {PR_ENTRYID})->cRows, 0u);
   EXPECT_EQ(message->SetProps(1, &name, nullptr), MAPI_E_NO_ACCESS);
   EXPECT_EQ(message->SaveChanges(0), MAPI_E_NO_ACCESS);
   EXPECT_EQ(message->SetReadFlag(0), MAPI_E_NO_ACCESS);
