@@ -23,18 +23,7 @@ constexpr ULONG kReadOnlySupportMask = 0x00000001 /*ENTRYID_UNIQUE*/ | 0x0000000
 constexpr LONG kReadAccess = 0x2;  // MAPI_ACCESS_READ
 
 void AddPstIdentity(const PstFile& file, uint32_t node, uint32_t parent, ULONG objectType, Row* row) {
-  std::string id = file.EntryId(node);
-  PutProp(row, MakeBinary(PR_ENTRYID, id.data(), id.size()));
-  PutProp(row, MakeBinary(PR_RECORD_KEY, id.data(), id.size()));
-  if (parent) {
-    std::string pid = file.EntryId(parent);
-    PutProp(row, MakeBinary(PR_PARENT_ENTRYID, pid.data(), pid.size()));
-  }
-  PutProp(row, MakeBinary(PR_INSTANCE_KEY, &node, sizeof node));
-  PutProp(row, MakeBinary(PR_STORE_RECORD_KEY, file.uid().ab, sizeof file.uid().ab));
-  std::string sid = file.EntryId(kStoreNid);
-  PutProp(row, MakeBinary(PR_STORE_ENTRYID, sid.data(), sid.size()));
-  PutProp(row, MakeLong(PR_OBJECT_TYPE, static_cast<LONG>(objectType)));
+  AddIdentityProps(file.uid(), [&](NodeId n) { return file.EntryId(n); }, kStoreNid, node, parent, objectType, row);
 }
 
 // What a copy may carry of an object's properties.

@@ -3,6 +3,7 @@
 #include "store.h"
 
 #include <cstring>
+#include <functional>
 
 #include <standin/root.h>
 #include <wcrt.h>
@@ -150,19 +151,24 @@ std::u16string WideOf(const OwnedProp& prop) {
   return text;
 }
 
-void AddIdentityProps(const StoreFile& file, NodeId node, NodeId parent, ULONG objectType, Row* row) {
-  std::string id = file.EntryId(node);
+void AddIdentityProps(const MAPIUID& uid, const std::function<std::string(NodeId)>& entryId, NodeId storeNode,
+                      NodeId node, NodeId parent, ULONG objectType, Row* row) {
+  std::string id = entryId(node);
   PutProp(row, MakeBinary(PR_ENTRYID, id.data(), id.size()));
   PutProp(row, MakeBinary(PR_RECORD_KEY, id.data(), id.size()));
   if (parent) {
-    std::string pid = file.EntryId(parent);
+    std::string pid = entryId(parent);
     PutProp(row, MakeBinary(PR_PARENT_ENTRYID, pid.data(), pid.size()));
   }
   PutProp(row, MakeBinary(PR_INSTANCE_KEY, &node, sizeof node));
-  PutProp(row, MakeBinary(PR_STORE_RECORD_KEY, file.uid().ab, sizeof file.uid().ab));
-  std::string sid = file.EntryId(kStoreNode);
+  PutProp(row, MakeBinary(PR_STORE_RECORD_KEY, uid.ab, sizeof uid.ab));
+  std::string sid = entryId(storeNode);
   PutProp(row, MakeBinary(PR_STORE_ENTRYID, sid.data(), sid.size()));
   PutProp(row, MakeLong(PR_OBJECT_TYPE, static_cast<LONG>(objectType)));
+}
+
+void AddIdentityProps(const StoreFile& file, NodeId node, NodeId parent, ULONG objectType, Row* row) {
+  AddIdentityProps(file.uid(), [&](NodeId n) { return file.EntryId(n); }, kStoreNode, node, parent, objectType, row);
 }
 
 HRESULT OpenNode(const std::shared_ptr<StoreFile>& file, NodeId node, LPCIID iid, ULONG flags, ULONG* objType,

@@ -3,6 +3,7 @@
 // transaction); a message keeps its changes in memory until SaveChanges.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -46,6 +47,9 @@ size_t RowSize(const Row& row);
 
 // Properties every object of a store answers about itself.
 void AddIdentityProps(const StoreFile& file, NodeId node, NodeId parent, ULONG objectType, Row* row);
+// The same for any store whose entry identifiers entryId makes.
+void AddIdentityProps(const MAPIUID& uid, const std::function<std::string(NodeId)>& entryId, NodeId storeNode,
+                      NodeId node, NodeId parent, ULONG objectType, Row* row);
 
 class StoreObj;
 
