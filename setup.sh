@@ -29,6 +29,8 @@ packages=(
   libgmime-3.0-dev    # parsing imported mail (.eml, mbox)
   libcli11-dev        # the admin tool's command line
   nlohmann-json3-dev  # the admin tool's store dumps
+  libpff-dev          # real personal-folders files, opened read-only
+  pff-tools           # the tests compare with an independent reader of those files
   googletest libgtest-dev libgmock-dev
   libbenchmark-dev
   rsync               # the scale benchmark compares backups with it

@@ -35,6 +35,15 @@ std::string NotInstalled() {
 
 bool HoldsPathSeparator(const std::string& argument) { return argument.find('/') != std::string::npos; }
 
+bool StoreFileReadOnly(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char magic[4] = {};
+  bool real = std::fread(magic, 1, sizeof magic, f) == sizeof magic && std::memcmp(magic, "!BDN", 4) == 0;
+  std::fclose(f);
+  return real || access(path.c_str(), W_OK) != 0;
+}
+
 void AddMachineOptions(CLI::App& app) {
   app.add_option("--root",
                  "the platform root: the folder that is the machine (default: CORVANE_PLATFORM_ROOT); "

@@ -46,6 +46,11 @@ bool HasOutlookProfile();
 // folder separator of this machine.
 bool HoldsPathSeparator(const std::string& argument);
 
+// Whether a store file can only be read here, so that nothing may write to
+// it: on the stand-in, a file the mail client itself wrote (its header magic)
+// or one the user may not write; on Windows, one marked read-only.
+bool StoreFileReadOnly(const std::string& path);
+
 // The options only this machine has: on the stand-in, --root, which chooses
 // a machine of its own (and the demo, which makes one).
 void AddMachineOptions(CLI::App& app);

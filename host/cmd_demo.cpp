@@ -28,10 +28,11 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kMarker[] = ".corvane-demo";
-const int kSteps = 13;
+// One more step when a file the mail client itself wrote is at hand.
+int totalSteps = 13;
 
 void Step(int n, const std::string& title, const std::string& command = "") {
-  std::string line = "\n[" + std::to_string(n) + "/" + std::to_string(kSteps) + "] " + title;
+  std::string line = "\n[" + std::to_string(n) + "/" + std::to_string(totalSteps) + "] " + title;
   if (!command.empty()) line += "\n      $ corvane " + command;
   Out(line + "\n");
 }
@@ -109,6 +110,18 @@ std::map<std::string, int> CountItems(const std::string& store) {
   return counts;
 }
 
+// A sample of a real personal-folders file beside the repository (the shared
+// test data), found from this program's folder or the current one; "" when
+// there is none.
+std::string SampleRealFile() {
+  std::error_code ec;
+  for (const fs::path& base : {fs::path(ProgramDirectory()) / "../../../..", fs::current_path(ec) / ".."}) {
+    fs::path file = base / "shared/testdata/pst/pstsdk-sample1.pst";
+    if (fs::is_regular_file(file, ec)) return fs::canonical(file, ec).string();
+  }
+  return "";
+}
+
 std::string Pad(const std::string& text, size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
@@ -135,6 +148,8 @@ void RunDemo(const std::string& dirArg) {
   options.json = false;
   options.progressLineStep = 25;
   auto started = std::chrono::steady_clock::now();
+  std::string realFile = SampleRealFile();
+  totalSteps = realFile.empty() ? 13 : 14;
 
   Out("corvane demo: a sample machine in " + dir + "\n");
   Step(1, "Making a sample machine: the mail client, the profile \"Outlook\" and two stores");
@@ -290,7 +305,28 @@ void RunDemo(const std::string& dirArg) {
   AccountsCommand();
   library.reset();
 
-  Step(13, "Where everything is");
+  std::string realBackup;
+  if (!realFile.empty()) {
+    realBackup = dir + "/backups/" + fs::path(realFile).stem().string() + "-backup.pst";
+    Step(13, "Back on the first machine: a file the mail client itself wrote, read-only, listed and backed up",
+         "tree " + ShownPath(realFile) + "\n      $ corvane backup " + ShownPath(realFile) + " " + realBackup);
+    if (setenv("CORVANE_PLATFORM_ROOT", machine.c_str(), 1) != 0)
+      throw OperationFailed("cannot set the platform root");
+    library.emplace();
+    TreeCommand(realFile, "", false);
+    {
+      Facade facade;
+      StoreRef real = ResolveStore(*facade, realFile);
+      BackupResult copied = Backup(*facade, real, BackupDestination(*facade, realBackup, real),
+                                   ListFolders(*facade, real, {}), "backup");
+      ThrowUnlessOk(copied.outcome, "backup of " + realFile);
+      Note(std::to_string(copied.outcome.planned) + " items copied into " + copied.destination +
+           "; the file itself is only read");
+    }
+    library.reset();
+  }
+
+  Step(totalSteps, "Where everything is");
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   Note("machine (platform root)  " + machine);
   Note("stores                   " + mailPath);
@@ -301,6 +337,7 @@ void RunDemo(const std::string& dirArg) {
   Note("restored there           " + restoredPath);
   Note("saved configuration      " + config);
   Note("new user's machine       " + thirdMachine);
+  if (!realBackup.empty()) Note("real file's backup       " + realBackup);
   Note("sample mail (mbox)       " + dir + "/sample-mail");
   Note(LogLocation());
   char took[32];

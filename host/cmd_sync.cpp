@@ -47,6 +47,11 @@ void RunSync(const std::string& sourceArg, const std::string& destArg, const std
   std::error_code ec;
   if (std::filesystem::equivalent(FsPath(source.path), FsPath(destination.path), ec))
     throw UsageError("the two stores are one and the same file");
+  // Both sides are written to: a store that is only read is refused before anything runs.
+  for (const StoreRef* store : {&source, &destination})
+    if (StoreFileReadOnly(store->path))
+      throw UsageError((store->displayName.empty() ? store->path : store->displayName) +
+                       " is a read-only store: it can be listed and backed up, not synchronised");
   std::vector<OLCATALOGDATA> chosen = SyncSelection(*facade, source, destination, names, kinds);
   if (chosen.empty()) throw UsageError("the two stores have no folders to synchronise");
 

@@ -51,6 +51,11 @@ std::string NotInstalled() {
 
 bool HoldsPathSeparator(const std::string& argument) { return argument.find_first_of("/\\:") != std::string::npos; }
 
+bool StoreFileReadOnly(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(W(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 void AddMachineOptions(CLI::App&) {}
 
 const char kMachineNote[] =

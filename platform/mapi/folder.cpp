@@ -7,8 +7,6 @@
 
 namespace standin::mapi {
 
-namespace {
-
 const std::vector<ULONG> kHierarchyColumns = {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_CONTENT_COUNT, PR_SUBFOLDERS,
                                               PR_CONTAINER_CLASS_W, PR_INSTANCE_KEY};
 const std::vector<ULONG> kContentsColumns = {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAGE_CLASS_W, PR_MESSAGE_SIZE,
@@ -18,6 +16,8 @@ const std::vector<ULONG> kContentsColumns = {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAG
 // large folder stay small, and reading them touches no overflow pages.
 // Subjects, names, classes, times and sizes always fit.
 constexpr size_t kMaxTableValueBytes = 1024;
+
+namespace {
 
 // Computed folder properties beside the stored ones.
 HRESULT AddFolderProps(StoreFile& file, NodeId node, NodeId parent, Row* row) {

@@ -5,8 +5,6 @@
 
 namespace standin::mapi {
 
-namespace {
-
 const std::vector<ULONG> kRecipientColumns = {PR_ROWID, PR_DISPLAY_NAME_W, PR_EMAIL_ADDRESS_W, PR_ADDRTYPE_W,
                                               PR_RECIPIENT_TYPE, PR_INSTANCE_KEY};
 const std::vector<ULONG> kAttachmentColumns = {PR_ATTACH_NUM, PR_ATTACH_METHOD, PR_ATTACH_LONG_FILENAME_W,
@@ -18,6 +16,8 @@ size_t RowSize(const Row& row) {
     if (!IsComputedProp(p.tag)) size += p.data.size() + 8;
   return size;
 }
+
+namespace {
 
 bool IsMessageIid(LPCIID iid) { return !iid || *iid == IID_IMessage || *iid == IID_IMAPIProp || *iid == IID_IUnknown; }
 

@@ -1,7 +1,9 @@
 #include "owners/MapiOwners.h"
+#include "pstfile.h"
 #include "store.h"
 
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include <standin/mapi.h>
@@ -151,19 +153,24 @@ std::u16string WideOf(const OwnedProp& prop) {
   return text;
 }
 
-void AddIdentityProps(const StoreFile& file, NodeId node, NodeId parent, ULONG objectType, Row* row) {
-  std::string id = file.EntryId(node);
+void AddIdentityProps(const MAPIUID& uid, const std::function<std::string(NodeId)>& entryId, NodeId storeNode,
+                      NodeId node, NodeId parent, ULONG objectType, Row* row) {
+  std::string id = entryId(node);
   PutProp(row, MakeBinary(PR_ENTRYID, id.data(), id.size()));
   PutProp(row, MakeBinary(PR_RECORD_KEY, id.data(), id.size()));
   if (parent) {
-    std::string pid = file.EntryId(parent);
+    std::string pid = entryId(parent);
     PutProp(row, MakeBinary(PR_PARENT_ENTRYID, pid.data(), pid.size()));
   }
   PutProp(row, MakeBinary(PR_INSTANCE_KEY, &node, sizeof node));
-  PutProp(row, MakeBinary(PR_STORE_RECORD_KEY, file.uid().ab, sizeof file.uid().ab));
-  std::string sid = file.EntryId(kStoreNode);
+  PutProp(row, MakeBinary(PR_STORE_RECORD_KEY, uid.ab, sizeof uid.ab));
+  std::string sid = entryId(storeNode);
   PutProp(row, MakeBinary(PR_STORE_ENTRYID, sid.data(), sid.size()));
   PutProp(row, MakeLong(PR_OBJECT_TYPE, static_cast<LONG>(objectType)));
+}
+
+void AddIdentityProps(const StoreFile& file, NodeId node, NodeId parent, ULONG objectType, Row* row) {
+  AddIdentityProps(file.uid(), [&](NodeId n) { return file.EntryId(n); }, kStoreNode, node, parent, objectType, row);
 }
 
 HRESULT OpenNode(const std::shared_ptr<StoreFile>& file, NodeId node, LPCIID iid, ULONG flags, ULONG* objType,
@@ -476,6 +483,8 @@ STANDIN_API HRESULT OpenStoreFile(const std::u16string& path, const std::u16stri
   *out = nullptr;
   std::string posix = ToPosixPath(path);
   if (posix.empty()) return MAPI_E_NOT_FOUND;
+  // A file the mail client itself wrote is only ever read.
+  if (PstFile::HasMagic(posix)) return OpenPstStore(posix, displayName, out);
   std::shared_ptr<StoreFile> file;
   HRESULT hr = StoreFile::Open(posix, &file);
   if (FAILED(hr)) return hr;
@@ -488,6 +497,13 @@ STANDIN_API HRESULT ReadStoreUid(const std::u16string& path, MAPIUID* uid) {
   if (!uid) return MAPI_E_INVALID_PARAMETER;
   std::string posix = ToPosixPath(path);
   if (posix.empty()) return MAPI_E_NOT_FOUND;
+  if (PstFile::HasMagic(posix)) {
+    std::shared_ptr<PstFile> pst;
+    HRESULT hr = PstFile::Open(posix, &pst);
+    if (FAILED(hr)) return hr;
+    *uid = pst->uid();
+    return S_OK;
+  }
   std::shared_ptr<StoreFile> file;
   HRESULT hr = StoreFile::Open(posix, &file);
   if (FAILED(hr)) return hr;

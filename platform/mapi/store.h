@@ -3,6 +3,7 @@
 // transaction); a message keeps its changes in memory until SaveChanges.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -36,8 +37,19 @@ HRESULT DeleteStoredProps(StoreFile& file, NodeId node, const SPropTagArray* tag
 bool TagListed(const SPropTagArray* tags, ULONG tag);
 std::u16string WideOf(const OwnedProp& prop);
 
+// The default columns of the stores' tables.
+extern const std::vector<ULONG> kHierarchyColumns;
+extern const std::vector<ULONG> kContentsColumns;
+extern const std::vector<ULONG> kRecipientColumns;
+extern const std::vector<ULONG> kAttachmentColumns;
+// What a row counts toward PR_MESSAGE_SIZE and PR_ATTACH_SIZE.
+size_t RowSize(const Row& row);
+
 // Properties every object of a store answers about itself.
 void AddIdentityProps(const StoreFile& file, NodeId node, NodeId parent, ULONG objectType, Row* row);
+// The same for any store whose entry identifiers entryId makes.
+void AddIdentityProps(const MAPIUID& uid, const std::function<std::string(NodeId)>& entryId, NodeId storeNode,
+                      NodeId node, NodeId parent, ULONG objectType, Row* row);
 
 class StoreObj;
 

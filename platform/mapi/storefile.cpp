@@ -38,11 +38,6 @@ const char* const kSchema =
     " value BLOB NOT NULL, PRIMARY KEY(object, propid)) WITHOUT ROWID;"
     "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);" kApartTable;
 
-void Log(const std::string& line) {
-  std::u16string text = ToUtf16("Corvane store: " + line + "\n");
-  OutputDebugStringW(reinterpret_cast<LPCWSTR>(text.c_str()));
-}
-
 std::string Blob(sqlite3_stmt* stmt, int col) {
   const void* data = sqlite3_column_blob(stmt, col);
   int size = sqlite3_column_bytes(stmt, col);
@@ -111,6 +106,11 @@ bool HeaderMatchesSize(const std::string& path) {
 
 }  // namespace
 
+void StoreLog(const std::string& line) {
+  std::u16string text = ToUtf16("Corvane store: " + line + "\n");
+  OutputDebugStringW(reinterpret_cast<LPCWSTR>(text.c_str()));
+}
+
 void SqliteCloser::operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 void StmtCloser::operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
 
@@ -150,7 +150,7 @@ FILETIME NowFileTime() {
 StoreFile::~StoreFile() = default;
 
 HRESULT StoreFile::Error(int rc, const char* what) {
-  Log(std::string(what) + " failed on " + path_ + ": " + (db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc)));
+  StoreLog(std::string(what) + " failed on " + path_ + ": " + (db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc)));
   return SqliteResult(rc);
 }
 
@@ -160,7 +160,7 @@ HRESULT StoreFile::OpenDb(const std::string& posixPath, bool create, DbPtr* out)
   int rc = sqlite3_open_v2(posixPath.c_str(), &raw, flags, nullptr);
   DbPtr db(raw);
   if (rc != SQLITE_OK) {
-    Log("cannot open " + posixPath + ": " + sqlite3_errstr(rc));
+    StoreLog("cannot open " + posixPath + ": " + sqlite3_errstr(rc));
     return rc == SQLITE_CANTOPEN ? MAPI_E_NOT_FOUND : MAPI_E_CORRUPT_STORE;
   }
   rc = sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
@@ -172,7 +172,7 @@ HRESULT StoreFile::OpenDb(const std::string& posixPath, bool create, DbPtr* out)
   // times, and syncs less often.
   rc = sqlite3_exec(db.get(), "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=8192", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    Log("cannot configure " + posixPath + ": " + sqlite3_errstr(rc));
+    StoreLog("cannot configure " + posixPath + ": " + sqlite3_errstr(rc));
     return MAPI_E_CORRUPT_STORE;
   }
   *out = std::move(db);
@@ -260,7 +260,7 @@ HRESULT StoreFile::Create(const std::string& posixPath, std::shared_ptr<StoreFil
 HRESULT StoreFile::Open(const std::string& posixPath, std::shared_ptr<StoreFile>* out) {
   if (!FileExists(posixPath)) return MAPI_E_NOT_FOUND;
   auto refuse = [&](const std::string& why) {
-    Log("refusing " + posixPath + ": " + why);
+    StoreLog("refusing " + posixPath + ": " + why);
     return MAPI_E_CORRUPT_STORE;
   };
   if (!HeaderMatchesSize(posixPath)) return refuse("not a store file or truncated");

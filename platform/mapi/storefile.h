@@ -171,6 +171,9 @@ class STANDIN_API StoreFile {
 // Result of a SQLite code as MAPI reports it.
 HRESULT SqliteResult(int rc);
 
+// A line of the stores' debug log: "Corvane store: <line>".
+void StoreLog(const std::string& line);
+
 // The current time as a FILETIME.
 FILETIME NowFileTime();
 

@@ -1,6 +1,7 @@
 // mapiadmin dump: a store as JSON — folder tree, classes, counts, and for each
-// message its key properties and a digest of all its properties, recipients
-// and attachments — so that two stores can be compared.
+// message its key properties, its attachments' file names and a digest of all
+// its properties, recipients and attachments — so that two stores can be
+// compared.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -144,11 +145,14 @@ json MessageJson(IMessage* message) {
   CInterfacePtr<IMAPITable> attachments;
   CRowSet attachmentRows;
   Check(message->GetAttachmentTable(0, attachments.Put()), "reading attachments");
-  SizedSPropTagArray(1, attachColumns) = {1, {PR_ATTACH_NUM}};
+  SizedSPropTagArray(2, attachColumns) = {2, {PR_ATTACH_NUM, PR_ATTACH_LONG_FILENAME_W}};
   Check(HrQueryAllRows(attachments.Get(), reinterpret_cast<LPSPropTagArray>(&attachColumns), nullptr, nullptr, 0,
                        attachmentRows.Put()),
         "reading attachments");
+  std::vector<std::string> files;
   for (ULONG i = 0; i < attachmentRows.Count(); ++i) {
+    std::string file = Text(&attachmentRows->aRow[i].lpProps[1]);
+    if (!file.empty()) files.push_back(file);
     CInterfacePtr<IAttach> attach;
     Check(message->OpenAttach(static_cast<ULONG>(attachmentRows->aRow[i].lpProps[0].Value.l), nullptr, 0,
                               attach.Put()),
@@ -156,6 +160,7 @@ json MessageJson(IMessage* message) {
     DigestProps(attach.Get(), digest);
   }
   out["attachments"] = attachmentRows.Count();
+  if (!files.empty()) out["files"] = files;  // the names of those that are files
   out["digest"] = digest.Hex();
   return out;
 }

@@ -1,0 +1,77 @@
+// A personal-folders file written by the mail client itself, read through
+// libpff. It is only ever read: the objects over it refuse every write.
+//
+// Opening walks the whole folder tree and every folder's list of messages, so
+// a damaged or cut-off file is refused at once rather than half-way through a
+// copy. Entry identifiers have the stand-in's 24-byte shape (4 flag bytes, the
+// store's UID, the node number), the node number being the file's own node
+// identifier of the folder or message.
+//
+// Thread safety: libpff is not; every call into it holds the file's mutex.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core.h"
+
+typedef intptr_t libpff_file_t;
+
+namespace standin::mapi {
+
+class PstFile {
+ public:
+  // Whether the file starts with the personal-folders header magic.
+  static bool HasMagic(const std::string& posixPath);
+  // MAPI_E_NOT_FOUND for a missing file; MAPI_E_CORRUPT_STORE, logged with
+  // the reason, for one that cannot be read whole; MAPI_E_NO_ACCESS, logged,
+  // for one protected by a password.
+  static HRESULT Open(const std::string& posixPath, std::shared_ptr<PstFile>* out);
+  ~PstFile();
+
+  const MAPIUID& uid() const { return uid_; }
+  const std::string& path() const { return path_; }
+  uint32_t root() const { return root_; }
+
+  std::string EntryId(uint32_t node) const;
+  // MAPI_E_INVALID_ENTRYID when malformed or of another store.
+  HRESULT ParseEntryId(const void* bytes, size_t size, uint32_t* node) const;
+
+  struct Folder {
+    uint32_t parent = 0;
+    std::vector<uint32_t> folders;
+    std::vector<uint32_t> messages;
+  };
+  // Null when node is no folder of the file.
+  const Folder* FindFolder(uint32_t node) const;
+  // The folder holding a message; 0 when node is no message of the file.
+  uint32_t MessageFolder(uint32_t node) const;
+
+  // The message store's own properties (special folders, record key, name).
+  HRESULT StoreProps(Row* row);
+  // A folder's or message's stored properties.
+  HRESULT ItemProps(uint32_t node, Row* row);
+  // A message's recipient rows and attachment rows (attachment data included).
+  HRESULT MessageParts(uint32_t node, std::vector<Row>* recips, std::vector<Row>* attachs);
+
+ private:
+  PstFile() = default;
+  HRESULT Walk(void* folderItem, uint32_t parent, int depth);
+
+  libpff_file_t* file_ = nullptr;
+  std::string path_;
+  MAPIUID uid_{};
+  uint32_t root_ = 0;
+  std::map<uint32_t, Folder> folders_;
+  std::map<uint32_t, uint32_t> messages_;  // message -> folder
+  std::mutex mutex_;
+};
+
+// A real file opened as a read-only message store.
+HRESULT OpenPstStore(const std::string& posixPath, const std::u16string& displayName, LPMDB* out);
+
+}  // namespace standin::mapi

@@ -1,0 +1,275 @@
+// A real personal-folders file opened as a store: read-only, identified by
+// the file's own node identifiers, and copied out whole into a stand-in store.
+#include <cstring>
+
+#include "common/pff_export.h"
+#include "store_support.h"
+
+namespace store_test {
+namespace {
+
+class RealFileStoreTest : public testing_support::FreshRoot {
+ protected:
+  static std::string Sample(const std::string& name) {
+    return (testing_support::TestData() / "pst" / (name + ".pst")).string();
+  }
+  std::string Debugger() const { return testing_support::ReadFileBytes(RootFile("debugger-output.txt")); }
+};
+
+constexpr ULONG kHtml = PROP_TAG(PT_BINARY, 0x1013);
+
+std::string Text(IMAPIProp* object, ULONG tag) {
+  LPSPropValue value = nullptr;
+  if (FAILED(HrGetOneProp(object, tag, &value))) return "";
+  PropsHeld hold(value);
+  return Narrow(value->Value.lpszW);
+}
+
+Held<IMAPIFolder> Child(IMsgStore* store, IMAPIFolder* parent, const std::string& name) {
+  RowsHeld rows = Hierarchy(parent, {PR_ENTRYID, PR_DISPLAY_NAME_W});
+  for (ULONG i = 0; rows && i < rows->cRows; ++i)
+    if (Narrow(rows->aRow[i].lpProps[1].Value.lpszW) == name) {
+      const SBinary& id = rows->aRow[i].lpProps[0].Value.bin;
+      return OpenFolder(store, std::string(reinterpret_cast<const char*>(id.lpb), id.cb), 0);
+    }
+  return nullptr;
+}
+
+Held<IMessage> FirstMessage(IMAPIFolder* folder) {
+  RowsHeld rows = Contents(folder, {PR_ENTRYID});
+  if (!rows || rows->cRows == 0) return nullptr;
+  const SBinary& id = rows->aRow[0].lpProps[0].Value.bin;
+  ULONG type = 0;
+  IUnknown* unk = nullptr;
+  if (FAILED(folder->OpenEntry(id.cb, reinterpret_cast<LPENTRYID>(id.lpb), &IID_IMessage, 0, &type, &unk)))
+    return nullptr;
+  return Held<IMessage>(static_cast<IMessage*>(unk));
+}
+
+TEST_F(RealFileStoreTest, EntryIdentifiersCarryTheFilesNodeIdentifiers) {
+  std::string file = Sample("pstsdk-sample1");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  HRESULT hr = E_FAIL;
+  Held<IMsgStore> store = OpenStore(file, &hr);
+  ASSERT_EQ(hr, S_OK);
+  std::string key = BinProp(store.get(), PR_RECORD_KEY);
+  ASSERT_EQ(key.size(), 16u);
+  std::string subtree = BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID);
+  ASSERT_EQ(subtree.size(), 24u);
+  EXPECT_EQ(subtree.substr(0, 4), std::string(4, '\0'));
+  EXPECT_EQ(subtree.substr(4, 16), key);
+  EXPECT_EQ(subtree.substr(20), std::string("\x22\x80\0\0", 4)) << "the file's node of the IPM subtree is 0x8022";
+  MAPIUID uid{};
+  ASSERT_EQ(standin::mapi::ReadStoreUid(U(file), &uid), S_OK);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(uid.ab), 16), key);
+
+  Held<IMAPIFolder> top = OpenFolder(store.get(), subtree, 0);
+  ASSERT_TRUE(top);
+  EXPECT_EQ(BinProp(top.get(), PR_ENTRYID), subtree);
+  Held<IMAPIFolder> sample = Child(store.get(), top.get(), "Sample1");
+  ASSERT_TRUE(sample);
+  EXPECT_EQ(BinProp(sample.get(), PR_PARENT_ENTRYID), subtree);
+  EXPECT_EQ(Text(sample.get(), PR_CONTAINER_CLASS_W), "IPF.Note");
+  LPSPropValue count = nullptr;
+  ASSERT_EQ(HrGetOneProp(sample.get(), PR_CONTENT_COUNT, &count), S_OK);
+  PropsHeld hold(count);
+  EXPECT_EQ(count->Value.l, 1);
+  Held<IMessage> message = FirstMessage(sample.get());
+  ASSERT_TRUE(message);
+  EXPECT_EQ(Text(message.get(), PR_SUBJECT_W), "Here is a sample message");
+  EXPECT_EQ(BinProp(message.get(), PR_PARENT_ENTRYID), BinProp(sample.get(), PR_ENTRYID));
+  // Another store's identifier opens nothing here.
+  std::string foreign = subtree;
+  foreign[4] ^= 1;
+  EXPECT_FALSE(OpenFolder(store.get(), foreign, 0));
+}
+
+TEST_F(RealFileStoreTest, EveryWriteIsRefusedAndTheFileStaysAsItWas) {
+  std::string file = Sample("pstsdk-sample1");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  std::string before = testing_support::ReadFileBytes(file);
+  Held<IMsgStore> store = OpenStore(file);
+  ASSERT_TRUE(store);
+  Held<IMAPIFolder> top = OpenFolder(store.get(), BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID), MAPI_MODIFY);
+  ASSERT_TRUE(top) << "a reader asking for write access still reads";
+  Held<IMAPIFolder> sample = Child(store.get(), top.get(), "Sample1");
+  ASSERT_TRUE(sample);
+  Held<IMessage> message = FirstMessage(sample.get());
+  ASSERT_TRUE(message);
+
+  std::u16string text = u"changed";
+  SPropValue name = Unicode(PR_DISPLAY_NAME_W, text);
+  SPropTagArray one = {1, {PR_DISPLAY_NAME_W}};
+  EXPECT_EQ(store->SetProps(1, &name, nullptr), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(store->DeleteProps(&one, nullptr), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(store->SetReceiveFolder(nullptr, 0, 0, nullptr), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(sample->SetProps(1, &name, nullptr), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(sample->DeleteProps(&one, nullptr), MAPI_E_NO_ACCESS);
+  LPMESSAGE created = nullptr;
+  EXPECT_EQ(sample->CreateMessage(nullptr, 0, &created), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(created, nullptr);
+  LPMAPIFOLDER folder = nullptr;
+  EXPECT_EQ(top->CreateFolder(FOLDER_GENERIC, W(text), nullptr, nullptr, MAPI_UNICODE, &folder), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(folder, nullptr);
+  std::string mid = BinProp(message.get(), PR_ENTRYID), fid = BinProp(sample.get(), PR_ENTRYID);
+  SBinary bin = {static_cast<ULONG>(mid.size()), reinterpret_cast<LPBYTE>(mid.data())};
+  ENTRYLIST list = {1, &bin};
+  EXPECT_EQ(sample->DeleteMessages(&list, 0, nullptr, 0), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(sample->SetReadFlags(&list, 0, nullptr, 0), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(top->DeleteFolder(static_cast<ULONG>(fid.size()), Eid(fid), 0, nullptr, 0), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(sample->EmptyFolder(0, nullptr, 0), MAPI_E_NO_ACCESS);
+  // A move would delete here: refused even into a store that takes the copy.
+  std::string other = StorePath(root());
+  ASSERT_EQ(standin::mapi::CreateStoreFile(U(other), u"Other"), S_OK);
+  Held<IMsgStore> otherStore = OpenStore(other);
+  Held<IMAPIFolder> inbox = Inbox(otherStore.get());
+  ASSERT_TRUE(inbox);
+  EXPECT_EQ(sample->CopyMessages(&list, nullptr, inbox.get(), 0, nullptr, MAPI_MOVE), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(Contents(inbox.get(), {PR_ENTRYID})->cRows, 0u);
+  EXPECT_EQ(message->SetProps(1, &name, nullptr), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(message->SaveChanges(0), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(message->SetReadFlag(0), MAPI_E_NO_ACCESS);
+  ULONG num = 0;
+  LPATTACH attach = nullptr;
+  EXPECT_EQ(message->CreateAttach(nullptr, 0, &num, &attach), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(message->DeleteAttach(0, 0, nullptr, 0), MAPI_E_NO_ACCESS);
+  ADRLIST none = {0, {}};
+  EXPECT_EQ(message->ModifyRecipients(0, &none), MAPI_E_NO_ACCESS);
+  ASSERT_EQ(message->OpenAttach(0, nullptr, MAPI_MODIFY, &attach), S_OK);
+  Held<IAttach> held(attach);
+  EXPECT_EQ(attach->SetProps(1, &name, nullptr), MAPI_E_NO_ACCESS);
+  EXPECT_EQ(attach->SaveChanges(0), MAPI_E_NO_ACCESS);
+  // Into the real file, nothing is copied either.
+  EXPECT_EQ(sample->CopyMessages(&list, nullptr, sample.get(), 0, nullptr, 0), MAPI_E_NO_ACCESS);
+
+  message.reset();
+  held.reset();
+  sample.reset();
+  top.reset();
+  store.reset();
+  EXPECT_EQ(testing_support::ReadFileBytes(file), before);
+}
+
+TEST_F(RealFileStoreTest, CopyMessagesCarriesBodyRecipientsAndAttachedBytes) {
+  std::string file = Sample("pstsdk-sample1");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  ASSERT_TRUE(std::filesystem::exists(testing_support::kPffExport));
+  std::filesystem::path exported = testing_support::PffExport(file, root(), {"-f", "all"});
+  std::filesystem::path item = exported / "Top of Outlook data file" / "Sample1" / "Message00001";
+  std::string jpeg = testing_support::ReadFileBytes((item / "Attachments" / "1_leah_thumper.jpg").string());
+  ASSERT_GT(jpeg.size(), 1000u);
+
+  Held<IMsgStore> real = OpenStore(file);
+  ASSERT_TRUE(real);
+  Held<IMAPIFolder> top = OpenFolder(real.get(), BinProp(real.get(), PR_IPM_SUBTREE_ENTRYID), 0);
+  Held<IMAPIFolder> sample = Child(real.get(), top.get(), "Sample1");
+  ASSERT_TRUE(sample);
+  Held<IMessage> source = FirstMessage(sample.get());
+  ASSERT_TRUE(source);
+
+  std::string path = StorePath(root());
+  ASSERT_EQ(standin::mapi::CreateStoreFile(U(path), u"Copy"), S_OK);
+  Held<IMsgStore> copy = OpenStore(path);
+  Held<IMAPIFolder> inbox = Inbox(copy.get());
+  ASSERT_TRUE(inbox);
+  std::string mid = BinProp(source.get(), PR_ENTRYID);
+  SBinary bin = {static_cast<ULONG>(mid.size()), reinterpret_cast<LPBYTE>(mid.data())};
+  ENTRYLIST list = {1, &bin};
+  ASSERT_EQ(sample->CopyMessages(&list, nullptr, inbox.get(), 0, nullptr, 0), S_OK);
+
+  Held<IMessage> arrived = FirstMessage(inbox.get());
+  ASSERT_TRUE(arrived);
+  EXPECT_EQ(Text(arrived.get(), PR_SUBJECT_W), "Here is a sample message");
+  // Both bodies as pffexport exports them.
+  EXPECT_EQ(Text(arrived.get(), PR_BODY_W), testing_support::ReadFileBytes((item / "Message.txt").string()));
+  EXPECT_EQ(BinProp(arrived.get(), kHtml), testing_support::ReadFileBytes((item / "Message.html").string()));
+  LPSPropValue times = nullptr;
+  SizedSPropTagArray(2, timeTags) = {2, {PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME}};
+  ULONG n = 0;
+  ASSERT_EQ(source->GetProps(reinterpret_cast<LPSPropTagArray>(&timeTags), 0, &n, &times), S_OK);
+  PropsHeld sourceTimes(times);
+  ASSERT_EQ(arrived->GetProps(reinterpret_cast<LPSPropTagArray>(&timeTags), 0, &n, &times), S_OK);
+  PropsHeld arrivedTimes(times);
+  EXPECT_EQ(TimeOf(arrivedTimes.get()[1]), TimeOf(sourceTimes.get()[1])) << "a copy keeps the modification time";
+
+  LPMAPITABLE table = nullptr;
+  ASSERT_EQ(arrived->GetRecipientTable(0, &table), S_OK);
+  Held<IMAPITable> recipients(table);
+  RowsHeld rows = QueryAll(table, {PR_DISPLAY_NAME_W, PR_RECIPIENT_TYPE});
+  ASSERT_EQ(rows->cRows, 1u);
+  EXPECT_EQ(Narrow(rows->aRow[0].lpProps[0].Value.lpszW), "Terry Mahaffey");
+  EXPECT_EQ(rows->aRow[0].lpProps[1].Value.l, MAPI_TO);
+
+  LPATTACH raw = nullptr;
+  ASSERT_EQ(arrived->OpenAttach(0, nullptr, 0, &raw), S_OK);
+  Held<IAttach> attach(raw);
+  EXPECT_EQ(Text(attach.get(), PR_ATTACH_LONG_FILENAME_W), "leah_thumper.jpg");
+  EXPECT_EQ(BinProp(attach.get(), PR_ATTACH_DATA_BIN), jpeg) << "the attached bytes as pffexport exports them";
+}
+
+TEST_F(RealFileStoreTest, AFailingTargetFailsTheCopyAndSavesNoHalfMessage) {
+  std::string file = Sample("pstsdk-sample1");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  Held<IMsgStore> real = OpenStore(file);
+  Held<IMAPIFolder> top = OpenFolder(real.get(), BinProp(real.get(), PR_IPM_SUBTREE_ENTRYID), 0);
+  Held<IMAPIFolder> sample = Child(real.get(), top.get(), "Sample1");
+  ASSERT_TRUE(sample);
+  Held<IMessage> source = FirstMessage(sample.get());
+  std::string path = StorePath(root());
+  ASSERT_EQ(standin::mapi::CreateStoreFile(U(path), u"Copy"), S_OK);
+  Held<IMsgStore> copy = OpenStore(path);
+  Held<IMAPIFolder> inbox = Inbox(copy.get());
+  std::string mid = BinProp(source.get(), PR_ENTRYID);
+  SBinary bin = {static_cast<ULONG>(mid.size()), reinterpret_cast<LPBYTE>(mid.data())};
+  ENTRYLIST list = {1, &bin};
+  standin::ArmFault("IMessage::CreateAttach", MAPI_E_DISK_ERROR);
+  EXPECT_EQ(sample->CopyMessages(&list, nullptr, inbox.get(), 0, nullptr, 0), MAPI_E_DISK_ERROR);
+  RowsHeld rows = Contents(inbox.get(), {PR_ENTRYID});
+  ASSERT_TRUE(rows);
+  EXPECT_EQ(rows->cRows, 0u);
+}
+
+TEST_F(RealFileStoreTest, DamagedFilesAreRefusedAsCorruptWithTheReasonLogged) {
+  std::string file = Sample("pstsdk-submessage");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  std::string whole = testing_support::ReadFileBytes(file);
+  std::string noise = whole.substr(0, 600);
+  for (size_t i = 600; i < whole.size(); ++i) noise += static_cast<char>((i * 2654435761u) >> 13);
+  struct Case {
+    std::string name, bytes, logged;
+  };
+  std::vector<Case> cases = {
+      {"magic.pst", whole.substr(0, 100), "its header is incomplete or of an unknown version"},
+      {"cut.pst", whole.substr(0, 4096),
+       "it is cut off: its header names " + std::to_string(whole.size()) + " bytes, the file holds 4096"},
+      {"tail.pst", whole.substr(0, whole.size() - 512), "it is cut off"},
+      {"noise.pst", noise, "not a readable personal-folders file: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = root() + "/" + c.name;
+    testing_support::WriteFileBytes(path, c.bytes);
+    HRESULT hr = S_OK;
+    Held<IMsgStore> store = OpenStore(path, &hr);
+    EXPECT_EQ(hr, MAPI_E_CORRUPT_STORE);
+    EXPECT_FALSE(store);
+    MAPIUID uid{};
+    EXPECT_EQ(standin::mapi::ReadStoreUid(U(path), &uid), MAPI_E_CORRUPT_STORE);
+    EXPECT_NE(Debugger().find("Corvane store: refusing " + path + ": "), std::string::npos) << Debugger();
+    EXPECT_NE(Debugger().find(c.logged), std::string::npos) << Debugger();
+  }
+}
+
+TEST_F(RealFileStoreTest, APasswordProtectedFileIsNotOpened) {
+  std::string file = Sample("java-libpst-passworded");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  HRESULT hr = S_OK;
+  Held<IMsgStore> store = OpenStore(file, &hr);
+  EXPECT_EQ(hr, MAPI_E_NO_ACCESS);
+  EXPECT_FALSE(store);
+  // The same file without a password opens.
+  EXPECT_TRUE(OpenStore(Sample("java-libpst-dist-list")));
+}
+
+}  // namespace
+}  // namespace store_test
