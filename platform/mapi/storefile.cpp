@@ -518,7 +518,7 @@ HRESULT StoreFile::Decode(sqlite3_stmt* stmt, int tagColumn, OwnedProp* out) {
   if (Unpack(sqlite3_column_blob(stmt, tagColumn + 1), static_cast<size_t>(sqlite3_column_bytes(stmt, tagColumn + 1)),
              &out->data))
     return S_OK;
-  Log("a value cannot be unpacked in " + path_);
+  StoreLog("a value cannot be unpacked in " + path_);
   return MAPI_E_CORRUPT_STORE;
 }
 
