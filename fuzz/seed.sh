@@ -65,4 +65,5 @@ record() {  # record <kind> <name>: one record on stdout
 record 1 Inbox >"$seeds/catalog_records/inbox"
 { record 1 Inbox; record 0 Lists; } >"$seeds/catalog_records/inbox-lists"
 record 0 Archive >"$seeds/catalog_records/archive"
+record 99 "$(printf 'I%.0s' {1..50})" >"$seeds/catalog_records/unterminated-kind-99"  # a name of 50 characters has no room for its end
 echo "fuzz: seeds in $seeds: $(find "$seeds" -type f | wc -l) files"

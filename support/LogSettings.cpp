@@ -4,6 +4,7 @@
 
 #include "support/IniFileOperator.h"
 #include "support/LogSettings.h"
+#include "support/OutlookTrivial.h"
 
 namespace {
 
@@ -33,7 +34,9 @@ bool ReadLogSettings(LPCWSTR iniPath, LPCWSTR logFolder, LogSettings* settings, 
 
   WCHAR fileName[MAX_PATH] = {};
   GetPrivateProfileStringW(kSection, TEXT("file"), TEXT(""), fileName, MAX_PATH, iniPath);
-  if (fileName[0] == 0 || !logFolder) return false;
+  // The log goes into the log folder and nowhere else: a name that would leave
+  // it (or name a device or stream) is no log file name, as an empty one is not.
+  if (!IsPlainFileName(fileName) || !logFolder) return false;
   WCHAR logPath[MAX_PATH] = {};
   if (wcscpy_s(logPath, logFolder) != 0) return false;
   if (!PathAppendW(logPath, fileName)) return false;  // too long: a cut name would be another file
