@@ -1,7 +1,9 @@
 // Hive restore: a hive file's bytes restored over a key of an empty machine;
-// a restored tree is walked, saved and restored again.
+// a restored tree is walked, saved and restored again, and must read the same.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "fuzz_target.h"
@@ -20,7 +22,7 @@ void EnablePrivilege(LPCWSTR name) {
 }
 
 // Every key and value below key, as a reader of the restored tree sees them.
-void Walk(HKEY key, int depth) {
+void Walk(HKEY key, int depth, std::string* dump) {
   if (depth > 64) return;
   WCHAR name[256];
   BYTE value[4096];
@@ -30,19 +32,25 @@ void Walk(HKEY key, int depth) {
     if (rc == ERROR_NO_MORE_ITEMS) break;
     if (rc == ERROR_SUCCESS) {
       bytes = sizeof value;
-      RegQueryValueExW(key, name, nullptr, &type, value, &bytes);
+      rc = RegQueryValueExW(key, name, nullptr, &type, value, &bytes);
     }
+    dump->append(reinterpret_cast<const char*>(name), nameChars * sizeof(WCHAR));
+    dump->append("=" + std::to_string(rc) + ":" + std::to_string(type) + ":");
+    if (rc == ERROR_SUCCESS) dump->append(reinterpret_cast<const char*>(value), bytes);
+    dump->push_back('\n');
   }
   for (DWORD i = 0;; ++i) {
     DWORD nameChars = 256;
     LONG rc = RegEnumKeyExW(key, i, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     if (rc != ERROR_SUCCESS) continue;
+    dump->append("[" + std::string(reinterpret_cast<const char*>(name), nameChars * sizeof(WCHAR)) + "]\n");
     HKEY sub = nullptr;
     if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-      Walk(sub, depth + 1);
+      Walk(sub, depth + 1, dump);
       RegCloseKey(sub);
     }
+    dump->append("[..]\n");
   }
 }
 
@@ -59,10 +67,18 @@ int FuzzOne(const uint8_t* data, size_t size) {
   if (RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Restored"), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                       nullptr) != ERROR_SUCCESS)
     return 0;
+  // What was restored, saved and restored again, reads the same.
   if (RegRestoreKeyW(key, reinterpret_cast<LPCWSTR>(input.c_str()), REG_FORCE_RESTORE) == ERROR_SUCCESS) {
-    Walk(key, 0);
-    if (RegSaveKeyExW(key, reinterpret_cast<LPCWSTR>(saved.c_str()), nullptr, REG_LATEST_FORMAT) == ERROR_SUCCESS)
-      RegRestoreKeyW(key, reinterpret_cast<LPCWSTR>(saved.c_str()), REG_FORCE_RESTORE);
+    std::string first, second;
+    Walk(key, 0, &first);
+    if (RegSaveKeyExW(key, reinterpret_cast<LPCWSTR>(saved.c_str()), nullptr, REG_LATEST_FORMAT) == ERROR_SUCCESS &&
+        RegRestoreKeyW(key, reinterpret_cast<LPCWSTR>(saved.c_str()), REG_FORCE_RESTORE) == ERROR_SUCCESS) {
+      Walk(key, 0, &second);
+      if (second != first) {
+        std::fprintf(stderr, "fuzz: a restored hive saved and restored again reads otherwise\n");
+        std::abort();
+      }
+    }
   }
   RegCloseKey(key);
   return 0;
