@@ -26,6 +26,16 @@ void ReadTable(IMAPITable* table, CRowSet* rows) {
   HrQueryAllRows(table, nullptr, nullptr, nullptr, 0, rows->Put());
 }
 
+// The object a table row names by its entry identifier.
+template <class T>
+bool OpenRow(IMsgStore* store, const SRow& row, CInterfacePtr<T>* out) {
+  LPSPropValue id = PpropFindProp(row.lpProps, row.cValues, PR_ENTRYID);
+  if (!id) return false;
+  ULONG type = 0;
+  return SUCCEEDED(store->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), nullptr, 0,
+                                    &type, out->template PutAs<IUnknown>()));
+}
+
 void WalkMessage(IMessage* message) {
   ReadAllProps(message);
   CInterfacePtr<IMAPITable> table;
@@ -49,25 +59,15 @@ void WalkFolder(IMsgStore* store, IMAPIFolder* folder, int depth, int* budget) {
   if (SUCCEEDED(folder->GetContentsTable(MAPI_UNICODE, table.Put()))) {
     ReadTable(table.Get(), &rows);
     for (ULONG i = 0; i < rows.Count() && --*budget >= 0; ++i) {
-      LPSPropValue id = PpropFindProp(rows->aRow[i].lpProps, rows->aRow[i].cValues, PR_ENTRYID);
-      if (!id) continue;
-      ULONG type = 0;
       CInterfacePtr<IMessage> message;
-      if (SUCCEEDED(store->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), nullptr, 0,
-                                     &type, message.PutAs<IUnknown>())))
-        WalkMessage(message.Get());
+      if (OpenRow(store, rows->aRow[i], &message)) WalkMessage(message.Get());
     }
   }
   if (FAILED(folder->GetHierarchyTable(MAPI_UNICODE, table.Put()))) return;
   ReadTable(table.Get(), &rows);
   for (ULONG i = 0; i < rows.Count(); ++i) {
-    LPSPropValue id = PpropFindProp(rows->aRow[i].lpProps, rows->aRow[i].cValues, PR_ENTRYID);
-    if (!id) continue;
-    ULONG type = 0;
     CInterfacePtr<IMAPIFolder> child;
-    if (SUCCEEDED(store->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), nullptr, 0,
-                                   &type, child.PutAs<IUnknown>())))
-      WalkFolder(store, child.Get(), depth + 1, budget);
+    if (OpenRow(store, rows->aRow[i], &child)) WalkFolder(store, child.Get(), depth + 1, budget);
   }
 }
 
