@@ -6,6 +6,7 @@
 #   ./setup.sh --preset asan test
 #   ./setup.sh --preset win64        cross-build the Windows DLLs (win32: 32-bit)
 #   ./setup.sh --preset win64 check  ... then run the Windows checks under Wine
+#   ./setup.sh --preset fuzz         build the fuzz targets (clang); fuzz/run.sh runs them
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,7 +16,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
     build|test|demo|check) action="$1"; shift ;;
-    *) echo "usage: $0 [--preset default|asan|win64|win32] [build|test|demo|check]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--preset default|asan|fuzz|win64|win32] [build|test|demo|check]" >&2; exit 2 ;;
   esac
 done
 
@@ -46,6 +47,15 @@ fi
 if ! $windows && [ "$action" = check ]; then
   echo "setup: check is the Windows presets' run under Wine; the tests here: ./setup.sh test" >&2
   exit 2
+fi
+# The fuzz targets' compiler with its sanitizer and fuzzer runtimes, and the
+# symbolizer for their reports: only when the fuzz preset is asked for.
+if [ "$preset" = fuzz ]; then
+  if [ "$action" != build ]; then
+    echo "setup: the fuzz preset builds the fuzz targets; fuzz/run.sh runs them" >&2
+    exit 2
+  fi
+  packages+=(clang-14 libclang-rt-14-dev llvm-14)
 fi
 if $windows; then
   packages+=(

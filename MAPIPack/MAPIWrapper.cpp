@@ -60,7 +60,7 @@ bool MapixReadsOne(HKEY key) {
 }
 
 // Whether the key lists a value of that name, compared without regard to case.
-bool ListsValue(HKEY key, LPCWSTR wanted) {
+[[maybe_unused]] bool ListsValue(HKEY key, LPCWSTR wanted) {
   std::unique_ptr<WCHAR[]> name(new (std::nothrow) WCHAR[kMaxValueNameChars + 1]);
   if (!name) return false;
   for (DWORD index = 0;; ++index) {
@@ -74,7 +74,7 @@ bool ListsValue(HKEY key, LPCWSTR wanted) {
 // "MAPIXVER" must hold something: any length is taken, since real
 // installations write version strings such as "1.0.2536.0" that a buffer of
 // ten bytes would refuse. A string holding only its terminator is empty.
-bool HasMapiVersion(HKEY key) {
+[[maybe_unused]] bool HasMapiVersion(HKEY key) {
   DWORD type = 0;
   DWORD size = 0;
   if (RegQueryValueExW(key, TEXT("MAPIXVER"), nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0)

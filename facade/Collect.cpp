@@ -13,6 +13,7 @@
 #include "facade/Boundary.h"
 #include "facade/Operations.h"
 #include "facade/OutlookFacade.h"
+#include "support/OutlookTrivial.h"
 #include "support/TextConvert.h"
 #include "support/Log.h"
 
@@ -77,15 +78,6 @@ bool WriteCatalog(const CString& collectedPath, const OLCATALOGDATA* records, DW
   return true;
 }
 
-// A name that stays inside the folder it is appended to. The platform drops
-// a trailing dot or blank, so "..", "..." and "x." are refused with them.
-bool IsPlainFileName(const WideString& name) {
-  if (name.empty() || name.back() == TEXT('.') || name.back() == TEXT(' ')) return false;
-  for (WCHAR c : name)
-    if (c < 0x20 || wcschr(TEXT("\\/:*?\"<>|"), c)) return false;
-  return true;
-}
-
 // The collected store that the catalog of folder (ending in a backslash)
 // names. The catalog may come from anywhere: only an existing file directly
 // inside the folder is taken.
@@ -101,7 +93,7 @@ bool FindCollectedStore(const CString& folder, CString& source) {
     return false;
   }
   WideString name;
-  if (!WideText(storeName.c_str(), CP_THREAD_ACP, name) || !IsPlainFileName(name)) {
+  if (!WideText(storeName.c_str(), CP_THREAD_ACP, name) || !IsPlainFileName(name.c_str())) {
     // The name itself stays out of the log: it may be made to look like lines of its own.
     LogMessage(LOG_ERROR, TEXT("The catalog %s names a collected store that is no file of its folder."),
                database.GetString());

@@ -142,7 +142,10 @@ int BackupMessageW2() { return 1; }
 
 }  // extern "C"
 
-#if defined(__GNUC__)
+#if defined(__clang__)
+// clang takes the alias's attributes from its target.
+extern "C" int CollectMessageW2() __attribute__((alias("BackupMessageW2")));
+#elif defined(__GNUC__)
 // nothrow as its target, which the compiler sees cannot throw where the
 // function cannot be replaced at load time (Windows).
 extern "C" int CollectMessageW2() __attribute__((alias("BackupMessageW2"), nothrow));

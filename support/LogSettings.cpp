@@ -3,7 +3,8 @@
 #include <shlwapi.h>
 
 #include "support/IniFileOperator.h"
-#include "support/Log.h"
+#include "support/LogSettings.h"
+#include "support/OutlookTrivial.h"
 
 namespace {
 
@@ -21,34 +22,42 @@ bool LogFolder(WCHAR (&folder)[MAX_PATH]) {
 
 }  // namespace
 
+bool ReadLogSettings(LPCWSTR iniPath, LPCWSTR logFolder, LogSettings* settings, int* maxSize) {
+  int level = static_cast<int>(GetPrivateProfileIntW(kSection, TEXT("level"), 4, iniPath));
+  int media = static_cast<int>(GetPrivateProfileIntW(kSection, TEXT("media"), -1, iniPath));
+  *maxSize = static_cast<int>(GetPrivateProfileIntW(kSection, TEXT("maxsize"), 1, iniPath));
+  // Compared unsigned, so negative values fail too.
+  if (static_cast<unsigned>(level) > LOG_FATAL || static_cast<unsigned>(media) > 14) return false;
+
+  *settings = {true, level, media, {}};
+  if (!(media & LOG_MEDIA_FILE)) return true;
+
+  WCHAR fileName[MAX_PATH] = {};
+  GetPrivateProfileStringW(kSection, TEXT("file"), TEXT(""), fileName, MAX_PATH, iniPath);
+  // The log goes into the log folder and nowhere else: a name that would leave
+  // it (or name a device or stream) is no log file name, as an empty one is not.
+  if (!IsPlainFileName(fileName) || !logFolder) return false;
+  WCHAR logPath[MAX_PATH] = {};
+  if (wcscpy_s(logPath, logFolder) != 0) return false;
+  if (!PathAppendW(logPath, fileName)) return false;  // too long: a cut name would be another file
+  wcscpy_s(settings->szLogFile, logPath);
+  return true;
+}
+
 void LoadLogSettings() {
   CIniFileOperator ini;
   if (!ini.Locate(TEXT("corvane.ini"))) return;
-  LPCWSTR path = ini.GetFilePath();
-
-  int level = static_cast<int>(GetPrivateProfileIntW(kSection, TEXT("level"), 4, path));
-  int media = static_cast<int>(GetPrivateProfileIntW(kSection, TEXT("media"), -1, path));
-  int maxSize = static_cast<int>(GetPrivateProfileIntW(kSection, TEXT("maxsize"), 1, path));
-  // Compared unsigned, so negative values fail too.
-  if (static_cast<unsigned>(level) > LOG_FATAL || static_cast<unsigned>(media) > 14) return;
-
-  LogSettings settings = {true, level, media, {}};
-  if (!(media & LOG_MEDIA_FILE)) {
-    ApplyLogSettings(settings);
-    return;
+  WCHAR logFolder[MAX_PATH] = {};
+  bool haveFolder = LogFolder(logFolder);
+  LogSettings settings;
+  int maxSize = 1;
+  if (!ReadLogSettings(ini.GetFilePath(), haveFolder ? logFolder : nullptr, &settings, &maxSize)) return;
+  if (settings.nMedia & LOG_MEDIA_FILE) {
+    // An existing folder is no error; a folder that cannot be made stops the
+    // settings below, when it is not found.
+    SHCreateDirectory(nullptr, logFolder);
+    RotateLogFile(maxSize, settings.szLogFile);
   }
-
-  WCHAR fileName[MAX_PATH] = {};
-  GetPrivateProfileStringW(kSection, TEXT("file"), TEXT(""), fileName, MAX_PATH, path);
-  if (fileName[0] == 0) return;
-  WCHAR logPath[MAX_PATH] = {};
-  if (!LogFolder(logPath)) return;
-  // An existing folder is no error; a folder that cannot be made stops the
-  // settings below, when it is not found.
-  SHCreateDirectory(nullptr, logPath);
-  if (!PathAppendW(logPath, fileName)) return;  // too long: a cut name would be another file
-  wcscpy_s(settings.szLogFile, logPath);
-  RotateLogFile(maxSize, settings.szLogFile);
   ApplyLogSettings(settings);
 }
 

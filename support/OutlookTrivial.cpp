@@ -13,3 +13,12 @@ void LogSessionBanner() {
   if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, FALSE)) folder[0] = 0;
   LogMessageAt(LOG_INFO, TEXT(".\\OutlookTrivial"), 36, format, folder);
 }
+
+bool IsPlainFileName(LPCWSTR name) {
+  if (!name || !*name) return false;
+  size_t length = wcslen(name);
+  if (name[length - 1] == TEXT('.') || name[length - 1] == TEXT(' ')) return false;
+  for (const WCHAR* c = name; *c; ++c)
+    if (*c < 0x20 || wcschr(TEXT("\\/:*?\"<>|"), *c)) return false;
+  return true;
+}

@@ -6,3 +6,8 @@
 // Logs the current user's roaming application-data folder; opens every
 // operation's log.
 void LogSessionBanner();
+
+// A name that stays inside the folder it is appended to: no separator, drive,
+// wildcard or control character. The platform drops a trailing dot or blank,
+// so "..", "..." and "x." are refused with them.
+bool IsPlainFileName(LPCWSTR name);

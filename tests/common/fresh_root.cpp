@@ -32,14 +32,18 @@ std::string MakeTempDir(const char* prefix) {
 }
 }  // namespace
 
-void FreshRoot::SetUp() {
-  root_ = MakeTempDir("corvane-root-");
-  setenv("CORVANE_PLATFORM_ROOT", root_.c_str(), 1);
+void UseRoot(const std::string& root) {
+  setenv("CORVANE_PLATFORM_ROOT", root.c_str(), 1);
   unsetenv("CORVANE_FAULTS");
   unsetenv("CORVANE_FAKE_TIME");
   unsetenv("CORVANE_DEBUGGER_OUTPUT");
   standin::ClearAllFaults();
   standin::SetSystemTimeOverride(nullptr);
+}
+
+void FreshRoot::SetUp() {
+  root_ = MakeTempDir("corvane-root-");
+  UseRoot(root_);
 }
 
 void FreshRoot::TearDown() {

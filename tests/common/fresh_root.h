@@ -32,6 +32,10 @@ class FreshRoot : public ::testing::Test {
   std::string root_;
 };
 
+// Points this process at the platform root: its environment, and no faults or
+// clock overrides left from before (what each test starts with).
+void UseRoot(const std::string& root);
+
 // A temporary folder that is removed with the object.
 class TempDir {
  public:

@@ -77,6 +77,17 @@ TEST_F(LogSettingsTest, SettingsThatTurnLoggingOff) {
   }
 }
 
+TEST_F(LogSettingsTest, ALogFileNameThatLeavesTheLogsFolderTurnsLoggingOff) {
+  const char* names[] = {"..\\escaped.log", "..", "sub\\escaped.log", "/escaped.log", "C:escaped.log",
+                         "escaped.log.", "con|x"};
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    WriteIni(std::string("[log section]\r\nlevel=0\r\nmedia=8\r\nfile=") + name + "\r\n");
+    ExpectSilence(Run({"log:3:fatal"}));
+    EXPECT_FALSE(fs::exists(hostDir_.path() + "/escaped.log"));
+  }
+}
+
 TEST_F(LogSettingsTest, FileMediumWritesIntoLogsBesideTheHost) {
   WriteIni("[log section]\r\nlevel=1\r\nmedia=12\r\nfile=corvane.log\r\n");
   ChildResult r = Run({"log:0:dropped", "log:1:kept", "fmt:3:count %d:7"});
