@@ -27,6 +27,7 @@ fuzz/seed.sh "$build"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allow_user_segv_handler=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan-suppressions.txt}
 failed=()
 for t in "${targets[@]}"; do
   corpus=$build/corpus/$t
