@@ -227,10 +227,12 @@ int CMAPIFolder::CopyFolderContents(IMAPIFolder* sourceFolder, IMAPIFolder* dest
   CHAIN_STEP(
       chain, "HrQueryAllRows(sourceContentTablePtr, (LPSPropTagArray)&CONTENTCOLUMNS, 0, 0, 0, &sourceContentRows)",
       HrQueryAllRows(sourceContentTablePtr.Get(), Tags(CONTENTCOLUMNS), nullptr, nullptr, 0, sourceContentRows.Put()));
+  // A table keeps the rows it read: let the source's go before the
+  // destination's are read, so that a large folder is held twice, not four times.
+  sourceContentTablePtr.Reset();
   CHAIN_STEP(
       chain, "HrQueryAllRows(destinContentTablePtr, (LPSPropTagArray)&CONTENTCOLUMNS, 0, 0, 0, &destinContentRows)",
       HrQueryAllRows(destinContentTablePtr.Get(), Tags(CONTENTCOLUMNS), nullptr, nullptr, 0, destinContentRows.Put()));
-  sourceContentTablePtr.Reset();
   destinContentTablePtr.Reset();
   if (chain.Result() != S_OK) return HResultCode(chain.Result());
   // The rows must carry the columns asked for; anything else is no table to compare.

@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <climits>
 
 #include <CLI/CLI.hpp>
 
@@ -113,11 +114,19 @@ int RunInstead(const std::string& program, char** argv) {
     return -1;
   }
   CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 1;
-  GetExitCodeProcess(process.hProcess, &code);
+  DWORD code = 0;
+  const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                     GetExitCodeProcess(process.hProcess, &code);
+  const DWORD error = GetLastError();
   CloseHandle(process.hProcess);
-  return static_cast<int>(code);
+  if (!ended) {
+    SetLastError(error);
+    errno = EIO;
+    return -1;
+  }
+  // A program ended by an exception has the exception's code as its status,
+  // which must not read as "could not run".
+  return code > static_cast<DWORD>(INT_MAX) ? 1 : static_cast<int>(code);
 }
 
 namespace {

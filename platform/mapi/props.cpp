@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <list>
 
 #include "core.h"
 
@@ -152,21 +153,42 @@ class Reader {
   size_t pos_ = 0;
 };
 
-HRESULT More(size_t size, void* parent, void** out) {
-  if (!parent) return MAPI_E_INVALID_PARAMETER;
-  return MAPIAllocateMore(static_cast<ULONG>(size ? size : 1), parent, out);
-}
+// Where decoded values get their memory: blocks chained to a parent, or one
+// block sized beforehand and carved up (a row's values and what they point to
+// in one allocation).
+class ValueSpace {
+ public:
+  explicit ValueSpace(void* parent) : parent_(parent) {}
+  ValueSpace(char* at, size_t size) : at_(at), left_(size) {}
+  HRESULT Take(size_t size, void** out) {
+    if (!parent_ && !at_) return MAPI_E_INVALID_PARAMETER;
+    if (parent_) return MAPIAllocateMore(static_cast<ULONG>(size ? size : 1), parent_, out);
+    const size_t rounded = Rounded(size);
+    if (rounded > left_) return MAPI_E_CALL_FAILED;  // sized beforehand: cannot happen
+    *out = at_;
+    at_ += rounded;
+    left_ -= rounded;
+    return S_OK;
+  }
+  // Carved pieces keep the alignment of every value type.
+  static size_t Rounded(size_t size) { return (size + 15) & ~size_t{15}; }
 
-// Copies bytes into a new chained block with `terminator` zero bytes after them.
-HRESULT CopyOut(const char* bytes, size_t size, size_t terminator, void* parent, void** out) {
-  HRESULT hr = More(size + terminator, parent, out);
+ private:
+  void* parent_ = nullptr;
+  char* at_ = nullptr;
+  size_t left_ = 0;
+};
+
+// Copies bytes into a new piece with `terminator` zero bytes after them.
+HRESULT CopyOut(const char* bytes, size_t size, size_t terminator, ValueSpace& space, void** out) {
+  HRESULT hr = space.Take(size + terminator, out);
   if (FAILED(hr)) return hr;
   if (size) std::memcpy(*out, bytes, size);
   std::memset(static_cast<char*>(*out) + size, 0, terminator);
   return S_OK;
 }
 
-HRESULT DecodeSingle(ULONG type, const std::string& data, SPropValue* out, void* parent) {
+HRESULT DecodeSingle(ULONG type, const std::string& data, SPropValue* out, ValueSpace& space) {
   const size_t fixed = FixedSize(type);
   if (fixed && data.size() != fixed) return MAPI_E_CORRUPT_DATA;
   Reader r(data);
@@ -212,14 +234,14 @@ HRESULT DecodeSingle(ULONG type, const std::string& data, SPropValue* out, void*
     }
     case PT_CLSID: {
       void* guid = nullptr;
-      HRESULT hr = CopyOut(data.data(), 16, 0, parent, &guid);
+      HRESULT hr = CopyOut(data.data(), 16, 0, space, &guid);
       if (FAILED(hr)) return hr;
       out->Value.lpguid = static_cast<GUID*>(guid);
       return S_OK;
     }
     case PT_STRING8: {
       void* s = nullptr;
-      HRESULT hr = CopyOut(data.data(), data.size(), 1, parent, &s);
+      HRESULT hr = CopyOut(data.data(), data.size(), 1, space, &s);
       if (FAILED(hr)) return hr;
       out->Value.lpszA = static_cast<LPSTR>(s);
       return S_OK;
@@ -227,14 +249,14 @@ HRESULT DecodeSingle(ULONG type, const std::string& data, SPropValue* out, void*
     case PT_UNICODE: {
       if (data.size() % sizeof(WCHAR)) return MAPI_E_CORRUPT_DATA;
       void* s = nullptr;
-      HRESULT hr = CopyOut(data.data(), data.size(), sizeof(WCHAR), parent, &s);
+      HRESULT hr = CopyOut(data.data(), data.size(), sizeof(WCHAR), space, &s);
       if (FAILED(hr)) return hr;
       out->Value.lpszW = static_cast<LPWSTR>(s);
       return S_OK;
     }
     case PT_BINARY: {
       void* b = nullptr;
-      HRESULT hr = CopyOut(data.data(), data.size(), 0, parent, &b);
+      HRESULT hr = CopyOut(data.data(), data.size(), 0, space, &b);
       if (FAILED(hr)) return hr;
       out->Value.bin.cb = static_cast<ULONG>(data.size());
       out->Value.bin.lpb = static_cast<LPBYTE>(b);
@@ -276,7 +298,7 @@ size_t ArrayElementSize(ULONG base) {
   }
 }
 
-HRESULT DecodeMulti(ULONG base, const std::string& data, SPropValue* out, void* parent) {
+HRESULT DecodeMulti(ULONG base, const std::string& data, SPropValue* out, ValueSpace& space) {
   const size_t elementSize = ArrayElementSize(base);
   if (!elementSize) return MAPI_E_INVALID_TYPE;
   Reader r(data);
@@ -285,7 +307,7 @@ HRESULT DecodeMulti(ULONG base, const std::string& data, SPropValue* out, void* 
   // Each element takes at least its 4-byte length: a bound before allocating.
   if (count > r.Left() / 4) return MAPI_E_CORRUPT_DATA;
   void* array = nullptr;
-  HRESULT hr = More(static_cast<size_t>(count) * elementSize, parent, &array);
+  HRESULT hr = space.Take(static_cast<size_t>(count) * elementSize, &array);
   if (FAILED(hr)) return hr;
   char* base8 = static_cast<char*>(array);
   const size_t fixed = FixedSize(base);
@@ -307,14 +329,14 @@ HRESULT DecodeMulti(ULONG base, const std::string& data, SPropValue* out, void* 
       case PT_UNICODE: {
         if (base == PT_UNICODE && len % sizeof(WCHAR)) return MAPI_E_CORRUPT_DATA;
         void* s = nullptr;
-        hr = CopyOut(at, len, base == PT_UNICODE ? sizeof(WCHAR) : 1, parent, &s);
+        hr = CopyOut(at, len, base == PT_UNICODE ? sizeof(WCHAR) : 1, space, &s);
         if (FAILED(hr)) return hr;
         std::memcpy(slot, &s, sizeof s);
         break;
       }
       case PT_BINARY: {
         void* b = nullptr;
-        hr = CopyOut(at, len, 0, parent, &b);
+        hr = CopyOut(at, len, 0, space, &b);
         if (FAILED(hr)) return hr;
         SBinary bin{len, static_cast<LPBYTE>(b)};
         std::memcpy(slot, &bin, sizeof bin);
@@ -436,16 +458,53 @@ bool ToOwned(const SPropValue& v, OwnedProp* out) {
   return true;
 }
 
-HRESULT ToMapi(const OwnedProp& prop, SPropValue* out, void* parent) {
+namespace {
+
+HRESULT Decode(const OwnedProp& prop, SPropValue* out, ValueSpace& space) {
   if (!out) return MAPI_E_INVALID_PARAMETER;
   SPropValue v{};
   v.ulPropTag = prop.tag;
   const ULONG type = PROP_TYPE(prop.tag);
-  HRESULT hr = (type & MV_FLAG) ? DecodeMulti(type & ~MV_FLAG, prop.data, &v, parent)
-                                : DecodeSingle(type, prop.data, &v, parent);
-  if (FAILED(hr)) return hr;  // chained blocks already made go with the parent
+  HRESULT hr = (type & MV_FLAG) ? DecodeMulti(type & ~MV_FLAG, prop.data, &v, space)
+                                : DecodeSingle(type, prop.data, &v, space);
+  if (FAILED(hr)) return hr;  // pieces already taken go with their block
   *out = v;
   return S_OK;
+}
+
+// What a value's decoded form points to, as ValueSpace carves it; for a
+// damaged value a bound that is enough (decoding it fails anyway).
+size_t PointedSize(const OwnedProp& prop) {
+  const ULONG type = PROP_TYPE(prop.tag);
+  const size_t terminator = sizeof(WCHAR);
+  if (!(type & MV_FLAG)) {
+    switch (type) {
+      case PT_CLSID:
+      case PT_STRING8:
+      case PT_UNICODE:
+      case PT_BINARY:
+        return ValueSpace::Rounded(prop.data.size() + terminator);
+      default:
+        return 0;
+    }
+  }
+  const ULONG base = type & ~MV_FLAG;
+  const size_t elementSize = ArrayElementSize(base);
+  uint32_t count = 0;
+  if (!elementSize || prop.data.size() < 4) return 0;
+  std::memcpy(&count, prop.data.data(), 4);
+  if (count > (prop.data.size() - 4) / 4) return 0;
+  size_t size = ValueSpace::Rounded(count * elementSize);
+  if (base == PT_STRING8 || base == PT_UNICODE || base == PT_BINARY)
+    size += prop.data.size() + count * ValueSpace::Rounded(terminator + 1);
+  return size;
+}
+
+}  // namespace
+
+HRESULT ToMapi(const OwnedProp& prop, SPropValue* out, void* parent) {
+  ValueSpace space(parent);
+  return Decode(prop, out, space);
 }
 
 SPropValue NotFoundValue(ULONG tag) {
@@ -507,18 +566,30 @@ HRESULT BuildPropArray(const Row& row, const SPropTagArray* columns, ULONG* coun
   *count = 0;
   *out = nullptr;
   const ULONG n = columns ? columns->cValues : static_cast<ULONG>(row.size());
-  void* block = nullptr;
-  HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(n * sizeof(SPropValue)), &block);
-  if (FAILED(hr)) return hr;
-  auto* values = static_cast<LPSPropValue>(block);
+  // The values and everything they point to in one block: a table of many
+  // rows costs one allocation per row, not one per value.
+  std::vector<const OwnedProp*> picked(n);
+  std::list<OwnedProp> converted;
+  const size_t arraySize = ValueSpace::Rounded(n * sizeof(SPropValue));
+  size_t size = arraySize;
   for (ULONG i = 0; i < n; ++i) {
     OwnedProp scratch;
     const OwnedProp* prop = columns ? ResolveProp(row, columns->aulPropTag[i], &scratch) : &row[i];
-    if (!prop) {
+    if (prop == &scratch) prop = &converted.emplace_back(std::move(scratch));
+    if (prop) size += PointedSize(*prop);
+    picked[i] = prop;
+  }
+  void* block = nullptr;
+  HRESULT hr = MAPIAllocateBuffer(static_cast<ULONG>(size), &block);
+  if (FAILED(hr)) return hr;
+  auto* values = static_cast<LPSPropValue>(block);
+  ValueSpace space(static_cast<char*>(block) + arraySize, size - arraySize);
+  for (ULONG i = 0; i < n; ++i) {
+    if (!picked[i]) {
       values[i] = NotFoundValue(columns->aulPropTag[i]);
       continue;
     }
-    hr = ToMapi(*prop, &values[i], block);
+    hr = Decode(*picked[i], &values[i], space);
     if (FAILED(hr)) {
       MAPIFreeBuffer(block);
       return hr;

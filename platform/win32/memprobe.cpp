@@ -1,6 +1,7 @@
 // Memory probes: whether memory can be read, asked of the kernel without
 // touching it.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -30,11 +31,21 @@ bool ProbeReadThroughPipe(const void* p, void* out, size_t len) {
   return ok;
 }
 
+// This process's id, asked once (probes run per message); a forked child
+// asks again.
+pid_t SelfPid() {
+  static pid_t self = [] {
+    pthread_atfork(nullptr, nullptr, [] { self = getpid(); });
+    return getpid();
+  }();
+  return self;
+}
+
 // Reads len bytes at p into out; false when any of it is not mapped readable.
 bool ProbeRead(const void* p, void* out, size_t len) {
   struct iovec local {out, len};
   struct iovec remote {const_cast<void*>(p), len};
-  ssize_t n = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+  ssize_t n = process_vm_readv(SelfPid(), &local, 1, &remote, 1, 0);
   if (n < 0 && (errno == ENOSYS || errno == EPERM)) return ProbeReadThroughPipe(p, out, len);
   return n == static_cast<ssize_t>(len);
 }
@@ -62,10 +73,14 @@ BOOL WINAPI IsBadStringPtrW(LPCWSTR s, UINT_PTR max) {
   if (!s) return TRUE;
   const char* at = reinterpret_cast<const char*>(s);
   UINT_PTR seen = 0;
+  size_t piece = 256;
   for (;;) {
-    // Read up to the end of the page, so an unreadable next page is not touched
-    // before the terminator is found.
+    // Read no further than the end of the page, so an unreadable next page is
+    // not touched before the terminator is found; and a short piece first,
+    // since most strings are short.
     size_t toPageEnd = 4096 - (reinterpret_cast<uintptr_t>(at) & 4095);
+    if (toPageEnd > piece) toPageEnd = piece;
+    piece = 4096;
     size_t n = toPageEnd < 2 ? 2 : toPageEnd & ~static_cast<size_t>(1);
     WCHAR chunk[2048];
     if (!ProbeRead(at, chunk, n)) return TRUE;

@@ -299,6 +299,51 @@ TEST_F(MapiCoreProps, PropArrayFollowsTheRequestedColumns) {
   MAPIFreeBuffer(values);
 }
 
+TEST_F(MapiCoreProps, ARowsValuesAndWhatTheyPointToAreOneBlock) {
+  // Many short strings: each carved piece is rounded up, so the block must
+  // count pieces, not only bytes.
+  std::vector<std::u16string> words;
+  std::vector<LPWSTR> wordPointers;
+  for (int i = 0; i < 20; ++i) words.push_back(i % 5 ? std::u16string(1, static_cast<char16_t>(u'a' + i)) : u"");
+  for (auto& w : words) wordPointers.push_back(reinterpret_cast<LPWSTR>(w.data()));
+  BYTE one[] = {7}, none[1] = {};
+  SBinary bins[] = {{1, one}, {0, none}, {1, one}};
+  GUID guid{0x01020304, 5, 6, {7, 8, 9, 10, 11, 12, 13, 14}};
+  SPropValue mvText{}, mvBin{}, clsid{};
+  mvText.ulPropTag = PROP_TAG(PT_MV_UNICODE, 0x6001);
+  mvText.Value.MVszW = {static_cast<ULONG>(wordPointers.size()), wordPointers.data()};
+  mvBin.ulPropTag = PROP_TAG(PT_MV_BINARY, 0x6002);
+  mvBin.Value.MVbin = {3, bins};
+  clsid.ulPropTag = PROP_TAG(PT_CLSID, 0x6003);
+  clsid.Value.lpguid = &guid;
+  Row row = SampleRow();
+  for (const SPropValue& v : {mvText, mvBin, clsid}) {
+    standin::mapi::OwnedProp owned;
+    ASSERT_TRUE(standin::mapi::ToOwned(v, &owned));
+    row.push_back(owned);
+  }
+  row.push_back(standin::mapi::MakeBinary(PR_SEARCH_KEY, nullptr, 0));
+
+  standin::ArmFault("MAPIAllocateMore", MAPI_E_NOT_ENOUGH_MEMORY, 1);  // no chained block is made
+  ULONG count = 0;
+  LPSPropValue values = nullptr;
+  HRESULT hr = standin::mapi::BuildPropArray(row, nullptr, &count, &values);
+  standin::ClearFault("MAPIAllocateMore");
+  ASSERT_EQ(hr, S_OK);
+  ASSERT_EQ(count, row.size());
+  EXPECT_EQ(std::u16string(values[0].Value.lpszW), u"Pers\u00f6nlich");
+  EXPECT_STREQ(values[3].Value.lpszA, "hello");
+  ASSERT_EQ(values[4].Value.MVszW.cValues, words.size());
+  for (size_t i = 0; i < words.size(); ++i) EXPECT_EQ(std::u16string(values[4].Value.MVszW.lppszW[i]), words[i]);
+  ASSERT_EQ(values[5].Value.MVbin.cValues, 3u);
+  EXPECT_EQ(values[5].Value.MVbin.lpbin[0].lpb[0], 7);
+  EXPECT_EQ(values[5].Value.MVbin.lpbin[1].cb, 0u);
+  EXPECT_EQ(values[5].Value.MVbin.lpbin[2].lpb[0], 7);
+  EXPECT_EQ(std::memcmp(values[6].Value.lpguid, &guid, sizeof guid), 0);
+  EXPECT_EQ(values[7].Value.bin.cb, 0u);
+  MAPIFreeBuffer(values);
+}
+
 TEST_F(MapiCoreProps, FailedAllocationsLeaveNothingBehind) {
   Row row = SampleRow();
   std::vector<const Row*> rows = {&row, &row, &row};

@@ -2,6 +2,7 @@
 // path, system messages, the debugger output sink, the clocks and their
 // overrides, memory probes and critical sections.
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -288,6 +289,24 @@ TEST_F(ClockTest, ImpossibleTimesAreRefused) {
 }
 
 // ---- memory probes ----
+
+TEST_F(EnvironmentTest, AForkedChildProbesItsOwnMemory) {
+  const int answer = 42;
+  EXPECT_FALSE(IsBadReadPtr(&answer, sizeof answer));  // the parent has probed before the fork
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Mapped after the fork: only the child has it.
+    void* map = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) _exit(2);
+    static_cast<WCHAR*>(map)[0] = 0;
+    _exit(IsBadReadPtr(map, 4096) || IsBadStringPtrW(static_cast<WCHAR*>(map), UINT_MAX) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 
 TEST_F(EnvironmentTest, StringProbesStopAtUnreadableMemory) {
   EXPECT_FALSE(IsBadStringPtrW(u"readable", UINT_MAX));

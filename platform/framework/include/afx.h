@@ -272,22 +272,25 @@ class AFX_FRAMEWORK_API CString {
   // that do not match their conversions print a marker, never garbage.
   template <class... Args>
   void Format(LPCWSTR pszFormat, const Args&... args) {
-    if constexpr (sizeof...(Args) == 0) {
-      FormatPacked(pszFormat, nullptr, 0, false);
-    } else {
-      const standin::FormatArg packed[] = {standin::MakeFormatArg(args)...};
-      FormatPacked(pszFormat, packed, sizeof...(Args), false);
-    }
+    FormatTyped(false, pszFormat, args...);
   }
   template <class... Args>
   void AppendFormat(LPCWSTR pszFormat, const Args&... args) {
+    FormatTyped(true, pszFormat, args...);
+  }
+
+ private:
+  template <class... Args>
+  void FormatTyped(bool append, LPCWSTR pszFormat, const Args&... args) {
     if constexpr (sizeof...(Args) == 0) {
-      FormatPacked(pszFormat, nullptr, 0, true);
+      FormatPacked(pszFormat, nullptr, 0, append);
     } else {
       const standin::FormatArg packed[] = {standin::MakeFormatArg(args)...};
-      FormatPacked(pszFormat, packed, sizeof...(Args), true);
+      FormatPacked(pszFormat, packed, sizeof...(Args), append);
     }
   }
+
+ public:
 #endif
 
   friend bool operator==(const CString& a, const CString& b) { return a.Compare(b) == 0; }
