@@ -600,16 +600,10 @@ class PstStore final : public PstProp<IMsgStore> {
     HRESULT hr = file_->StoreProps(&stored);
     if (FAILED(hr)) return hr;
     // Special folders are named only while the tree has them.
-    struct Bit {
-      ULONG tag;
-      LONG bit;
-    } bits[] = {{PR_IPM_SUBTREE_ENTRYID, 0x1},   {PR_IPM_OUTBOX_ENTRYID, 0x4}, {PR_IPM_WASTEBASKET_ENTRYID, 0x8},
-                {PR_IPM_SENTMAIL_ENTRYID, 0x10}, {PR_VIEWS_ENTRYID, 0x20},     {PR_COMMON_VIEWS_ENTRYID, 0x40},
-                {PR_FINDER_ENTRYID, 0x80}};
     LONG mask = 0;
     for (const OwnedProp& p : stored) {
       bool special = false;
-      for (const Bit& b : bits) {
+      for (const SpecialFolderBit& b : kSpecialFolderBits) {
         if (p.tag != b.tag) continue;
         special = true;
         uint32_t node = 0;

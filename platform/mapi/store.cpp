@@ -25,6 +25,11 @@ bool IsWriteAccess(ULONG flags) { return (flags & (MAPI_MODIFY | MAPI_BEST_ACCES
 
 // ---- shared helpers ----
 
+const SpecialFolderBit kSpecialFolderBits[7] = {
+    {PR_IPM_SUBTREE_ENTRYID, 0x1},   {PR_IPM_OUTBOX_ENTRYID, 0x4}, {PR_IPM_WASTEBASKET_ENTRYID, 0x8},
+    {PR_IPM_SENTMAIL_ENTRYID, 0x10}, {PR_VIEWS_ENTRYID, 0x20},     {PR_COMMON_VIEWS_ENTRYID, 0x40},
+    {PR_FINDER_ENTRYID, 0x80}};
+
 bool IsComputedProp(ULONG tag) {
   switch (PROP_ID(tag)) {
     case PROP_ID(PR_ENTRYID):
@@ -224,14 +229,8 @@ HRESULT StoreObj::FullRow(Row* row) {
   // A personal-folders store names its own file, unless one was written.
   if (!FindProp(*row, PR_PST_PATH_W)) PutProp(row, MakeUnicode(PR_PST_PATH_W, ToWindowsPath(file_->path())));
   // Which special folders the store names (and that still exist).
-  struct Bit {
-    ULONG tag;
-    LONG bit;
-  } bits[] = {{PR_IPM_SUBTREE_ENTRYID, 0x1}, {PR_IPM_OUTBOX_ENTRYID, 0x4},   {PR_IPM_WASTEBASKET_ENTRYID, 0x8},
-              {PR_IPM_SENTMAIL_ENTRYID, 0x10}, {PR_VIEWS_ENTRYID, 0x20}, {PR_COMMON_VIEWS_ENTRYID, 0x40},
-              {PR_FINDER_ENTRYID, 0x80}};
   LONG mask = 0;
-  for (const Bit& b : bits) {
+  for (const SpecialFolderBit& b : kSpecialFolderBits) {
     const OwnedProp* p = FindProp(*row, b.tag);
     NodeId node = 0;
     NodeInfo info;

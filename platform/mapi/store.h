@@ -17,6 +17,13 @@ namespace standin::mapi {
 
 // Properties computed from the tree, never stored by SetProps nor copied.
 bool IsComputedProp(ULONG tag);
+// The special folders a store names, with the bit each sets in the store's
+// valid-folder mask.
+struct SpecialFolderBit {
+  ULONG tag;
+  LONG bit;
+};
+extern const SpecialFolderBit kSpecialFolderBits[7];
 // GetProps over a row: requested columns (or all), missing ones as PT_ERROR
 // with MAPI_W_ERRORS_RETURNED.
 HRESULT PropsFromRow(const Row& row, LPSPropTagArray tags, ULONG* count, LPSPropValue* out);
