@@ -4,6 +4,7 @@
 #   ./setup.sh test         ... then run the whole test suite
 #   ./setup.sh demo         ... then run `corvane demo` on a sample machine in build/corvane-demo
 #   ./setup.sh --preset asan test
+#   ./setup.sh --preset tsan test    the test programs with threads under ThreadSanitizer
 #   ./setup.sh --preset win64        cross-build the Windows DLLs (win32: 32-bit)
 #   ./setup.sh --preset win64 check  ... then run the Windows checks under Wine
 #   ./setup.sh --preset fuzz         build the fuzz targets (clang); fuzz/run.sh runs them
@@ -16,7 +17,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --preset) preset="$2"; shift 2 ;;
     build|test|demo|check) action="$1"; shift ;;
-    *) echo "usage: $0 [--preset default|asan|fuzz|win64|win32] [build|test|demo|check]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--preset default|asan|tsan|fuzz|win64|win32] [build|test|demo|check]" >&2; exit 2 ;;
   esac
 done
 
@@ -46,6 +47,10 @@ if $windows && [ "$action" != build ] && [ "$action" != check ]; then
 fi
 if ! $windows && [ "$action" = check ]; then
   echo "setup: check is the Windows presets' run under Wine; the tests here: ./setup.sh test" >&2
+  exit 2
+fi
+if [ "$preset" = tsan ] && [ "$action" = demo ]; then
+  echo "setup: the tsan preset builds and runs the test programs with threads only: ./setup.sh --preset tsan test" >&2
   exit 2
 fi
 # The fuzz targets' compiler with its sanitizer and fuzzer runtimes, and the
@@ -114,7 +119,29 @@ $windows && windows_sqlite
 cmake --build --preset "$preset" -- -k 0 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
 cmake --build --preset "$preset" >/dev/null   # fail here if anything did not build
 
-if [ "$action" = test ]; then
+if [ "$action" = test ] && [ "$preset" = tsan ]; then
+  # Some kernels place shared objects where ThreadSanitizer's memory layout
+  # wants none; the run then goes without address randomisation.
+  run=()
+  if build/tsan/bin/test_support --gtest_list_tests 2>&1 | grep -q "ThreadSanitizer: unexpected memory mapping"; then
+    echo "setup: ThreadSanitizer cannot map its memory here; running the tests without address randomisation"
+    run=(setarch "$(uname -m)" -R)
+  fi
+  # Reports go to files (the preset's log_path), so that those of the
+  # processes the tests start are seen too, whatever the test makes of them.
+  # Races and lock misuse are warnings; a fault that ends a process on
+  # purpose (a child crashing outside any guard) is the test's to judge.
+  rm -f build/tsan/tsan-report.*
+  status=0
+  "${run[@]}" ctest --preset tsan -j"$(nproc)" || status=$?
+  reports=$(grep -l "WARNING: ThreadSanitizer" build/tsan/tsan-report.* 2>/dev/null || true)
+  if [ -n "$reports" ]; then
+    cat $reports
+    echo "setup: ThreadSanitizer reported in $(echo "$reports" | wc -l) process(es):" $reports >&2
+    status=1
+  fi
+  exit "$status"
+elif [ "$action" = test ]; then
   ctest --preset "$preset" -j"$(nproc)"
 fi
 
