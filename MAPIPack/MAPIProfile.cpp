@@ -424,13 +424,15 @@ void CMAPIProfile::GetPSTServices(LPCWSTR profileName, std::vector<CString>& dis
   }
 }
 
-int CMAPIProfile::FindProfileOfPSTFile(LPCWSTR pstPath, CString& profileName, CString& displayName) {
+int CMAPIProfile::FindProfileOfPSTFile(LPCWSTR pstPath, CString& profileName, CString& displayName,
+                                       LPCWSTR skipped) {
   std::vector<CString> profiles;
   if (!GetProfileNames(profiles)) return 0;
   LPCWSTR wanted = pstPath ? pstPath : TEXT("");
   std::vector<CString> names;
   std::vector<CString> paths;
   for (const CString& profile : profiles) {
+    if (skipped && profile.CompareNoCase(skipped) == 0) continue;
     GetPSTServices(profile, names, paths);
     for (size_t i = 0; i < paths.size() && i < names.size(); ++i) {
       CString path = paths[i];
