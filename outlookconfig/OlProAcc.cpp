@@ -17,6 +17,9 @@
 namespace {
 
 const WCHAR kRegistryEditor[] = TEXT("regedit.exe");
+// Where a configuration restore in progress is marked.
+const WCHAR kRestoreMarkKey[] = TEXT("Software\\Corvane");
+const WCHAR kRestoreMarkValue[] = TEXT("Configuration restore");
 // However large the registry, the editor is done well within this; a backup
 // must not be reported before its file is complete.
 constexpr DWORD kEditorWaitMs = 120000;
@@ -39,6 +42,19 @@ LSTATUS OpenMachineKey(LPCWSTR path, REGSAM access, CScopedRegKey& key) {
   LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, key.Put());
   if (status != ERROR_SUCCESS)
     LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not open the key: %s, ERROR: %d"), path, status);
+  return status;
+}
+
+// The mark holds the profiles file being restored.
+LSTATUS MarkConfigRestore(LPCWSTR file) {
+  CScopedRegKey key;
+  LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                   key.Put(), nullptr);
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExW(key.Get(), kRestoreMarkValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(file),
+                            static_cast<DWORD>((wcslen(file) + 1) * sizeof(WCHAR)));
+  if (status != ERROR_SUCCESS)
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
   return status;
 }
 
@@ -104,6 +120,8 @@ int ImportProfiles(LPCWSTR file) {
     LogMessageAt(LOG_INFO, OLPROACC_UNIT, __LINE__, TEXT("Outlook configuration is already exist"));
     return CONFIG_PROFILE_EXISTS;
   }
+  if (!file) return ERROR_INVALID_PARAMETER;
+  if (LSTATUS status = MarkConfigRestore(file)) return status;
   if (int result = ImportRegistryFile(file)) return result;
   // The editor's own word is not taken: what it imported must hold the
   // profile, or the file was no saved configuration.
@@ -114,6 +132,20 @@ int ImportProfiles(LPCWSTR file) {
     return ERROR_INVALID_DATA;
   }
   return 0;
+}
+
+bool IsConfigRestoreMarked() {
+  CScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
+  return RegQueryValueExW(key.Get(), kRestoreMarkValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+void ClearConfigRestoreMark() {
+  CScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_SET_VALUE, key.Put()) != ERROR_SUCCESS) return;
+  LSTATUS status = RegDeleteValueW(key.Get(), kRestoreMarkValue);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not clear the restore mark, ERROR: %d"), status);
 }
 
 int ImportRegistryFile(LPCWSTR file) {
@@ -145,6 +177,12 @@ int ImportRegistryFile(LPCWSTR file) {
                  error);
     // A time-out sets no error, and must not read as success.
     return static_cast<int>(error ? error : WAIT_TIMEOUT);
+  }
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(process.Get(), &exitCode)) return static_cast<int>(GetLastError());
+  if (exitCode != 0) {
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("The registry editor failed. exit code:%d"), exitCode);
+    return static_cast<int>(exitCode);
   }
   return 0;
 }
