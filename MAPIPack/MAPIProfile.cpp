@@ -507,7 +507,7 @@ int CMAPIProfile::DeletePSTFileFromProfile(LPCWSTR pstPath) {
   return 1;
 }
 
-int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath) {
+int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath, bool configureExisting) {
   CHResultChain chain(PROFILE_UNIT);
   FixedProfileServices services;
   services.Open(chain);
@@ -527,7 +527,7 @@ int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath) {
     LPMAPIUID serviceUid = services.AdminDefaultStore(chain, pRowSet->aRow[iIndex], providerAdminPtr);
     if (!serviceUid) continue;
     if (chain.Failed()) break;
-    if (!FileExists(pstPath)) {
+    if (configureExisting || !FileExists(pstPath)) {
       int result = ConfigurePersonalFolders(services.msgSAPtr.Get(), serviceUid, pstPath);
       if (result) return result;
     }

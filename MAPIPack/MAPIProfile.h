@@ -27,7 +27,10 @@ class CMAPIProfile {
 
   // These work on the profile "Outlook".
   int DeletePSTFileFromProfile(LPCWSTR pstPath);
-  int SetDefaultPSTFile(LPCWSTR pstPath);
+  // The default store's service is configured with the file (display name
+  // "Personal Folders") when the file does not exist yet, or when
+  // configureExisting says the file is one the caller made itself.
+  int SetDefaultPSTFile(LPCWSTR pstPath, bool configureExisting = false);
   int DeleteMinorPSTFiles();
   int GetDefaultPSTPath(LPWSTR path);  // path: MAX_PATH characters
 };

@@ -154,7 +154,7 @@ void DefaultPSTFile(WCHAR (&pst)[MAX_PATH]) {
     pst[0] = 0;
 }
 
-int SetOulookDefaultFile(LPCWSTR szPath) {
+int SetOulookDefaultFile(LPCWSTR szPath, bool madeByThisRestore) {
   LogMessageAt(LOG_INFO, FACADE2_UNIT, 392, TEXT("<!---SetOulookDefaultFile--->"));
   LogMessageAt(LOG_INFO, FACADE2_UNIT, 393, TEXT("szPath is: %s"), szPath);
   if (!HasFileType(szPath, TEXT("pst"))) {
@@ -166,7 +166,7 @@ int SetOulookDefaultFile(LPCWSTR szPath) {
     return kConfigFailed;
   }
   CMAPIProfile profile;
-  return profile.SetDefaultPSTFile(szPath);
+  return profile.SetDefaultPSTFile(szPath, madeByThisRestore);
 }
 
 int DeleteMinorFile() {
@@ -183,7 +183,11 @@ int TidyRestoredProfile() {
   DeleteNonPOP3Accounts();
   WCHAR pst[MAX_PATH] = {};
   DefaultPSTFile(pst);
-  int result = Guarded([&] { return SetOulookDefaultFile(pst); });
+  // A file this restore makes is its own: done again after an interruption,
+  // the restore sets it up as it would have the first time.
+  bool ownFile = pst[0] && IsConfigRestoreFile(pst);
+  if (!ownFile && pst[0] && !PathFileExistsW(pst)) ownFile = MarkConfigRestoreFile(pst) == ERROR_SUCCESS;
+  int result = Guarded([&] { return SetOulookDefaultFile(pst, ownFile); });
   if (result == 0) result = DeleteMinorFile();
   return result;
 }

@@ -20,6 +20,7 @@ const WCHAR kRegistryEditor[] = TEXT("regedit.exe");
 // Where a configuration restore in progress is marked.
 const WCHAR kRestoreMarkKey[] = TEXT("Software\\Corvane");
 const WCHAR kRestoreMarkValue[] = TEXT("Configuration restore");
+const WCHAR kRestoreFileValue[] = TEXT("Configuration restore file");
 // However large the registry, the editor is done well within this; a backup
 // must not be reported before its file is complete.
 constexpr DWORD kEditorWaitMs = 120000;
@@ -45,18 +46,21 @@ LSTATUS OpenMachineKey(LPCWSTR path, REGSAM access, CScopedRegKey& key) {
   return status;
 }
 
-// The mark holds the profiles file being restored.
-LSTATUS MarkConfigRestore(LPCWSTR file) {
+// A value of the restore's mark: a file name.
+LSTATUS SetMarkValue(LPCWSTR name, LPCWSTR file) {
   CScopedRegKey key;
   LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                    key.Put(), nullptr);
   if (status == ERROR_SUCCESS)
-    status = RegSetValueExW(key.Get(), kRestoreMarkValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(file),
+    status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(file),
                             static_cast<DWORD>((wcslen(file) + 1) * sizeof(WCHAR)));
   if (status != ERROR_SUCCESS)
     LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
   return status;
 }
+
+// The mark holds the profiles file being restored.
+LSTATUS MarkConfigRestore(LPCWSTR file) { return SetMarkValue(kRestoreMarkValue, file); }
 
 int ExportFailed(int error) {
   LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Export regisry failed. error:%d"), error);
@@ -143,9 +147,25 @@ bool IsConfigRestoreMarked() {
 void ClearConfigRestoreMark() {
   CScopedRegKey key;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_SET_VALUE, key.Put()) != ERROR_SUCCESS) return;
-  LSTATUS status = RegDeleteValueW(key.Get(), kRestoreMarkValue);
-  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not clear the restore mark, ERROR: %d"), status);
+  for (LPCWSTR name : {kRestoreFileValue, kRestoreMarkValue}) {
+    LSTATUS status = RegDeleteValueW(key.Get(), name);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+      LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not clear the restore mark, ERROR: %d"), status);
+  }
+}
+
+LSTATUS MarkConfigRestoreFile(LPCWSTR file) { return SetMarkValue(kRestoreFileValue, file); }
+
+bool IsConfigRestoreFile(LPCWSTR file) {
+  CScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
+  WCHAR marked[MAX_PATH] = {};
+  DWORD type = 0, size = sizeof(marked) - sizeof(WCHAR);
+  if (RegQueryValueExW(key.Get(), kRestoreFileValue, nullptr, &type, reinterpret_cast<BYTE*>(marked), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ)
+    return false;
+  return lstrcmpiW(marked, file) == 0;
 }
 
 int ImportRegistryFile(LPCWSTR file) {

@@ -25,6 +25,10 @@ int ImportProfiles(LPCWSTR file);
 // what an interrupted restore left, not a profile of the user's.
 bool IsConfigRestoreMarked();
 void ClearConfigRestoreMark();
+// The default store file that the marked restore is about to make; a
+// restore done again knows it for its own.
+LSTATUS MarkConfigRestoreFile(LPCWSTR file);
+bool IsConfigRestoreFile(LPCWSTR file);
 
 // Runs the registry editor to export key ("HKEY_CURRENT_USER\...") into file
 // and waits for it: 0 when it ended well and the file holds the export; the

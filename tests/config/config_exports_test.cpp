@@ -267,6 +267,26 @@ TEST_F(ConfigExportsTest, ARestoreThatDidNotGoThroughIsDoneAgain) {
   EXPECT_EQ(1u, CountContaining("Removing the profile of an interrupted restore")) << LogText();
 }
 
+// Stopped after it made the new user's default store file, a restore done
+// again sets that file up as the first one would have, not as a file of the
+// user's found there.
+TEST_F(ConfigExportsTest, ARestoreDoneAgainTakesTheFileItMadeForItsOwn) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  MoveToNewUser();
+  standin::ArmFault("IMsgServiceAdmin::DeleteMsgService", MAPI_E_CALL_FAILED);
+  EXPECT_NE(0, Restore(saved));
+  standin::ClearAllFaults();
+  ASSERT_TRUE(fs::is_regular_file(NewUserFile("Users/user/Documents/Outlook Files/Outlook.pst")));
+
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  ExpectTidiedProfile();
+  for (const auto& s : Services()) {
+    if (s.path.empty()) continue;
+    EXPECT_EQ("Personal Folders", s.displayName);
+  }
+}
+
 // A registry editor that dies in the middle of the import leaves part of the
 // profiles behind: the restore fails, and the next one restores them whole.
 TEST_F(ConfigExportsTest, AnEditorThatDiesInTheImportFailsTheRestore) {
