@@ -535,12 +535,12 @@ void Campaign::Trial(Operation& op) {
     }
     ReapOrphans();
     ++runs_;
-    // A run that ended before its kill (or a killed registry editor) is no kill
-    // of the operation; another point is drawn.
+    // A run that ended before its kill is no kill; another point is drawn. A
+    // run whose registry editor was killed at the call (and which failed for
+    // it) counts: the kill stopped the operation's own child.
     if (ended.signal != SIGKILL) {
       if (options_.verbose) std::printf("  %s %s: ended first (%d)\n", op.name.c_str(), point.c_str(), ended.exitCode);
-      if (!phase.call.empty() && ended.exitCode == 0) continue;
-      if (phase.call.empty()) continue;
+      if (phase.call.empty() || ended.exitCode == 0) continue;
     }
     ++op.kills;
     ++op.killsByPhase[phase.name];
