@@ -424,13 +424,15 @@ void CMAPIProfile::GetPSTServices(LPCWSTR profileName, std::vector<CString>& dis
   }
 }
 
-int CMAPIProfile::FindProfileOfPSTFile(LPCWSTR pstPath, CString& profileName, CString& displayName) {
+int CMAPIProfile::FindProfileOfPSTFile(LPCWSTR pstPath, CString& profileName, CString& displayName,
+                                       LPCWSTR skipped) {
   std::vector<CString> profiles;
   if (!GetProfileNames(profiles)) return 0;
   LPCWSTR wanted = pstPath ? pstPath : TEXT("");
   std::vector<CString> names;
   std::vector<CString> paths;
   for (const CString& profile : profiles) {
+    if (skipped && profile.CompareNoCase(skipped) == 0) continue;
     GetPSTServices(profile, names, paths);
     for (size_t i = 0; i < paths.size() && i < names.size(); ++i) {
       CString path = paths[i];
@@ -444,6 +446,17 @@ int CMAPIProfile::FindProfileOfPSTFile(LPCWSTR pstPath, CString& profileName, CS
   }
   return 1;
 }
+
+namespace {
+
+// A row of g_deleteServiceColumns naming a personal-folders service.
+bool IsPersonalFoldersService(const SRow& row) {
+  if (row.cValues < 1 || row.lpProps[0].ulPropTag != PR_SERVICE_NAME_W || !row.lpProps[0].Value.lpszW) return false;
+  LPCWSTR name = row.lpProps[0].Value.lpszW;
+  return lstrcmpiW(name, TEXT("MSUPST MS")) == 0 || lstrcmpiW(name, TEXT("MSPST MS")) == 0;
+}
+
+}  // namespace
 
 int CMAPIProfile::DeletePSTFileFromProfile(LPCWSTR pstPath) {
   CInterfacePtr<IProfAdmin> profAdminPtr;
@@ -466,7 +479,10 @@ int CMAPIProfile::DeletePSTFileFromProfile(LPCWSTR pstPath) {
     return 0;
   LPCWSTR wanted = pstPath ? pstPath : TEXT("");
   LPMAPIUID matched = nullptr;
-  for (ULONG i = 0; i < pRowSet.Count() && !matched; ++i) {
+  // Personal-folders services without a file: an attach that was stopped
+  // between creating the service and configuring it. They go too.
+  std::vector<LPMAPIUID> unfinished;
+  for (ULONG i = 0; i < pRowSet.Count(); ++i) {
     LPMAPIUID serviceUid = UidOf(pRowSet->aRow[i], 1);
     if (!serviceUid) continue;
     CInterfacePtr<IProfSect> section;
@@ -474,17 +490,24 @@ int CMAPIProfile::DeletePSTFileFromProfile(LPCWSTR pstPath) {
     if (FAILED(hr)) return 0;
     if (hr == S_FALSE) continue;
     CMapiBuffer<SPropValue> pathValue;
-    if (FAILED(Obtained(HrGetOneProp(section.Get(), PR_PST_PATH_A, pathValue.Put()), pathValue))) continue;
+    hr = Obtained(HrGetOneProp(section.Get(), PR_PST_PATH_A, pathValue.Put()), pathValue);
+    if (hr == MAPI_E_NOT_FOUND && IsPersonalFoldersService(pRowSet->aRow[i])) unfinished.push_back(serviceUid);
+    if (FAILED(hr) || matched) continue;
     WCHAR path[MAX_PATH] = {};
     if (ReadPathValue(pathValue.Get(), CP_THREAD_ACP, path) != PathRead::Read) continue;
     if (lstrcmpiW(path, wanted) == 0) matched = serviceUid;
   }
   if (matched && FAILED(msgSAPtr->DeleteMsgService(matched)))
     LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("Can not delete the pst file: %s"), wanted);
+  for (LPMAPIUID serviceUid : unfinished) {
+    LogMessageAt(LOG_INFO, PROFILE_UNIT, __LINE__, TEXT("Removing a personal-folders service without a file."));
+    if (FAILED(msgSAPtr->DeleteMsgService(serviceUid)))
+      LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("Can not delete a personal-folders service without a file."));
+  }
   return 1;
 }
 
-int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath) {
+int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath, bool configureExisting) {
   CHResultChain chain(PROFILE_UNIT);
   FixedProfileServices services;
   services.Open(chain);
@@ -504,7 +527,7 @@ int CMAPIProfile::SetDefaultPSTFile(LPCWSTR pstPath) {
     LPMAPIUID serviceUid = services.AdminDefaultStore(chain, pRowSet->aRow[iIndex], providerAdminPtr);
     if (!serviceUid) continue;
     if (chain.Failed()) break;
-    if (!FileExists(pstPath)) {
+    if (configureExisting || !FileExists(pstPath)) {
       int result = ConfigurePersonalFolders(services.msgSAPtr.Get(), serviceUid, pstPath);
       if (result) return result;
     }

@@ -150,9 +150,10 @@ bool CTempProfile::AttachUnheldPair(bool deletionMustSucceed, LPCWSTR source, LP
          AttachUnheld(source, sourceName, holders.sourceProfile, holders.sourceStoreName);
 }
 
-bool CStoreHolders::Find(CMAPIProfile& profile, LPCWSTR source, LPCWSTR destination) {
-  if (!profile.FindProfileOfPSTFile(source, sourceProfile, sourceStoreName)) return false;
-  return !IsExistingFile(destination) || profile.FindProfileOfPSTFile(destination, destProfile, destStoreName);
+bool CStoreHolders::Find(CMAPIProfile& profile, LPCWSTR tempProfileName, LPCWSTR source, LPCWSTR destination) {
+  if (!profile.FindProfileOfPSTFile(source, sourceProfile, sourceStoreName, tempProfileName)) return false;
+  return !IsExistingFile(destination) ||
+         profile.FindProfileOfPSTFile(destination, destProfile, destStoreName, tempProfileName);
 }
 
 bool CTempProfile::AttachUnheld(LPCWSTR path, LPCWSTR displayName, CString& profile, CString& storeName) {

@@ -99,8 +99,9 @@ class COpenedStores {
 // empty for a file that no profile holds.
 struct CStoreHolders {
   CString sourceProfile, sourceStoreName, destProfile, destStoreName;
-  // False when a search fails. A destination that is no file yet has none.
-  bool Find(CMAPIProfile& profile, LPCWSTR source, LPCWSTR destination);
+  // False when a search fails. A destination that is no file yet has none;
+  // the temporary profile (a leftover of an interrupted run) holds none.
+  bool Find(CMAPIProfile& profile, LPCWSTR tempProfileName, LPCWSTR source, LPCWSTR destination);
 };
 
 // The facade's temporary profile, deleted on every way out once it was made:
@@ -128,6 +129,7 @@ class CTempProfile {
   // displayName; profile and storeName then name it there. Nothing to do for a
   // held store.
   bool AttachUnheld(LPCWSTR path, LPCWSTR displayName, CString& profile, CString& storeName);
+  LPCWSTR Name() const { return m_name; }
 
  private:
   CMAPIProfile& m_admin;
@@ -153,7 +155,7 @@ class CCopyRun {
   // Takes the mutex and finds the profiles of both stores; false when either
   // fails.
   bool Begin(LPCWSTR source, LPCWSTR destination) {
-    return m_mutex.Acquire() == 0 && holders.Find(m_profile, source, destination);
+    return m_mutex.Acquire() == 0 && holders.Find(m_profile, m_tempProfile.Name(), source, destination);
   }
   // Makes the temporary profile when a store needs it and attaches the stores
   // no profile holds (see CTempProfile::AttachUnheldPair).

@@ -7,6 +7,7 @@
 #include <wcrt.h>
 
 #include "Account/AccountManager.h"
+#include "MAPIPack/MAPIHelpers.h"
 #include "MAPIPack/MAPIProfile.h"
 #include "MAPIPack/MailAccount.h"
 #include "facade/Boundary.h"
@@ -110,6 +111,18 @@ int BackupConfiguration(LPCWSTR szPath) {
   return 0;
 }
 
+// A restore that was interrupted left a profile "Outlook" that is not the
+// user's, imported in part or not tidied: it goes, to be restored again.
+bool RemoveInterruptedProfile() {
+  CMAPIProfile profile;
+  int existing = profile.CountProfiles(OUTLOOK_PROFILE_NAME);
+  if (existing < 0) return false;
+  if (existing == 0) return true;
+  LogMessageAt(LOG_INFO, FACADE2_UNIT, __LINE__, TEXT("Removing the profile of an interrupted restore: %s"),
+               OUTLOOK_PROFILE_NAME);
+  return profile.DeleteProfile(OUTLOOK_PROFILE_NAME) != 0;
+}
+
 // The registry part of the restore: the profiles, then the account list.
 int RestoreRegistry(LPCWSTR szPath) {
   WCHAR file[MAX_PATH] = {};
@@ -120,6 +133,7 @@ int RestoreRegistry(LPCWSTR szPath) {
   }
   CPrivilegeScope privilege;
   if (!privilege.Enable(TEXT("SeRestorePrivilege"))) return kConfigFailed;
+  if (IsConfigRestoreMarked() && !RemoveInterruptedProfile()) return kConfigFailed;
   if (int result = ImportProfiles(file)) return result;
   WCHAR hiveFile[MAX_PATH] = {};
   if (!ReplaceFileName(file, kHiveFileName, hiveFile)) return kConfigFailed;
@@ -140,7 +154,7 @@ void DefaultPSTFile(WCHAR (&pst)[MAX_PATH]) {
     pst[0] = 0;
 }
 
-int SetOulookDefaultFile(LPCWSTR szPath) {
+int SetOulookDefaultFile(LPCWSTR szPath, bool madeByThisRestore) {
   LogMessageAt(LOG_INFO, FACADE2_UNIT, 392, TEXT("<!---SetOulookDefaultFile--->"));
   LogMessageAt(LOG_INFO, FACADE2_UNIT, 393, TEXT("szPath is: %s"), szPath);
   if (!HasFileType(szPath, TEXT("pst"))) {
@@ -152,7 +166,7 @@ int SetOulookDefaultFile(LPCWSTR szPath) {
     return kConfigFailed;
   }
   CMAPIProfile profile;
-  return profile.SetDefaultPSTFile(szPath);
+  return profile.SetDefaultPSTFile(szPath, madeByThisRestore);
 }
 
 int DeleteMinorFile() {
@@ -169,7 +183,11 @@ int TidyRestoredProfile() {
   DeleteNonPOP3Accounts();
   WCHAR pst[MAX_PATH] = {};
   DefaultPSTFile(pst);
-  int result = Guarded([&] { return SetOulookDefaultFile(pst); });
+  // A file this restore makes is its own: done again after an interruption,
+  // the restore sets it up as it would have the first time.
+  bool ownFile = pst[0] && IsConfigRestoreFile(pst);
+  if (!ownFile && pst[0] && !PathFileExistsW(pst)) ownFile = MarkConfigRestoreFile(pst) == ERROR_SUCCESS;
+  int result = Guarded([&] { return SetOulookDefaultFile(pst, ownFile); });
   if (result == 0) result = DeleteMinorFile();
   return result;
 }
@@ -188,6 +206,9 @@ int ROutlookConfig(LPCWSTR szPath) {
   if (faulted) LogMessageAt(LOG_ERROR, FACADE2_UNIT, 373, TEXT("occured a crash in ROutlookConfig"));
   // Nothing is tidied when nothing was restored, or a profile was there already.
   if (result == 0) result = Guarded([] { return TidyRestoredProfile(); });
+  // Only a restore that went through loses its mark; after any other end the
+  // next restore starts over.
+  if (result == 0) ClearConfigRestoreMark();
   return result == CONFIG_PROFILE_EXISTS ? 0 : result;
 }
 

@@ -17,6 +17,10 @@
 namespace {
 
 const WCHAR kRegistryEditor[] = TEXT("regedit.exe");
+// Where a configuration restore in progress is marked.
+const WCHAR kRestoreMarkKey[] = TEXT("Software\\Corvane");
+const WCHAR kRestoreMarkValue[] = TEXT("Configuration restore");
+const WCHAR kRestoreFileValue[] = TEXT("Configuration restore file");
 // However large the registry, the editor is done well within this; a backup
 // must not be reported before its file is complete.
 constexpr DWORD kEditorWaitMs = 120000;
@@ -41,6 +45,22 @@ LSTATUS OpenMachineKey(LPCWSTR path, REGSAM access, CScopedRegKey& key) {
     LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not open the key: %s, ERROR: %d"), path, status);
   return status;
 }
+
+// A value of the restore's mark: a file name.
+LSTATUS SetMarkValue(LPCWSTR name, LPCWSTR file) {
+  CScopedRegKey key;
+  LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                   key.Put(), nullptr);
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(file),
+                            static_cast<DWORD>((wcslen(file) + 1) * sizeof(WCHAR)));
+  if (status != ERROR_SUCCESS)
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
+  return status;
+}
+
+// The mark holds the profiles file being restored.
+LSTATUS MarkConfigRestore(LPCWSTR file) { return SetMarkValue(kRestoreMarkValue, file); }
 
 int ExportFailed(int error) {
   LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Export regisry failed. error:%d"), error);
@@ -104,6 +124,8 @@ int ImportProfiles(LPCWSTR file) {
     LogMessageAt(LOG_INFO, OLPROACC_UNIT, __LINE__, TEXT("Outlook configuration is already exist"));
     return CONFIG_PROFILE_EXISTS;
   }
+  if (!file) return ERROR_INVALID_PARAMETER;
+  if (LSTATUS status = MarkConfigRestore(file)) return status;
   if (int result = ImportRegistryFile(file)) return result;
   // The editor's own word is not taken: what it imported must hold the
   // profile, or the file was no saved configuration.
@@ -114,6 +136,36 @@ int ImportProfiles(LPCWSTR file) {
     return ERROR_INVALID_DATA;
   }
   return 0;
+}
+
+bool IsConfigRestoreMarked() {
+  CScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
+  return RegQueryValueExW(key.Get(), kRestoreMarkValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+void ClearConfigRestoreMark() {
+  CScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_SET_VALUE, key.Put()) != ERROR_SUCCESS) return;
+  for (LPCWSTR name : {kRestoreFileValue, kRestoreMarkValue}) {
+    LSTATUS status = RegDeleteValueW(key.Get(), name);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+      LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not clear the restore mark, ERROR: %d"), status);
+  }
+}
+
+LSTATUS MarkConfigRestoreFile(LPCWSTR file) { return SetMarkValue(kRestoreFileValue, file); }
+
+bool IsConfigRestoreFile(LPCWSTR file) {
+  CScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
+  WCHAR marked[MAX_PATH] = {};
+  DWORD type = 0, size = sizeof(marked) - sizeof(WCHAR);
+  if (RegQueryValueExW(key.Get(), kRestoreFileValue, nullptr, &type, reinterpret_cast<BYTE*>(marked), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_SZ)
+    return false;
+  return lstrcmpiW(marked, file) == 0;
 }
 
 int ImportRegistryFile(LPCWSTR file) {
@@ -145,6 +197,12 @@ int ImportRegistryFile(LPCWSTR file) {
                  error);
     // A time-out sets no error, and must not read as success.
     return static_cast<int>(error ? error : WAIT_TIMEOUT);
+  }
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(process.Get(), &exitCode)) return static_cast<int>(GetLastError());
+  if (exitCode != 0) {
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("The registry editor failed. exit code:%d"), exitCode);
+    return static_cast<int>(exitCode);
   }
   return 0;
 }

@@ -15,17 +15,29 @@
 // profile "Outlook" (nothing is exported without it); or the editor's failure.
 int ExportProfiles(LPCWSTR file);
 // Imports file unless a profile "Outlook" exists (CONFIG_PROFILE_EXISTS): 0, the
-// error of running the editor, or ERROR_INVALID_DATA when the profile is not
-// there after the import.
+// error of marking the restore or of running the editor, or ERROR_INVALID_DATA
+// when the profile is not there after the import. The restore is marked before
+// the editor runs (see IsConfigRestoreMarked).
 int ImportProfiles(LPCWSTR file);
+
+// A configuration restore is marked in the user's registry from before its
+// import until it has succeeded: a profile "Outlook" found with the mark is
+// what an interrupted restore left, not a profile of the user's.
+bool IsConfigRestoreMarked();
+void ClearConfigRestoreMark();
+// The default store file that the marked restore is about to make; a
+// restore done again knows it for its own.
+LSTATUS MarkConfigRestoreFile(LPCWSTR file);
+bool IsConfigRestoreFile(LPCWSTR file);
 
 // Runs the registry editor to export key ("HKEY_CURRENT_USER\...") into file
 // and waits for it: 0 when it ended well and the file holds the export; the
 // start error (at most 32); the editor's exit code; WAIT_TIMEOUT; or
 // ERROR_FILE_NOT_FOUND when it wrote nothing.
 int ExportRegistryKey(LPCWSTR key, LPCWSTR file);
-// Runs the registry editor to import file silently and waits for it: 0, or
-// the error of starting or waiting for it.
+// Runs the registry editor to import file silently and waits for it: 0, the
+// error of starting or waiting for it, or the editor's exit code when it did
+// not end well (an editor that died left part of the file imported).
 int ImportRegistryFile(LPCWSTR file);
 
 // The account-list key to and from a hive file.

@@ -1,5 +1,7 @@
 #include <standin/fault.h>
 
+#include <signal.h>
+
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -12,6 +14,7 @@ struct Fault {
   int32_t code = 0;
   unsigned nth = 0;  // 0: always
   bool armed = false;
+  bool dies = false;  // the process is killed at the call instead
   unsigned calls = 0;
 };
 
@@ -24,7 +27,9 @@ int32_t ParseCode(const std::string& text) {
   return static_cast<int32_t>(std::strtoll(text.c_str(), nullptr, 0));
 }
 
-// CORVANE_FAULTS="name=code[@n];..." arms faults in a child process.
+// CORVANE_FAULTS="name=code[@n];..." arms faults in a child process; the code
+// "kill" makes the process die there (SIGKILL), as a power cut or a killed
+// host would stop it at that very call.
 void LoadFromEnvironment(FaultTable& t) {
   const char* env = std::getenv("CORVANE_FAULTS");
   if (!env) return;
@@ -44,7 +49,8 @@ void LoadFromEnvironment(FaultTable& t) {
       f.nth = static_cast<unsigned>(std::strtoul(value.c_str() + at + 1, nullptr, 10));
       value.resize(at);
     }
-    f.code = ParseCode(value);
+    f.dies = value == "kill";
+    f.code = f.dies ? 0 : ParseCode(value);
     f.armed = true;
     t.faults[item.substr(0, eq)] = f;
   }
@@ -99,6 +105,7 @@ bool TakeFault(const char* call, int32_t* code) {
   Fault& f = it->second;
   ++f.calls;
   if (!f.armed || (f.nth != 0 && f.calls != f.nth)) return false;
+  if (f.dies) raise(SIGKILL);
   *code = f.code;
   return true;
 }

@@ -4,6 +4,10 @@
 // programs kept, names stored as they are whatever they hold, all or nothing.
 #include <filesystem>
 
+#include <standin/fault.h>
+#include <standin/root.h>
+#include <winerror.h>
+
 #include "catalogdb/CollectionCatalog.h"
 #include "common/sqlite_cli.h"
 
@@ -84,6 +88,23 @@ TEST_F(CollectionCatalog, AFailurePartWayLeavesThePreviousCatalogWhole) {
   }
   EXPECT_EQ(Read("select * from category; select * from outlookfolder;"), before);
   EXPECT_FALSE(fs::exists(catalog + "-journal"));
+}
+
+// A catalog named the platform's way is written through the platform's file
+// calls: a sync that fails there fails the collection, and the previous
+// catalog stays whole.
+TEST_F(CollectionCatalog, AFailedFileSyncLeavesThePreviousCatalogWhole) {
+  const std::string windowsName = standin::ToUtf8(standin::ToWindowsPath(catalog));
+  WriteCollectionCatalog(windowsName.c_str(), "first.pst", {{1, "Inbox"}});
+  const std::string before = Read("select * from category; select * from outlookfolder;");
+  ASSERT_EQ(before, "1|1|first.pst|outlook\n1|Inbox|1||\n");
+  standin::ArmFault("FlushFileBuffers", ERROR_DISK_FULL, 1);
+  EXPECT_THROW(WriteCollectionCatalog(windowsName.c_str(), "second.pst", {{0, "Other"}}), CppSQLite3Exception);
+  EXPECT_EQ(standin::FaultCallCount("FlushFileBuffers"), 1u);
+  standin::ClearAllFaults();
+  EXPECT_EQ(Read("select * from category; select * from outlookfolder;"), before);
+  WriteCollectionCatalog(windowsName.c_str(), "second.pst", {{0, "Other"}});
+  EXPECT_EQ(Read("select cat_dest from category; select ou_name from outlookfolder;"), "second.pst\nOther\n");
 }
 
 TEST_F(CollectionCatalog, ACatalogMadeElsewhereIsReadAndOnlyItsOutlookRowCounts) {

@@ -1,5 +1,7 @@
 // Saving the mail client's configuration into "olconfig.reg" and
 // "oaconnect.reg" and restoring it for a user who has no profile "Outlook".
+#include <signal.h>
+
 #include <standin/mapi.h>
 
 #include "config_support.h"
@@ -39,6 +41,17 @@ class ConfigExportsTest : public ConfigMachine {
     Ok({"service", "add", "Outlook", "--type", "imap", "--name", "Lists"});
     Ok({"profile", "create", "Second"});
     SetValue(HKEY_LOCAL_MACHINE, kListKey + u"\\00000001", u"Account Name", REG_BINARY, WideBytes("Home"));
+  }
+  // The one personal-folders store of the restored profile is the default, at
+  // a fresh file in this user's documents, and no IMAP store is left.
+  void ExpectTidiedProfile() {
+    std::string fresh = NewUserFile("Users/user/Documents/Outlook Files/Outlook.pst");
+    std::vector<std::string> paths;
+    for (const auto& s : Services()) {
+      EXPECT_NE("INTERSTOR", s.service) << s.displayName;
+      if (!s.path.empty()) paths.push_back(s.path);
+    }
+    EXPECT_EQ(std::vector<std::string>{N(Win(fresh).c_str())}, paths) << ProfileList();
   }
   std::string saved, mailPath;
 };
@@ -228,6 +241,73 @@ TEST_F(ConfigExportsTest, WithoutTheRegistryEditorNothingIsSavedOrRestored) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, Restore(saved));
   EXPECT_EQ(1u, CountContaining("Create processs failed. error:2")) << LogText();
   EXPECT_FALSE(HasProfile("Outlook"));
+}
+
+// A restore that did not go through (here its default store could not be set;
+// a killed host is the same) is done again by the next one, from the files,
+// instead of the half-made profile being taken for the user's own.
+TEST_F(ConfigExportsTest, ARestoreThatDidNotGoThroughIsDoneAgain) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  MoveToNewUser();
+  standin::ArmFault("IMsgServiceAdmin::ConfigureMsgService", MAPI_E_CALL_FAILED);
+  EXPECT_NE(0, Restore(saved));
+  standin::ClearAllFaults();
+  ASSERT_TRUE(HasProfile("Outlook"));
+
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_EQ(1u, CountContaining("Removing the profile of an interrupted restore: Outlook")) << LogText();
+  EXPECT_EQ(0u, CountContaining("Outlook configuration is already exist")) << LogText();
+  ExpectTidiedProfile();
+  EXPECT_TRUE(HasProfile("Second"));
+
+  // Once through, the profile is the user's: a third restore leaves it.
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_EQ(1u, CountContaining("Outlook configuration is already exist")) << LogText();
+  EXPECT_EQ(1u, CountContaining("Removing the profile of an interrupted restore")) << LogText();
+}
+
+// Stopped after it made the new user's default store file, a restore done
+// again sets that file up as the first one would have, not as a file of the
+// user's found there.
+TEST_F(ConfigExportsTest, ARestoreDoneAgainTakesTheFileItMadeForItsOwn) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  MoveToNewUser();
+  standin::ArmFault("IMsgServiceAdmin::DeleteMsgService", MAPI_E_CALL_FAILED);
+  EXPECT_NE(0, Restore(saved));
+  standin::ClearAllFaults();
+  ASSERT_TRUE(fs::is_regular_file(NewUserFile("Users/user/Documents/Outlook Files/Outlook.pst")));
+
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  ExpectTidiedProfile();
+  for (const auto& s : Services()) {
+    if (s.path.empty()) continue;
+    EXPECT_EQ("Personal Folders", s.displayName);
+  }
+}
+
+// A registry editor that dies in the middle of the import leaves part of the
+// profiles behind: the restore fails, and the next one restores them whole.
+TEST_F(ConfigExportsTest, AnEditorThatDiesInTheImportFailsTheRestore) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  MoveToNewUser();
+  std::string editor = NewUserFile("Windows/regedit.exe"), real = NewUserFile("Windows/regedit-real");
+  fs::rename(editor, real);
+  testing_support::WriteFileBytes(editor, "#!/bin/sh\nCORVANE_FAULTS='RegSetValueExW=kill@6' exec '" + real +
+                                              "' \"$@\"\n");
+  fs::permissions(editor, fs::perms::owner_all);
+  EXPECT_EQ(128 + SIGKILL, Restore(saved)) << LogText();
+  EXPECT_EQ(1u, CountContaining("The registry editor failed. exit code:137")) << LogText();
+  EXPECT_EQ(0u, CountContaining("DeleteMinorFile")) << "nothing is tidied";
+
+  fs::remove(editor);
+  fs::rename(real, editor);
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  ExpectTidiedProfile();
+  EXPECT_TRUE(HasProfile("Second"));
+  EXPECT_EQ(WideBytes("Home"), Value(HKEY_LOCAL_MACHINE, kListKey + u"\\00000001", u"Account Name"));
 }
 
 TEST_F(ConfigExportsTest, APrivilegeThatCannotBeEnabledStopsBeforeAnyFile) {

@@ -50,6 +50,33 @@ TEST_F(Attach, AFileIsAttachedOnceUnderTheLatestName) {
   EXPECT_EQ(Holding(rows, RootFile("mail.pst")), 1u) << "other services stay";
 }
 
+// An attach stopped between making its service and configuring it (a host
+// killed there) leaves a personal-folders service without a file; the next
+// attach removes it.
+TEST_F(Attach, AServiceThatAStoppedAttachLeftWithoutAFileGoes) {
+  AddPst("mail.pst", "Mail", true);
+  std::string archive = LoosePst("archive.pst");
+  {
+    // The names travel as narrow text, as the library passes them.
+    char profile[] = "Outlook", service[] = "MSUPST MS";
+    LPPROFADMIN admin = nullptr;
+    ASSERT_EQ(MAPIAdminProfiles(0, &admin), S_OK);
+    LPSERVICEADMIN services = nullptr;
+    ASSERT_EQ(admin->AdminServices(reinterpret_cast<LPTSTR>(profile), nullptr, 0, 0, &services), S_OK);
+    EXPECT_EQ(services->CreateMsgService(reinterpret_cast<LPTSTR>(service), nullptr, 0, 0), S_OK);
+    services->Release();
+    admin->Release();
+  }
+  ASSERT_EQ(Services().size(), 2u);
+  COutlookFacade facade;
+  EXPECT_EQ(facade.AttatchPSTFile(W(archive).c_str(), u"Archive"), 0);
+  auto rows = Services();
+  ASSERT_EQ(rows.size(), 2u) << ProfileList();
+  for (const ServiceRow& r : rows) EXPECT_FALSE(r.path.empty()) << r.displayName;
+  EXPECT_EQ(Holding(rows, archive), 1u);
+  EXPECT_EQ(Holding(rows, RootFile("mail.pst")), 1u);
+}
+
 TEST_F(Attach, WhatCannotBeAttachedLeavesTheProfileAsItWas) {
   AddPst("mail.pst", "Mail", true);
   std::string archive = LoosePst("archive.pst");

@@ -387,6 +387,32 @@ TEST_F(FacadeBackup, TwoProcessesTakeTurnsAndLeaveNoTemporaryProfile) {
   EXPECT_FALSE(HasProfile("QorILantheTemp"));
 }
 
+// A backup killed in its copy leaves its temporary profile holding the new
+// destination. That profile is no owner of the file: after the run that finds
+// the mutex abandoned, the next makes its own, completes the copy and removes
+// it.
+TEST_F(FacadeBackup, AKilledBackupsTemporaryProfileGoesWithTheRunAfterIt) {
+  std::vector<std::string> eml = EmlFiles();
+  REQUIRE_TEST_DATA(eml.size() >= 3);
+  std::string source = AddStore("Outlook", "Mail");
+  Import("Outlook", "Mail", "Inbox", {eml[0], eml[1], eml[2]});
+  TempDir hostDir;
+  std::string exe = CopyHost(hostDir.path(), "backuphost");
+  const std::u16string target = Win(RootFile("killed.pst"));
+  HostRun killed = RunHost(exe, {"backup", standin::ToUtf8(Win(source)), standin::ToUtf8(target), "0", "1:Inbox"},
+                           {"CORVANE_FAULTS=IMAPIFolder::CopyMessages=kill@2"});
+  ASSERT_EQ(killed.output.find("result="), std::string::npos) << killed.output;
+  ASSERT_TRUE(HasProfile("QorILantheTemp"));
+
+  COutlookFacade facade;
+  OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox")};
+  CString destination(target.c_str());
+  EXPECT_EQ(facade.BackupMessage(Win(source).c_str(), destination, records, 1, 0), 0) << "the abandoned mutex";
+  ASSERT_EQ(facade.BackupMessage(Win(source).c_str(), destination, records, 1, 0), 1);
+  EXPECT_FALSE(HasProfile("QorILantheTemp"));
+  EXPECT_EQ(Count(DumpFile(RootFile("killed.pst")), "Inbox"), 3u);
+}
+
 TEST_F(FacadeBackup, FailuresLeaveTheirCodeAndTheirLogLines) {
   std::vector<std::string> eml = EmlFiles();
   REQUIRE_TEST_DATA(!eml.empty());

@@ -358,6 +358,17 @@ TEST_F(KernelMutexTest, FaultsReachTheChild) {
   EXPECT_EQ("1000005", HostOutput(child));
 }
 
+// A call armed with "kill" ends the child there, by SIGKILL, on that very call.
+TEST_F(KernelMutexTest, AKillFaultEndsTheChildAtTheCall) {
+  std::string host = testing_support::BuiltProgram("kernel_host");
+  ChildResult killed = testing_support::RunChild({host, "mutex-create", "Doomed"}, {"CORVANE_FAULTS=CreateMutexW=kill@1"});
+  EXPECT_EQ(SIGKILL, killed.signal);
+  EXPECT_EQ("", killed.output);
+  ChildResult later = testing_support::RunChild({host, "mutex-create", "Spared"}, {"CORVANE_FAULTS=CreateMutexW=kill@2"});
+  EXPECT_EQ(0, later.signal);
+  EXPECT_EQ(0, later.exitCode);
+}
+
 class KernelProcessTest : public FreshRoot {};
 
 TEST_F(KernelProcessTest, ArgumentsArriveSplitByThePlatformRules) {

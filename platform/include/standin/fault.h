@@ -7,7 +7,8 @@
 // that return LSTATUS, HRESULT or a wait result.
 //
 // A child process picks up faults from CORVANE_FAULTS, "name=code[@n][;...]",
-// where the code is decimal or 0x-hex and n as below.
+// where the code is decimal or 0x-hex and n as below, or "kill": the process
+// is killed with SIGKILL at that call, before it does anything.
 #pragma once
 
 #include <cstdint>
