@@ -5,7 +5,13 @@
 // databases are opened as before. The default file system of SQLite is
 // wrapped once, when this library is loaded; only the naming of the main file
 // changes, every derived name (journal, WAL) follows from it.
+//
+// SQLite's waits (a busy time-out retried) go through the fault seam as
+// "sqlite3_vfs::xSleep": while it is armed a wait returns at once as if its
+// time had passed, so that a time-out of a minute runs out without a test
+// waiting for it.
 #include <sqlite3.h>
+#include <standin/fault.h>
 
 #include <string>
 
@@ -29,6 +35,12 @@ int FullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
   return g_posixVfs->xFullPathname(g_posixVfs, posix.c_str(), size, out);
 }
 
+int Sleep(sqlite3_vfs*, int microseconds) {
+  int32_t code = 0;
+  if (standin::TakeFault("sqlite3_vfs::xSleep", &code)) return microseconds;
+  return g_posixVfs->xSleep(g_posixVfs, microseconds);
+}
+
 struct PlatformVfsRegistration {
   PlatformVfsRegistration() {
     g_posixVfs = sqlite3_vfs_find(nullptr);
@@ -36,6 +48,7 @@ struct PlatformVfsRegistration {
     g_platformVfs = *g_posixVfs;
     g_platformVfs.zName = "win32";
     g_platformVfs.xFullPathname = FullPathname;
+    g_platformVfs.xSleep = Sleep;
     sqlite3_vfs_register(&g_platformVfs, 1);
   }
 } g_registration;
