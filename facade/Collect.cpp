@@ -131,7 +131,7 @@ bool FallbackRestoreTarget(CString& target) {
 int COutlookFacade::CollectMessage(LPCWSTR sourcePst, CString& collectionPath, OLCATALOGDATA* records, DWORD count) {
   return Guarded([&] {
     // An empty path would become the drive's root.
-    if (collectionPath.IsEmpty() || !IsWholeString(collectionPath)) return 0;
+    if (collectionPath.IsEmpty()) return 0;
     AppendBackslash(collectionPath);
     if (!PathIsDirectoryW(collectionPath)) return 0;
     collectionPath += kCollectedStore;
@@ -170,7 +170,6 @@ int COutlookFacade::AutoRestoreMessage(CString& collectionDir) {
     else if (!FallbackRestoreTarget(target))
       return 0;
 
-    if (!IsWholeString(collectionDir)) return 0;
     CString folder(collectionDir), source;
     AppendBackslash(folder);
     if (!FindCollectedStore(folder, source)) return 0;
