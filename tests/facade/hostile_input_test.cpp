@@ -1,11 +1,11 @@
 // Hostile input at the library's boundary, one row per input: the answer it
 // must give, the log line that explains it where the call explains itself,
 // and a machine left as it was (registry, profiles and every file of the
-// root). All rows run in one logged copy of this program; each opens with its
-// own marker (a working profile name), which cuts the log into rows.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// root). The rows run in slices, each in a logged copy of this program on a
+// fresh machine; each row opens with its own marker (a working profile name),
+// which cuts the log into rows.
+#include <cctype>
+#include <cstdio>
 #include <functional>
 #include <set>
 
@@ -263,7 +263,6 @@ std::vector<Row> ProfileNameRows() {
     int expected;
     std::u16string logLine;
   };
-  const std::u16string refused = u"The working profile cannot be ";
   std::vector<Name> names = {
       {"empty", u"", 0, u"The working profile name is empty."},
       {"1 character", u"p", 1, u""},
