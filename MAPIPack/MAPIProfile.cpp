@@ -377,7 +377,11 @@ int CMAPIProfile::AttachPSTFileToProfile(LPCWSTR pstPath, LPCWSTR profileName, L
   props[1].Value.lpszA = narrowPath.data();
   HRESULT hr = CHAIN_STEP(chain, "servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props)",
                           servicesAdminPtr->ConfigureMsgService(&newUID, 0, 0, 2, props));
-  return FAILED(hr) ? 0 : 1;
+  if (!FAILED(hr)) return 1;
+  // A service without its store is of no use and would stay in the profile.
+  if (FAILED(servicesAdminPtr->DeleteMsgService(&newUID)))
+    LogMessageAt(LOG_ERROR, PROFILE_UNIT, __LINE__, TEXT("Can not delete the pst file: %s"), pstPath);
+  return 0;
 }
 
 void CMAPIProfile::GetPSTServices(LPCWSTR profileName, std::vector<CString>& displayNames,

@@ -54,10 +54,12 @@ bool PathText(const SPropValue* value, std::basic_string<WCHAR>* out) {
   if (type == PT_UNICODE) {
     if (!value->Value.lpszW || IsBadStringPtrW(value->Value.lpszW, static_cast<UINT_PTR>(-1))) return false;
     *out = value->Value.lpszW;
-    return true;
+  } else if (type != PT_STRING8 || !IsReadableNarrow(value->Value.lpszA) ||
+             !WideText(value->Value.lpszA, CP_ACP, *out)) {
+    return false;
   }
-  if (type != PT_STRING8 || !IsReadableNarrow(value->Value.lpszA)) return false;
-  return WideText(value->Value.lpszA, CP_ACP, *out);
+  // An empty path names no file; a long one is still the store's own path.
+  return !out->empty();
 }
 
 // The service administration of "Outlook" (wide name, MAPI_UNICODE).

@@ -17,8 +17,10 @@ int COutlookFacade::AttatchPSTFile(LPCWSTR szPath, LPCWSTR szDisplayName) {
     LogMessage(LOG_INFO, TEXT("szPath: %s, and szDisplayName: %s"), szPath ? szPath : TEXT(""), szDisplayName);
     LogSessionBanner();
     // The profile keeps store paths in buffers of MAX_PATH characters: a longer
-    // path could never be found there again, and would be attached twice.
-    if (!szPath || wcsnlen(szPath, MAX_PATH) >= MAX_PATH || !PathFileExistsW(szPath)) {
+    // path could never be found there again, and would be attached twice. A
+    // device or a folder is no store file.
+    if (!szPath || wcsnlen(szPath, MAX_PATH) >= MAX_PATH || NamesDevice(szPath) || !PathFileExistsW(szPath) ||
+        PathIsDirectoryW(szPath)) {
       LogMessage(LOG_ERROR, TEXT("Invalid path.%s"), szPath ? szPath : TEXT(""));
       return 1;
     }

@@ -64,9 +64,11 @@ HRESULT ValidateTree(IMsgStore* store, CValidationRecord& validation) {
 }
 
 // The copy between the two stores (BackupMessageImp): 0, or a copy result code.
+// *copying tells whether it came as far as copying folders.
 int CopyIntoDestination(IMAPIProgress* progress, OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
                         const CString& destProfile, const CString& sourceStoreName, const CString& destStoreName,
-                        MapiMode mode) {
+                        MapiMode mode,
+                        bool* copying = nullptr) {
   COpenedStores stores;
   if (!stores.Open(sourceProfile, sourceStoreName, destProfile, destStoreName, mode) || (kHasProgress && !progress))
     return COPY_SETUP_FAILED;
@@ -146,6 +148,7 @@ int CopyIntoDestination(IMAPIProgress* progress, OLCATALOGDATA* records, ULONG c
                  TEXT("m_progressPtr->SetLimits(&ulMin, &ulMax, &ulFlags)"), kUnit, __LINE__);
 
   int result = COPY_SUCCEEDED;
+  if (copying) *copying = true;
   for (const CFolderPair& pair : pairs) {
     if (IsProgressCancelled(progress) || result == COPY_FAILED) break;
     CMAPIFolder folder(pair.source.Get(), pair.type);
@@ -176,6 +179,10 @@ int RunBackup(LPCWSTR tempProfile, IMAPIProgress* progress, LPCWSTR source, CStr
     if (!NormalizeBackupDestination(destination)) return 0;
     TerminateNames(records, count);
 
+    // A store this run makes is removed again when nothing was copied into it
+    // (the source could not be opened, say): a failed backup leaves no file.
+    const bool made = !IsExistingFile(destination);
+    bool attached = false, copying = false;
     int result = COPY_SUCCEEDED;
     {
       CCopyRun run(tempProfile);
@@ -184,14 +191,19 @@ int RunBackup(LPCWSTR tempProfile, IMAPIProgress* progress, LPCWSTR source, CStr
                  run.holders.destProfile.GetString(), tempProfile);
       // Stores attached to the temporary profile are named by their paths; the
       // compact build attaches and names them as synchronise does.
-      bool attached = kBackupAttachesAsSync
-                          ? run.AttachUnheld(true, szSource, kSourceStoreName, destination, kDestinationStoreName)
-                          : run.AttachUnheld(false, szSource, szSource, destination, destination);
-      if (!attached) return 0;
-      result = CopyIntoDestination(progress, records, count, run.holders.sourceProfile, run.holders.destProfile,
-                                   run.holders.sourceStoreName, run.holders.destStoreName, mode);
-      run.End(result);
+      attached = kBackupAttachesAsSync
+                     ? run.AttachUnheld(true, szSource, kSourceStoreName, destination, kDestinationStoreName)
+                     : run.AttachUnheld(false, szSource, szSource, destination, destination);
+      if (attached) {
+        result = CopyIntoDestination(progress, records, count, run.holders.sourceProfile, run.holders.destProfile,
+                                     run.holders.sourceStoreName, run.holders.destStoreName, mode, &copying);
+        run.End(result);
+      }
     }
+    if (made && !copying && IsExistingFile(destination) && !DeleteFileW(destination))
+      LogMessage(LOG_ERROR, TEXT("Could not delete the unused store: %s, error:%d"), destination.GetString(),
+                 static_cast<int>(GetLastError()));
+    if (!attached) return 0;
     return lastError.HandBack(result);
   });
 }

@@ -176,6 +176,7 @@ int COutlookFacade::GetSubCatalog(LPCWSTR pstPath, const std::vector<OLCATALOGDA
 
     // No profile holds the file: list it through the temporary profile, made
     // afresh for the call.
+    if (!IsUsableWorkingProfile(m_szProfileName)) return 0;
     int existing = profile.CountProfiles(m_szProfileName);
     if (existing < 0) return 0;
     if (existing > 0 && !profile.DeleteProfile(m_szProfileName)) return 0;

@@ -7,6 +7,7 @@
 
 #include "MAPIPack/MAPIStore.h"
 #include "support/Log.h"
+#include "support/OutlookTrivial.h"
 
 namespace {
 
@@ -14,8 +15,6 @@ namespace {
 constexpr size_t kPartChars = 256;
 // Numbers tried after a made-up name before the search for a free one gives up.
 constexpr int kMaxNameNumber = 99999;
-
-bool HasWildcard(LPCWSTR path) { return wcschr(path, TEXT('*')) || wcschr(path, TEXT('?')); }
 
 }  // namespace
 
@@ -34,15 +33,19 @@ void LogOperationParameters(LPCWSTR title, ULONG count, LPCWSTR source, LPCWSTR 
 }
 
 bool IsExistingFile(LPCWSTR path) {
-  // A pattern would find some other file; it names none.
-  if (!path || !*path || HasWildcard(path)) return false;
+  // A pattern would find some other file, and a device is none; it names none.
+  if (!path || !*path || HasWildcard(path) || NamesDevice(path)) return false;
   WIN32_FIND_DATAW data;
   CScopedFind find(FindFirstFileW(path, &data));
   if (!find) return false;
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool IsWholeString(const CString& text) { return wcslen(text) == static_cast<size_t>(text.GetLength()); }
+
 int NormalizeBackupDestination(CString& destination) {
+  // Only the text before a NUL would be used: another file than the one named.
+  if (!IsWholeString(destination)) return 0;
   WCHAR modulePath[MAX_PATH] = {};
   DWORD length = GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
   // A cut path would name another folder.
@@ -54,7 +57,7 @@ int NormalizeBackupDestination(CString& destination) {
     destination = modulePath;
     madeUp = true;
   }
-  if (destination.GetLength() >= MAX_PATH || HasWildcard(destination)) return 0;
+  if (destination.GetLength() >= MAX_PATH || HasWildcard(destination) || NamesDevice(destination)) return 0;
   int used = destination.GetLength();
   if (used >= 4 && _wcsicmp(destination.GetString() + used - 4, TEXT(".pst")) == 0) return 1;
 
@@ -120,6 +123,17 @@ void TerminateNames(OLCATALOGDATA* records, ULONG count) {
   }
 }
 
+bool IsUsableWorkingProfile(LPCWSTR name, std::initializer_list<LPCWSTR> holders) {
+  if (!name || !*name) {
+    LogMessage(LOG_ERROR, TEXT("The working profile name is empty."));
+    return false;
+  }
+  bool taken = lstrcmpiW(name, OUTLOOK_PROFILE_NAME) == 0;
+  for (LPCWSTR holder : holders) taken = taken || (holder && lstrcmpiW(name, holder) == 0);
+  if (taken) LogMessage(LOG_ERROR, TEXT("The working profile cannot be the profile %s"), name);
+  return !taken;
+}
+
 bool CTempProfile::Make(bool deletionMustSucceed) {
   if (!deletionMustSucceed)
     m_admin.DeleteProfile(m_name);
@@ -145,7 +159,10 @@ bool ListSubFolders(CMAPIFolder& folder, std::unique_ptr<OLCATALOGDATA[]>& recor
 
 bool CTempProfile::AttachUnheldPair(bool deletionMustSucceed, LPCWSTR source, LPCWSTR sourceName, LPCWSTR destination,
                                     LPCWSTR destinationName, CStoreHolders& holders) {
-  if ((holders.sourceProfile.IsEmpty() || holders.destProfile.IsEmpty()) && !Make(deletionMustSucceed)) return false;
+  if (holders.sourceProfile.IsEmpty() || holders.destProfile.IsEmpty()) {
+    if (!IsUsableWorkingProfile(m_name, {holders.sourceProfile, holders.destProfile}) || !Make(deletionMustSucceed))
+      return false;
+  }
   return AttachUnheld(destination, destinationName, holders.destProfile, holders.destStoreName) &&
          AttachUnheld(source, sourceName, holders.sourceProfile, holders.sourceStoreName);
 }

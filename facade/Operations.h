@@ -4,6 +4,7 @@
 #include <afx.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <memory>
 #include <type_traits>
 
@@ -26,6 +27,9 @@ void LogOperationParameters(LPCWSTR title, ULONG count, LPCWSTR source, LPCWSTR 
                             const OLCATALOGDATA* records);
 // True when a file (not a folder) exists at path.
 bool IsExistingFile(LPCWSTR path);
+// False when the host's string holds a NUL: the text before it would name
+// another file or folder than the one the host passed.
+bool IsWholeString(const CString& text);
 // Settles a backup destination: a store path as given, a folder or nothing
 // turned into a free store name; 0 when the destination's folder is missing.
 int NormalizeBackupDestination(CString& destination);
@@ -103,6 +107,11 @@ struct CStoreHolders {
   // the temporary profile (a leftover of an interrupted run) holds none.
   bool Find(CMAPIProfile& profile, LPCWSTR tempProfileName, LPCWSTR source, LPCWSTR destination);
 };
+
+// The working profile is deleted and made afresh by an operation: it must be
+// named, and be neither the client's own profile "Outlook" nor a profile that
+// holds a store of the operation (that one would be lost). Logs why not.
+bool IsUsableWorkingProfile(LPCWSTR name, std::initializer_list<LPCWSTR> holders = {});
 
 // The facade's temporary profile, deleted on every way out once it was made:
 // a profile left behind would still hold the stores of this run and mislead

@@ -4,6 +4,7 @@
 #include <wcrt.h>
 
 #include "support/Log.h"
+#include "support/OutlookTrivial.h"
 
 namespace {
 
@@ -33,7 +34,8 @@ bool ResolveConfigFile(LPCWSTR argument, WCHAR (&file)[MAX_PATH]) {
   } else {
     fits = wcscpy_s(file, argument) == 0;
   }
-  if (!fits) {
+  // A pattern or a device would write or read some other file than the one named.
+  if (!fits || HasWildcard(file) || NamesDevice(file)) {
     file[0] = 0;
     LogMessage(LOG_ERROR, TEXT("A invalid path: %s"), argument);
   }

@@ -22,3 +22,35 @@ bool IsPlainFileName(LPCWSTR name) {
     if (*c < 0x20 || wcschr(TEXT("\\/:*?\"<>|"), *c)) return false;
   return true;
 }
+
+bool HasWildcard(LPCWSTR path) { return path && (wcschr(path, TEXT('*')) || wcschr(path, TEXT('?'))); }
+
+namespace {
+
+bool IsDeviceName(const WCHAR* name, size_t length) {
+  // The device is named by what comes before the first dot, blanks dropped.
+  size_t stem = 0;
+  while (stem < length && name[stem] != TEXT('.')) ++stem;
+  while (stem > 0 && name[stem - 1] == TEXT(' ')) --stem;
+  static const WCHAR* const kDevices[] = {TEXT("CON"), TEXT("PRN"), TEXT("AUX"), TEXT("NUL"), TEXT("CONIN$"),
+                                          TEXT("CONOUT$")};
+  for (const WCHAR* device : kDevices)
+    if (wcslen(device) == stem && _wcsnicmp(name, device, stem) == 0) return true;
+  // COM1 to COM9 and LPT1 to LPT9.
+  return stem == 4 && (_wcsnicmp(name, TEXT("COM"), 3) == 0 || _wcsnicmp(name, TEXT("LPT"), 3) == 0) &&
+         name[3] >= TEXT('1') && name[3] <= TEXT('9');
+}
+
+}  // namespace
+
+bool NamesDevice(LPCWSTR path) {
+  if (!path) return false;
+  const WCHAR* start = path;
+  for (const WCHAR* c = path;; ++c) {
+    if (*c == 0 || *c == TEXT('\\') || *c == TEXT('/') || *c == TEXT(':')) {
+      if (IsDeviceName(start, static_cast<size_t>(c - start))) return true;
+      if (*c == 0) return false;
+      start = c + 1;
+    }
+  }
+}

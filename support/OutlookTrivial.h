@@ -11,3 +11,10 @@ void LogSessionBanner();
 // wildcard or control character. The platform drops a trailing dot or blank,
 // so "..", "..." and "x." are refused with them.
 bool IsPlainFileName(LPCWSTR name);
+
+// Whether the path holds a wildcard ("*" or "?"): a pattern, not a name.
+bool HasWildcard(LPCWSTR path);
+
+// Whether a name of the path is one of the platform's devices ("CON", "nul.pst",
+// "COM1 .txt"): such a name opens the device in any folder, never a file.
+bool NamesDevice(LPCWSTR path);

@@ -10,7 +10,13 @@
 // Windows build writes them, through WriteFile and FlushFileBuffers: each
 // write and sync passes that call's fault point, so a test can fail a
 // database write, or stop the process in it, as it would any file write.
+//
+// SQLite's waits (a busy time-out retried) go through the fault seam as
+// "sqlite3_vfs::xSleep": while it is armed a wait returns at once as if its
+// time had passed, so that a time-out of a minute runs out without a test
+// waiting for it.
 #include <sqlite3.h>
+#include <standin/fault.h>
 
 #include <mutex>
 #include <set>
@@ -129,6 +135,12 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
   return rc;
 }
 
+int Sleep(sqlite3_vfs*, int microseconds) {
+  int32_t code = 0;
+  if (standin::TakeFault("sqlite3_vfs::xSleep", &code)) return microseconds;
+  return g_posixVfs->xSleep(g_posixVfs, microseconds);
+}
+
 struct PlatformVfsRegistration {
   PlatformVfsRegistration() {
     g_posixVfs = sqlite3_vfs_find(nullptr);
@@ -141,6 +153,8 @@ struct PlatformVfsRegistration {
       g_platformVfs.szOsFile = static_cast<int>(sizeof(PlatformFile)) + g_posixVfs->szOsFile;
       g_platformVfs.xOpen = Open;
     }
+//
+    g_platformVfs.xSleep = Sleep;
     sqlite3_vfs_register(&g_platformVfs, 1);
   }
 } g_registration;
