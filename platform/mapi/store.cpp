@@ -461,19 +461,25 @@ STDMETHODIMP StoreObj::NotifyNewMail(void*) {
 STANDIN_API HRESULT CreateStoreFile(const std::u16string& path, const std::u16string& displayName) {
   std::string posix = ToPosixPath(path);
   if (posix.empty()) return MAPI_E_NOT_FOUND;
-  std::shared_ptr<StoreFile> file;
-  HRESULT hr = StoreFile::Create(posix, &file);
+  NewStoreName name(posix);
+  HRESULT hr = name.Check();
   if (FAILED(hr)) return hr;
-  CInterfacePtr<IMsgStore> store(new StoreObj(file, displayName, true));
-  CMapiBuffer<MAPIERROR> err;
-  hr = HrValidateIPMSubtree(store.Get(), MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, nullptr, nullptr, err.Put());
-  if (SUCCEEDED(hr) && !displayName.empty()) {
-    SPropValue name{};
-    name.ulPropTag = PR_DISPLAY_NAME_W;
-    name.Value.lpszW = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(displayName.c_str()));
-    hr = store->SetProps(1, &name, nullptr);
-  }
-  return FAILED(hr) ? hr : S_OK;
+  {
+    std::shared_ptr<StoreFile> file;
+    hr = StoreFile::Create(name.partial(), &file);
+    if (FAILED(hr)) return hr;
+    CInterfacePtr<IMsgStore> store(new StoreObj(std::move(file), displayName, true));
+    CMapiBuffer<MAPIERROR> err;
+    hr = HrValidateIPMSubtree(store.Get(), MAPI_FULL_IPM_TREE | MAPI_FORCE_CREATE, nullptr, nullptr, err.Put());
+    if (SUCCEEDED(hr) && !displayName.empty()) {
+      SPropValue display{};
+      display.ulPropTag = PR_DISPLAY_NAME_W;
+      display.Value.lpszW = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(displayName.c_str()));
+      hr = store->SetProps(1, &display, nullptr);
+    }
+    if (FAILED(hr)) return hr;
+  }  // the store is closed here: only a closed file moves with its contents
+  return name.Publish();
 }
 
 STANDIN_API HRESULT OpenStoreFile(const std::u16string& path, const std::u16string& displayName, ULONG flags,

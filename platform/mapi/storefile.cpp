@@ -1,9 +1,14 @@
 #include "storefile.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstring>
 #include <random>
 
@@ -102,6 +107,53 @@ bool HeaderMatchesSize(const std::string& path) {
                    header[31];
   if (pageSize < 512) return false;
   return static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(pages) * pageSize;
+}
+
+// A store in the making: "~store-<pid>-<8 hex digits>.new" beside its path.
+// The name's length does not depend on the path's, so any path that can hold
+// a store can hold one in the making.
+constexpr char kPartialPrefix[] = "~store-";
+constexpr char kPartialSuffix[] = ".new";
+
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The database goes last: while it is there, what else it left is found.
+void RemoveDatabaseFiles(const std::string& path) {
+  for (const char* suffix : {"-wal", "-shm", "-journal", ""}) ::unlink((path + suffix).c_str());
+}
+
+// The process that named a store in the making, when the name is one.
+pid_t PartialOwner(const std::string& name) {
+  const size_t prefix = sizeof kPartialPrefix - 1, suffix = sizeof kPartialSuffix - 1;
+  if (name.size() <= prefix + 9 + suffix || name.compare(0, prefix, kPartialPrefix) != 0 ||
+      name.compare(name.size() - suffix, suffix, kPartialSuffix) != 0)
+    return 0;
+  std::string middle = name.substr(prefix, name.size() - prefix - suffix);
+  size_t dash = middle.size() - 9;
+  if (middle[dash] != '-' || middle.find_first_not_of("0123456789abcdef", dash + 1) != std::string::npos ||
+      dash == 0 || dash > 9 || middle.find_first_not_of("0123456789") != dash)
+    return 0;
+  return static_cast<pid_t>(std::stol(middle.substr(0, dash)));
+}
+
+// Stores in the making whose process is gone: killed while making them.
+void RemoveAbandonedPartials(const std::string& directory) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (!dir) return;
+  std::vector<std::string> abandoned;
+  while (const dirent* entry = ::readdir(dir)) {
+    pid_t owner = PartialOwner(entry->d_name);
+    if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) abandoned.push_back(directory + "/" + entry->d_name);
+  }
+  ::closedir(dir);
+  for (const std::string& path : abandoned) {
+    StoreLog("removing " + path + ", left by a process that is gone");
+    RemoveDatabaseFiles(path);
+  }
 }
 
 }  // namespace
@@ -796,6 +848,45 @@ HRESULT StoreFile::GetReceiveFolder(const std::string& messageClass, NodeId* fol
     size_t dot = candidate.rfind('.');
     candidate = dot == std::string::npos ? std::string() : candidate.substr(0, dot);
   }
+}
+
+NewStoreName::NewStoreName(const std::string& posixPath) : path_(posixPath) {
+  std::string directory = DirectoryOf(posixPath);
+  RemoveAbandonedPartials(directory);
+  char tag[16];
+  std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(std::random_device()()));
+  partial_ = directory + "/" + kPartialPrefix + std::to_string(::getpid()) + "-" + tag + kPartialSuffix;
+}
+
+NewStoreName::~NewStoreName() {
+  if (!published_) RemoveDatabaseFiles(partial_);
+}
+
+HRESULT NewStoreName::Check() const {
+  struct stat st {};
+  return ::lstat(path_.c_str(), &st) == 0 ? MAPI_E_COLLISION : S_OK;
+}
+
+HRESULT NewStoreName::Publish() {
+  struct stat st {};
+  if (::stat((partial_ + "-wal").c_str(), &st) == 0) {
+    StoreLog("cannot name " + path_ + ": " + partial_ + " is still open");
+    return MAPI_E_CALL_FAILED;
+  }
+  // A link, not a rename: it never replaces a file that appeared meanwhile.
+  if (::link(partial_.c_str(), path_.c_str()) != 0) {
+    int error = errno;
+    if (error == EEXIST) return MAPI_E_COLLISION;
+    StoreLog("cannot name " + path_ + ": " + std::strerror(error));
+    return MAPI_E_DISK_ERROR;
+  }
+  published_ = true;
+  if (::unlink(partial_.c_str()) != 0) StoreLog("cannot remove " + partial_ + ": " + std::strerror(errno));
+  // The new name outlasts a power cut only once its directory is written.
+  int dir = ::open(DirectoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0 || ::fsync(dir) != 0) StoreLog("cannot sync the folder of " + path_ + ": " + std::strerror(errno));
+  if (dir >= 0) ::close(dir);
+  return S_OK;
 }
 
 }  // namespace standin::mapi

@@ -168,6 +168,32 @@ class STANDIN_API StoreFile {
   int depth_ = 0;
 };
 
+// A new store file is made under a name of its own beside its path and moved
+// to the path only once whole, so that a process killed while making it leaves
+// no file there that cannot be opened. What such a process left is removed by
+// the next creation beside the same path; what this one leaves unpublished
+// goes when it is destroyed.
+class STANDIN_API NewStoreName {
+ public:
+  explicit NewStoreName(const std::string& posixPath);
+  ~NewStoreName();
+  NewStoreName(const NewStoreName&) = delete;
+  NewStoreName& operator=(const NewStoreName&) = delete;
+
+  // MAPI_E_COLLISION when something has the path already.
+  HRESULT Check() const;
+  const std::string& partial() const { return partial_; }
+  // Moves the finished file to the path, which must still be free
+  // (MAPI_E_COLLISION). Every connection to it must be closed by then: the
+  // write-ahead log is named after the file and would not follow it.
+  HRESULT Publish();
+
+ private:
+  std::string path_;
+  std::string partial_;
+  bool published_ = false;
+};
+
 // Result of a SQLite code as MAPI reports it.
 HRESULT SqliteResult(int rc);
 

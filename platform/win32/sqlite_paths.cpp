@@ -153,7 +153,6 @@ struct PlatformVfsRegistration {
       g_platformVfs.szOsFile = static_cast<int>(sizeof(PlatformFile)) + g_posixVfs->szOsFile;
       g_platformVfs.xOpen = Open;
     }
-//
     g_platformVfs.xSleep = Sleep;
     sqlite3_vfs_register(&g_platformVfs, 1);
   }

@@ -5,6 +5,7 @@
 //                                    (0: until killed); prints "copied <n>"
 //   storehost write <store> <n>      saves <n> messages into the Inbox,
 //                                    printing "wrote <i>" after each
+//   storehost create <store> <name>  makes a new store named <name>
 // Exit status 0 when done, 1 when a call failed (with the result printed).
 #include <cstdio>
 #include <cstdlib>
@@ -121,10 +122,14 @@ int Write(IMsgStore* store, long count) {
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: storehost copy|write <store> <n>\n");
+    std::fprintf(stderr, "usage: storehost copy|write <store> <n> | create <store> <name>\n");
     return 2;
   }
   std::string command = argv[1];
+  if (command == "create") {
+    HRESULT hr = standin::mapi::CreateStoreFile(standin::ToWindowsPath(argv[2]), standin::ToUtf16(argv[3]));
+    return FAILED(hr) ? Fail("CreateStoreFile", hr) : 0;
+  }
   long n = std::strtol(argv[3], nullptr, 10);
   LPMDB raw = nullptr;
   HRESULT hr = standin::mapi::OpenStoreFile(standin::ToWindowsPath(argv[2]), u"Host", MDB_WRITE, &raw);

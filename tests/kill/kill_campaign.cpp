@@ -411,6 +411,8 @@ std::vector<Operation> Campaign::Operations() {
       {"any time", "", 0, 0},
       {"profile set-up", "IProfAdmin::CreateProfile", 1, 1},
       {"profile set-up", "IMsgServiceAdmin::ConfigureMsgService", 1, 2},
+      // Inside the first configuration: the new store made, its folders not yet.
+      {"store creation", "HrValidateIPMSubtree", 1, 1},
       {"copy", "IMAPIFolder::CopyMessages", 1, items * 9 / 10},
       {"profile clean-up", "IProfAdmin::DeleteProfile", 2, 2},
   };

@@ -1,7 +1,12 @@
 // Store files shared by processes, and processes killed in the middle.
 #include <signal.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
 
 #include "store_support.h"
 
@@ -96,6 +101,50 @@ TEST_F(MapiStoreProcess, KilledCopyLeavesAConsistentStore) {
     ASSERT_EQ(table->GetRowCount(0, &count), S_OK);
     EXPECT_EQ(count, 1u) << "row " << i;
   }
+}
+
+// A process killed while making a store leaves nothing at the store's path:
+// the store is made under a name of its own and moved there once whole. What
+// it left is removed by the next creation beside it, but not what a process
+// still running is making.
+TEST_F(MapiStoreProcess, AStoreKilledInTheMakingIsNeverHalfThere) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::path(path_).parent_path();
+  std::string fresh = (dir / "Fresh.pst").string();
+  auto entries = [&] {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    names.erase("debugger-output.txt");  // the stores' log
+    return names;
+  };
+  std::set<std::string> before = entries();
+  testing_support::ChildResult killed = testing_support::RunChild(
+      {testing_support::BuiltProgram("storehost"), "create", fresh, "Fresh"}, {"CORVANE_FAULTS=HrValidateIPMSubtree=kill@1"});
+  ASSERT_EQ(killed.signal, SIGKILL) << killed.output;
+  EXPECT_FALSE(fs::exists(fresh));
+  // The store in the making, with its log and index, all under one name.
+  std::set<std::string> left = entries();
+  std::string abandoned;
+  for (const std::string& name : left)
+    if (!before.count(name) && (abandoned.empty() || name.size() < abandoned.size())) abandoned = name;
+  EXPECT_EQ(abandoned.rfind("~store-", 0), 0u) << abandoned;
+  for (const std::string& name : left) {
+    if (!before.count(name)) {
+      EXPECT_EQ(name.rfind(abandoned, 0), 0u) << name;
+    }
+  }
+  EXPECT_GT(left.size(), before.size());
+
+  std::string running = "~store-" + std::to_string(::getpid()) + "-0123abcd.new";
+  std::ofstream((dir / running).string()) << "in the making";
+  ASSERT_EQ(standin::mapi::CreateStoreFile(U(fresh), u"Fresh"), S_OK);
+  std::set<std::string> after = before;
+  after.insert({"Fresh.pst", running});
+  EXPECT_EQ(entries(), after);
+  HRESULT hr = S_OK;
+  auto store = OpenStore(fresh, &hr);
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_FALSE(BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID).empty());
 }
 
 }  // namespace
