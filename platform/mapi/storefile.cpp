@@ -123,7 +123,10 @@ std::string DirectoryOf(const std::string& path) {
 
 // The database goes last: while it is there, what else it left is found.
 void RemoveDatabaseFiles(const std::string& path) {
-  for (const char* suffix : {"-wal", "-shm", "-journal", ""}) ::unlink((path + suffix).c_str());
+  for (const char* suffix : {"-wal", "-shm", "-journal", ""}) {
+    std::string file = path + suffix;
+    if (::unlink(file.c_str()) != 0 && errno != ENOENT) StoreLog("cannot remove " + file + ": " + std::strerror(errno));
+  }
 }
 
 // The process that named a store in the making, when the name is one.
@@ -135,7 +138,7 @@ pid_t PartialOwner(const std::string& name) {
   std::string middle = name.substr(prefix, name.size() - prefix - suffix);
   size_t dash = middle.size() - 9;
   if (middle[dash] != '-' || middle.find_first_not_of("0123456789abcdef", dash + 1) != std::string::npos ||
-      dash == 0 || dash > 9 || middle.find_first_not_of("0123456789") != dash)
+      dash > 9 || middle.find_first_not_of("0123456789") != dash)
     return 0;
   return static_cast<pid_t>(std::stol(middle.substr(0, dash)));
 }
@@ -881,11 +884,11 @@ HRESULT NewStoreName::Publish() {
     return MAPI_E_DISK_ERROR;
   }
   published_ = true;
-  if (::unlink(partial_.c_str()) != 0) StoreLog("cannot remove " + partial_ + ": " + std::strerror(errno));
+  RemoveDatabaseFiles(partial_);  // only the name: the store is the path's now
   // The new name outlasts a power cut only once its directory is written.
   int dir = ::open(DirectoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0 || ::fsync(dir) != 0) StoreLog("cannot sync the folder of " + path_ + ": " + std::strerror(errno));
-  if (dir >= 0) ::close(dir);
+  if (dir >= 0 && ::close(dir) != 0) StoreLog("cannot close the folder of " + path_ + ": " + std::strerror(errno));
   return S_OK;
 }
 
