@@ -289,7 +289,7 @@ int CMAPIFolder::CopyFolderHierarchy(IMsgStore* sourceStore, IMsgStore* destStor
   CFirstNameIndex destinNames(pDestinRows.Get(), [](const SRow& row) { return RowText(row, eDisplayName); });
   int result = COPY_SUCCEEDED;
   for (ULONG si = 0; si < pSourceRows.Count(); ++si) {
-    if (Cancelled(progress) || result == COPY_FAILED) break;
+    if (Cancelled(progress) || (kStopsAtFailedCopy && result == COPY_FAILED)) break;
     const SRow& sourceRow = pSourceRows->aRow[si];
     LPCWSTR name = RowText(sourceRow, eDisplayName);
     LPWSTR szName = const_cast<LPWSTR>(name ? name : TEXT(""));

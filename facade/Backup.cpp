@@ -150,7 +150,7 @@ int CopyIntoDestination(IMAPIProgress* progress, OLCATALOGDATA* records, ULONG c
   int result = COPY_SUCCEEDED;
   if (copying) *copying = true;
   for (const CFolderPair& pair : pairs) {
-    if (IsProgressCancelled(progress) || result == COPY_FAILED) break;
+    if (IsProgressCancelled(progress) || (kStopsAtFailedCopy && result == COPY_FAILED)) break;
     CMAPIFolder folder(pair.source.Get(), pair.type);
     // The store's top folder brings only its own messages.
     int outcome = folder.ProcessFolder(sourceStorePtr, destinationStorePtr, pair.destination.Get(),
@@ -219,8 +219,10 @@ int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALO
 int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
                                      const CString& destProfile, const CString& sourceStoreName,
                                      const CString& destStoreName) {
-  return ImpAnswer(CopyIntoDestination(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
-                                       sourceStoreName, destStoreName, MAPI_MODE_NORMAL));
+  return RunWithoutThrowing(ImpAnswer(COPY_SETUP_FAILED), [&] {
+    return ImpAnswer(CopyIntoDestination(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
+                                         sourceStoreName, destStoreName, MAPI_MODE_NORMAL));
+  });
 }
 #else
 int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALOGDATA* records, ULONG count, int mode) {
@@ -230,7 +232,9 @@ int COutlookFacade::BackupMessage(LPCWSTR source, CString& destination, OLCATALO
 int COutlookFacade::BackupMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
                                      const CString& destProfile, const CString& sourceStoreName,
                                      const CString& destStoreName, int mode) {
-  return ImpAnswer(CopyIntoDestination(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
-                                       sourceStoreName, destStoreName, mode));
+  return RunWithoutThrowing(ImpAnswer(COPY_SETUP_FAILED), [&] {
+    return ImpAnswer(CopyIntoDestination(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
+                                         sourceStoreName, destStoreName, mode));
+  });
 }
 #endif  // CORVANE_COMPACT

@@ -137,6 +137,8 @@ int COutlookFacade::SyncMessage(LPCWSTR source, LPCWSTR destination, OLCATALOGDA
 int COutlookFacade::SyncMessageImp(OLCATALOGDATA* records, ULONG count, const CString& sourceProfile,
                                    const CString& destProfile, const CString& sourceStoreName,
                                    const CString& destStoreName) {
-  return ImpAnswer(SynchroniseStores(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
-                                     sourceStoreName, destStoreName));
+  return RunWithoutThrowing(ImpAnswer(COPY_SETUP_FAILED), [&] {
+    return ImpAnswer(SynchroniseStores(m_progressPtr.Get(), records, count, sourceProfile, destProfile,
+                                       sourceStoreName, destStoreName));
+  });
 }

@@ -59,7 +59,8 @@ TEST_F(CompactCopy, ACalendarItemInTheDestinationIsNotReplacedWhateverItsTime) {
 }
 
 // A message that cannot be copied is tried once, recorded, and the copy goes
-// on; the operation answers 0 and leaves the last error alone.
+// on: with the rest of its folder, the folders beside it and the next selected
+// folder. The operation answers 0 and leaves the last error alone.
 TEST_F(CompactCopy, AFailedItemIsRecordedAndTheCopyGoesOn) {
   std::vector<std::string> eml = EmlFiles();
   REQUIRE_TEST_DATA(eml.size() >= 3);
@@ -67,24 +68,39 @@ TEST_F(CompactCopy, AFailedItemIsRecordedAndTheCopyGoesOn) {
   AddStore("Outlook", "Archive");
   Import("Outlook", "Mail", "Inbox", {eml[0], eml[1], eml[2]});
   Import("Outlook", "Mail", "Inbox/Later", {eml[0]});
+  Import("Outlook", "Mail", "Inbox/Next", {eml[0]});
 
   COutlookFacade facade;
-  OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox")};
+  OLCATALOGDATA records[] = {Record(OLFOLDER_INBOX, u"Inbox"), Record(OLFOLDER_SENTMAIL, u"Sent Items")};
   CString destination(Win(RootFile("Archive.pst")).c_str());
-  standin::ArmFault("IMAPIFolder::CopyMessages", MAPI_E_CALL_FAILED, 1);
+  standin::ArmFault("IMAPIFolder::CopyMessages", MAPI_E_CALL_FAILED, 2);
   SetLastError(4242);
-  EXPECT_EQ(facade.BackupMessage(Win(mail).c_str(), destination, records, 1), 0);
+  EXPECT_EQ(facade.BackupMessage(Win(mail).c_str(), destination, records, 2), 0);
   EXPECT_EQ(GetLastError(), 4242u);
-  // The sub-folder's message comes with the new folder's properties.
+  // The new sub-folders' messages come with the folders' properties.
   EXPECT_EQ(standin::FaultCallCount("IMAPIFolder::CopyMessages"), 3u) << "one call per message, none tried twice";
   json archive = Dump("Outlook", "Archive");
   EXPECT_EQ(Count(archive, "Inbox"), 2u) << "the messages after the failed one are copied";
   EXPECT_EQ(Count(*Folder(archive, "Inbox"), "Later"), 1u) << "and the sub-folders";
 
+  // Sub-folders that are there take their new messages one by one: one that
+  // fails in the first does not stop the next sub-folder, nor the next folder.
+  Import("Outlook", "Mail", "Inbox/Later", {eml[1], eml[2]});
+  Import("Outlook", "Mail", "Inbox/Next", {eml[1]});
+  Import("Outlook", "Mail", "Sent Items", {eml[0]});
+  standin::ArmFault("IMAPIFolder::CopyMessages", MAPI_E_CALL_FAILED, 2);
+  EXPECT_EQ(facade.BackupMessage(Win(mail).c_str(), destination, records, 2), 0);
+  EXPECT_EQ(standin::FaultCallCount("IMAPIFolder::CopyMessages"), 5u);
+  archive = Dump("Outlook", "Archive");
+  EXPECT_EQ(Count(archive, "Inbox"), 3u);
+  EXPECT_EQ(Count(*Folder(archive, "Inbox"), "Later"), 2u);
+  EXPECT_EQ(Count(*Folder(archive, "Inbox"), "Next"), 2u);
+  EXPECT_EQ(Count(archive, "Sent Items"), 1u);
+
   standin::ClearFault("IMAPIFolder::CopyMessages");
-  EXPECT_EQ(facade.BackupMessage(Win(mail).c_str(), destination, records, 1), 1);
+  EXPECT_EQ(facade.BackupMessage(Win(mail).c_str(), destination, records, 2), 1);
   EXPECT_EQ(GetLastError(), 4242u);
-  EXPECT_EQ(Count(Dump("Outlook", "Archive"), "Inbox"), 3u);
+  EXPECT_EQ(Count(*Folder(Dump("Outlook", "Archive"), "Inbox"), "Later"), 3u);
 }
 
 // Stores no profile holds are attached as synchronise attaches them, and a
