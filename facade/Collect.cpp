@@ -126,12 +126,20 @@ bool FallbackRestoreTarget(CString& target) {
   return true;
 }
 
+// A collection folder as the host gave it: not empty (that would be the
+// drive's root), no NUL inside (only the text before it would be used), no
+// pattern and no device.
+bool IsCollectionFolder(const CString& folder) {
+  if (!folder.IsEmpty() && IsWholeString(folder) && !HasWildcard(folder) && !NamesDevice(folder)) return true;
+  LogMessage(LOG_ERROR, TEXT("The collection folder is invalid: %s"), folder.GetString());
+  return false;
+}
+
 }  // namespace
 
 int COutlookFacade::CollectMessage(LPCWSTR sourcePst, CString& collectionPath, OLCATALOGDATA* records, DWORD count) {
   return Guarded([&] {
-    // An empty path would become the drive's root.
-    if (collectionPath.IsEmpty()) return 0;
+    if (!IsCollectionFolder(collectionPath)) return 0;
     AppendBackslash(collectionPath);
     if (!PathIsDirectoryW(collectionPath)) return 0;
     collectionPath += kCollectedStore;
@@ -142,6 +150,7 @@ int COutlookFacade::CollectMessage(LPCWSTR sourcePst, CString& collectionPath, O
 
 int COutlookFacade::AutoCollectMessage(CString& collectionDir) {
   return Guarded([&] {
+    if (!IsCollectionFolder(collectionDir)) return 0;
     std::vector<CString> paths, names;
     GetOutlookPst(paths, names);
     int result = 1;
@@ -151,8 +160,14 @@ int COutlookFacade::AutoCollectMessage(CString& collectionDir) {
       CString destination(collectionDir);
       int ok = GetCatalog(path, &listed, &count);
       std::unique_ptr<OLCATALOGDATA[]> records(listed);
-      // A store that cannot be listed is passed over without failing the rest.
-      if (ok && !CollectMessage(path, destination, records.get(), count)) result = 0;
+      // A store that cannot be listed is left out, and the collection is not
+      // whole; the other stores are still collected.
+      if (!ok) {
+        LogMessage(LOG_ERROR, TEXT("The store could not be listed and is not collected: %s"), path.GetString());
+        result = 0;
+      } else if (!CollectMessage(path, destination, records.get(), count)) {
+        result = 0;
+      }
     }
     return result;
   });
@@ -170,6 +185,7 @@ int COutlookFacade::AutoRestoreMessage(CString& collectionDir) {
     else if (!FallbackRestoreTarget(target))
       return 0;
 
+    if (!IsCollectionFolder(collectionDir)) return 0;
     CString folder(collectionDir), source;
     AppendBackslash(folder);
     if (!FindCollectedStore(folder, source)) return 0;
@@ -180,8 +196,11 @@ int COutlookFacade::AutoRestoreMessage(CString& collectionDir) {
     std::unique_ptr<OLCATALOGDATA[]> records(listed);
     if (!ok) return 0;
     int result = BackupMessage(source, target, records.get(), count, 0);
-    // Whether the new store could be attached does not change the result.
-    if (result && attach) AttatchPSTFile(target, kRestoredStoreName);
+    // Mail in a store the profile does not hold is not restored for the user.
+    if (result && attach && AttatchPSTFile(target, kRestoredStoreName) != 0) {
+      LogMessage(LOG_ERROR, TEXT("The restored store could not be attached; the copy stays in %s"), target.GetString());
+      return 0;
+    }
     return result;
   });
 }

@@ -52,7 +52,7 @@ class FacadeCollect : public CopyTest {
 
 TEST_F(FacadeCollect, RealMailCollectedHereIsRestoredOnAMachineWithoutStores) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.empty()) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(!eml.empty());
   std::string mail = AddStore("Outlook", "Mail");
   Import("Outlook", "Mail", "Inbox", eml);
   Import("Outlook", "Mail", "Lists", {Mbox("mailparser-from-quoting.mbox")});
@@ -76,7 +76,11 @@ TEST_F(FacadeCollect, RealMailCollectedHereIsRestoredOnAMachineWithoutStores) {
   COutlookFacade there;
   CString dir(Win(collection).c_str());
   SetLastError(12345);
+  standin::ArmFault("IMsgServiceAdmin::CreateMsgService", MAPI_E_CALL_FAILED, 100000);
   ASSERT_EQ(there.AutoRestoreMessage(dir), 1);
+  // The attach is the last service made.
+  const unsigned attach = standin::FaultCallCount("IMsgServiceAdmin::CreateMsgService");
+  standin::ClearAllFaults();
   EXPECT_EQ(GetLastError(), 0u) << "the copy's result code";
   EXPECT_EQ(std::u16string(dir.GetString()), Win(collection)) << "the caller's string stays";
   ASSERT_TRUE(fs::is_regular_file(restored));
@@ -94,6 +98,17 @@ TEST_F(FacadeCollect, RealMailCollectedHereIsRestoredOnAMachineWithoutStores) {
   EXPECT_TRUE(ReadFileBytes(collection + "/mail.db3") == catalogBytes) << "a restore writes nothing into the collection";
   EXPECT_FALSE(fs::exists(collection + "/mail.db3-journal"));
   EXPECT_FALSE(HasProfile("QorILantheTemp"));
+
+  // A restored store the profile cannot take fails the restore; the copy stays.
+  MoveToSecondMachine("third");
+  restored = RootFile("third/Users/user/AppData/Roaming/restore.pst");
+  standin::ArmFault("IMsgServiceAdmin::CreateMsgService", MAPI_E_CALL_FAILED, attach);
+  EXPECT_EQ(there.AutoRestoreMessage(dir), 0);
+  EXPECT_TRUE(fs::is_regular_file(restored));
+  paths.clear();
+  names.clear();
+  there.GetOutlookPst(paths, names);
+  EXPECT_TRUE(paths.empty()) << "nothing attached";
 }
 
 TEST_F(FacadeCollect, ACollectionAgainReplacesTheFolderRowsAndAnyPathFormGivesTheSame) {
@@ -128,7 +143,7 @@ TEST_F(FacadeCollect, ACollectionAgainReplacesTheFolderRowsAndAnyPathFormGivesTh
 
 TEST_F(FacadeCollect, AFailedCopyLeavesTheCatalogAsItWas) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.size() < 2) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(eml.size() >= 2);
   std::string mail = AddStore("Outlook", "Mail");
   COutlookFacade facade;
   OLCATALOGDATA inbox[] = {Record(OLFOLDER_INBOX, u"Inbox")};
@@ -152,7 +167,7 @@ TEST_F(FacadeCollect, EveryStoreGoesIntoOneStoreAndTheCatalogDescribesTheLast) {
   EXPECT_TRUE(fs::is_empty(collection));
 
   std::vector<std::string> eml = EmlFiles();
-  if (eml.size() < 3) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(eml.size() >= 3);
   std::string mail = AddStore("Outlook", "Mail");
   std::string archive = AddStore("Outlook", "Archive");
   Import("Outlook", "Mail", "Inbox", {eml[0], eml[1]});
@@ -166,11 +181,19 @@ TEST_F(FacadeCollect, EveryStoreGoesIntoOneStoreAndTheCatalogDescribesTheLast) {
   // The default store comes first, so the catalog describes the other one.
   EXPECT_EQ(Catalog("select ou_type, ou_name from outlookfolder order by Id"), Rows(TopFolders(archive)));
   EXPECT_EQ(Catalog("select count(*) from category"), "1\n");
+
+  // A store that cannot be listed is left out, and the collection is not
+  // whole; the other stores are still collected.
+  std::string broken = AddStore("Outlook", "Broken");
+  WriteFileBytes(broken, "no store");
+  Import("Outlook", "Mail", "Inbox", {eml[2]});
+  EXPECT_EQ(facade.AutoCollectMessage(dir), 0);
+  EXPECT_EQ(Count(DumpFile(collection + "/outlook.pst"), "Inbox"), 3u);
 }
 
 TEST_F(FacadeCollect, ARestoreOnAMachineWithStoresFillsTheDefaultOneAndAttachesNothing) {
   std::vector<std::string> eml = EmlFiles();
-  if (eml.size() < 3) GTEST_SKIP() << "no test data beside the repository";
+  REQUIRE_TEST_DATA(eml.size() >= 3);
   std::string mail = AddStore("Outlook", "Mail");
   std::string archive = AddStore("Outlook", "Archive");
   Import("Outlook", "Archive", "Inbox", {eml[0], eml[1], eml[2]});
@@ -195,7 +218,7 @@ class HostileCatalog : public FacadeCollect {
   void SetUp() override {
     FacadeCollect::SetUp();
     eml = EmlFiles();
-    if (eml.size() < 2) GTEST_SKIP() << "no test data beside the repository";
+    REQUIRE_TEST_DATA(eml.size() >= 2);
     // The machine restored into: its default store, and a collection of
     // another store's mail.
     AddStore("Outlook", "Mail");
