@@ -45,6 +45,10 @@ bool IsDeviceName(const WCHAR* name, size_t length) {
 
 bool NamesDevice(LPCWSTR path) {
   if (!path) return false;
+  // "\\.\" and "\\?\" reach devices and pipes, and pass every other check.
+  auto separator = [](WCHAR c) { return c == TEXT('\\') || c == TEXT('/'); };
+  if (separator(path[0]) && separator(path[1]) && (path[2] == TEXT('.') || path[2] == TEXT('?')) && separator(path[3]))
+    return true;
   const WCHAR* start = path;
   for (const WCHAR* c = path;; ++c) {
     if (*c == 0 || *c == TEXT('\\') || *c == TEXT('/') || *c == TEXT(':')) {

@@ -16,5 +16,6 @@ bool IsPlainFileName(LPCWSTR name);
 bool HasWildcard(LPCWSTR path);
 
 // Whether a name of the path is one of the platform's devices ("CON", "nul.pst",
-// "COM1 .txt"): such a name opens the device in any folder, never a file.
+// "COM1 .txt"), or the path is in the device namespace ("\\\\.\\pipe\\x",
+// "\\\\?\\C:\\x"): such a path opens a device, never a file of a folder.
 bool NamesDevice(LPCWSTR path);

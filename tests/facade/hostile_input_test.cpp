@@ -216,6 +216,10 @@ std::vector<BadPath> BadPaths(bool folder, const std::string& ext) {
     if (name.back() == '.') name += ext;
     paths.push_back({name, RootWin(name), false, true});
   }
+  // The device namespace, around a name that is there.
+  const std::u16string ending = folder ? u"gather" : u"mail." + W(ext);
+  paths.push_back({"pipe", u"\\\\.\\pipe\\" + ending, false, true});
+  paths.push_back({"device namespace", u"\\\\?\\" + RootWin(N(ending.c_str())), false, true});
   paths.push_back({"missing drive", folder ? u"Q:\\gather" : u"Q:\\mail.pst"});
   paths.push_back({"missing drive root", u"Q:\\"});
   return paths;
@@ -242,8 +246,10 @@ std::vector<Row> PathRows(bool copies) {
       if (op.name == "catalog" && bad.whole) expected = -1;
       std::u16string path = bad.path;
       // The host's own strings may carry a NUL after a name that is there.
-      if (bad.name == "embedded NUL" && (op.name == "collect folder" || op.name == "restore folder"))
+      if (bad.name == "embedded NUL" && (op.name == "collect folder" || op.name == "restore folder")) {
         path = RootWin("gather") + std::u16string(1, u'\0') + u"\\elsewhere";
+        line = u"The collection folder is invalid: " + RootWin("gather");
+      }
       auto run = op.run;
       rows.push_back({op.name + ": " + bad.name, [run, path] { return run(path); }, expected, line});
     }
@@ -526,10 +532,11 @@ std::vector<Row> GroupRows(const std::string& group) {
 // so that no copy runs long ("store files 2/4": the second of four slices).
 constexpr size_t kSliceRows = 20;
 const char* const kParts[] = {
-    "copy paths 1/5",      "copy paths 2/5",      "copy paths 3/5",      "copy paths 4/5",  "copy paths 5/5",
-    "other paths 1/4",     "other paths 2/4",     "other paths 3/4",     "other paths 4/4", "profile names 1/1",
-    "store files 1/4",     "store files 2/4",     "store files 3/4",     "store files 4/4", "registry values 1/3",
-    "registry values 2/3", "registry values 3/3", "locked catalog 1/1",
+    "copy paths 1/6",      "copy paths 2/6",      "copy paths 3/6",      "copy paths 4/6",  "copy paths 5/6",
+    "copy paths 6/6",      "other paths 1/5",     "other paths 2/5",     "other paths 3/5", "other paths 4/5",
+    "other paths 5/5",     "profile names 1/1",   "store files 1/4",     "store files 2/4", "store files 3/4",
+    "store files 4/4",     "registry values 1/3", "registry values 2/3", "registry values 3/3",
+    "locked catalog 1/1",
 };
 
 std::vector<Row> PartRows(const std::string& part) {
@@ -612,6 +619,9 @@ class Hostile : public FacadeMachine, public ::testing::WithParamInterface<const
     }
     starts.push_back(log.size());
     for (size_t i = 0; i < rows.size(); ++i) {
+      // A refusal names what it refuses.
+      std::vector<std::string> slice(log.begin() + starts[i], log.begin() + starts[i + 1]);
+      EXPECT_TRUE(LinesEndingWith(slice, "invalid: ").empty()) << rows[i].name << ": a refusal names no path";
       if (rows[i].logLine.empty()) continue;
       // A line given with a final "*" goes on with what the platform says.
       std::string line = N(rows[i].logLine.c_str());
