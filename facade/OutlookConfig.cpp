@@ -23,6 +23,9 @@ namespace {
 
 constexpr int kConfigFailed = 1;
 constexpr int kConfigFault = 100;
+// The profile was restored with its default store, but an IMAP store or an
+// account that is not POP3 could not be removed from it.
+constexpr int kConfigNotTidied = 101;
 
 const WCHAR kHiveFileName[] = TEXT("oaconnect.reg");
 const WCHAR kDefaultPSTFolder[] = TEXT("Outlook Files");
@@ -66,7 +69,6 @@ int WriteConfigFiles(CReplacementFiles& files) {
   CPrivilegeScope privilege;
   if (!privilege.Enable(TEXT("SeBackupPrivilege"))) return kConfigFailed;
   if (ExportProfiles(files.Temporary(0)) != 0) return kConfigFailed;
-  if (!files.ClearTemporary(1)) return LogDeleteFailed(285, files.Temporary(1));
   if (int result = SaveOutlook10Accounts(files.Temporary(1))) return result;
   // A save that failed is logged by the save; a pair without its hive is no
   // backup to keep.
@@ -104,39 +106,65 @@ int BackupConfiguration(LPCWSTR szPath) {
     return kConfigFailed;
   }
   // The previous pair stays as it is until a complete new pair takes its place.
-  if (!files.ClearTemporary(0)) return LogDeleteFailed(266, files.Temporary(0));
-  if (int result = WriteConfigFiles(files)) return result;
   size_t failed = 0;
+  if (!files.Recover(&failed, true)) return LogDeleteFailed(failed == 0 ? 266 : 285, files.Final(failed));
+  if (int result = WriteConfigFiles(files)) return result;
   if (!files.Commit(&failed)) return LogDeleteFailed(failed == 0 ? 266 : 285, files.Final(failed));
   return 0;
 }
 
 // A restore that was interrupted left a profile "Outlook" that is not the
-// user's, imported in part or not tidied: it goes, to be restored again.
-bool RemoveInterruptedProfile() {
-  CMAPIProfile profile;
-  int existing = profile.CountProfiles(OUTLOOK_PROFILE_NAME);
-  if (existing < 0) return false;
-  if (existing == 0) return true;
+// user's, imported in part or not tidied: it goes, to be restored again. A
+// mark that names no such profile goes by itself.
+bool ClearInterruptedRestore() {
+  ConfigRestoreMark mark = ConfigRestoreMark::kNone;
+  if (LSTATUS status = ReadConfigRestoreMark(&mark)) {
+    LogMessageAt(LOG_ERROR, FACADE2_UNIT, __LINE__, TEXT("Could not read the restore mark, ERROR: %d"), status);
+    return false;
+  }
+  if (mark == ConfigRestoreMark::kNone) return true;
+  if (mark == ConfigRestoreMark::kStale) return ClearConfigRestoreMark() == ERROR_SUCCESS;
   LogMessageAt(LOG_INFO, FACADE2_UNIT, __LINE__, TEXT("Removing the profile of an interrupted restore: %s"),
                OUTLOOK_PROFILE_NAME);
-  return profile.DeleteProfile(OUTLOOK_PROFILE_NAME) != 0;
+  CMAPIProfile profile;
+  if (!profile.DeleteProfile(OUTLOOK_PROFILE_NAME)) return false;
+  // Only a profile that is gone is restored afresh.
+  LSTATUS status = FindOutlookProfile();
+  if (status == ERROR_FILE_NOT_FOUND) return true;
+  LogMessageAt(LOG_ERROR, FACADE2_UNIT, __LINE__, TEXT("The profile of an interrupted restore stays: %s, ERROR: %d"),
+               OUTLOOK_PROFILE_NAME, status);
+  return false;
 }
 
 // The registry part of the restore: the profiles, then the account list.
-int RestoreRegistry(LPCWSTR szPath) {
+// *imported tells whether the profiles' import ran.
+int RestoreRegistry(LPCWSTR szPath, bool* imported) {
   WCHAR file[MAX_PATH] = {};
   if (!OpenConfigFile(szPath, {TEXT("<!---ROutlookConfig-->"), 305, 317}, file)) return kConfigFailed;
-  if (!PathFileExistsW(file)) {
+  // Both files are there, and of one save, before anything is imported.
+  WCHAR hiveFile[MAX_PATH] = {};
+  CReplacementFiles files;
+  size_t failed = 0;
+  if (!ReplaceFileName(file, kHiveFileName, hiveFile) || !files.Add(file) || !files.Add(hiveFile)) {
     LogMessageAt(LOG_ERROR, FACADE2_UNIT, 322, TEXT("The file is not exist: %s"), file);
     return kConfigFailed;
   }
+  // A save running beside it keeps its temporaries.
+  if (!files.Recover(&failed, false)) {
+    LogMessageAt(LOG_ERROR, FACADE2_UNIT, __LINE__, TEXT("Could not complete the saved pair:%s,Error:%d"),
+                 files.Final(failed), GetLastError());
+    return kConfigFailed;
+  }
+  for (LPCWSTR needed : {static_cast<LPCWSTR>(file), static_cast<LPCWSTR>(hiveFile)}) {
+    if (!PathFileExistsW(needed)) {
+      LogMessageAt(LOG_ERROR, FACADE2_UNIT, 322, TEXT("The file is not exist: %s"), needed);
+      return kConfigFailed;
+    }
+  }
   CPrivilegeScope privilege;
   if (!privilege.Enable(TEXT("SeRestorePrivilege"))) return kConfigFailed;
-  if (IsConfigRestoreMarked() && !RemoveInterruptedProfile()) return kConfigFailed;
-  if (int result = ImportProfiles(file)) return result;
-  WCHAR hiveFile[MAX_PATH] = {};
-  if (!ReplaceFileName(file, kHiveFileName, hiveFile)) return kConfigFailed;
+  if (!ClearInterruptedRestore()) return kConfigFailed;
+  if (int result = ImportProfiles(file, imported)) return result;
   return RestoreOutlook10Accounts(hiveFile);
 }
 
@@ -176,11 +204,19 @@ int DeleteMinorFile() {
 }
 
 // The restored profile tidied: no IMAP store, no account but POP3, and the
-// default store at a fresh file of this user's. Only the default-store steps
-// decide the result.
+// default store at a fresh file of this user's. The default-store steps decide
+// the result; after them, a tidy step that failed makes it kConfigNotTidied.
 int TidyRestoredProfile() {
-  DeleteIMAPServices();
-  DeleteNonPOP3Accounts();
+  bool tidied = true;
+  if (int result = DeleteIMAPServices()) {
+    LogMessageAt(LOG_ERROR, FACADE2_UNIT, __LINE__, TEXT("The IMAP stores could not be removed, error:%d"), result);
+    tidied = false;
+  }
+  if (int result = DeleteNonPOP3Accounts()) {
+    LogMessageAt(LOG_ERROR, FACADE2_UNIT, __LINE__, TEXT("The accounts that are not POP3 could not be removed, error:%d"),
+                 result);
+    tidied = false;
+  }
   WCHAR pst[MAX_PATH] = {};
   DefaultPSTFile(pst);
   // A file this restore makes is its own: done again after an interruption,
@@ -189,7 +225,7 @@ int TidyRestoredProfile() {
   if (!ownFile && pst[0] && !PathFileExistsW(pst)) ownFile = MarkConfigRestoreFile(pst) == ERROR_SUCCESS;
   int result = Guarded([&] { return SetOulookDefaultFile(pst, ownFile); });
   if (result == 0) result = DeleteMinorFile();
-  return result;
+  return result == 0 && !tidied ? kConfigNotTidied : result;
 }
 
 }  // namespace
@@ -201,15 +237,21 @@ int BOutlookConfig(LPCWSTR szPath) {
 }
 
 int ROutlookConfig(LPCWSTR szPath) {
-  bool faulted = false;
-  int result = Guarded([&] { return RestoreRegistry(szPath); }, &faulted);
+  bool faulted = false, imported = false;
+  int result = Guarded([&] { return RestoreRegistry(szPath, &imported); }, &faulted);
   if (faulted) LogMessageAt(LOG_ERROR, FACADE2_UNIT, 373, TEXT("occured a crash in ROutlookConfig"));
   // Nothing is tidied when nothing was restored, or a profile was there already.
   if (result == 0) result = Guarded([] { return TidyRestoredProfile(); });
-  // Only a restore that went through loses its mark; after any other end the
-  // next restore starts over.
-  if (result == 0) ClearConfigRestoreMark();
-  return result == CONFIG_PROFILE_EXISTS ? 0 : result;
+  if (result == CONFIG_PROFILE_EXISTS) return 0;
+  // Only a restore that went through loses its mark. One that failed after
+  // its import notes how it left the profile: the next restore starts over
+  // unless the user has changed it since.
+  if (result == 0) {
+    if (LSTATUS status = ClearConfigRestoreMark()) result = static_cast<int>(status);
+  } else if (imported && NoteConfigRestoreLeft() != ERROR_SUCCESS) {
+    LogMessageAt(LOG_ERROR, FACADE2_UNIT, __LINE__, TEXT("Could not note the profile the restore left"));
+  }
+  return result;
 }
 
 }  // extern "C"

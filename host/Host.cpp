@@ -141,11 +141,47 @@ std::string LogLocation() {
   return "log: " + where;
 }
 
+namespace {
+
+const WCHAR kOutlookProfileKey[] =
+    TEXT("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles\\Outlook");
+// The library's own value in a profile it is restoring: not part of the
+// profile, and cleared when that restore ends.
+const WCHAR kRestoreTokenValue[] = TEXT("Corvane restore token");
+
+void AppendKey(HKEY key, WString& out) {
+  std::vector<BYTE> data(1 << 16);
+  WCHAR name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD chars = ARRAYSIZE(name), type = 0, size = static_cast<DWORD>(data.size());
+    if (RegEnumValueW(key, i, name, &chars, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) break;
+    if (lstrcmpiW(name, kRestoreTokenValue) == 0) continue;
+    out += WString(name, chars) + TEXT("=") + WString(1, static_cast<WCHAR>(type)) +
+           WString(reinterpret_cast<const WCHAR*>(data.data()), size / sizeof(WCHAR)) + TEXT("\n");
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD chars = ARRAYSIZE(name);
+    if (RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    out += TEXT("[") + WString(name, chars) + TEXT("]\n");
+    CScopedRegKey sub;
+    if (RegOpenKeyExW(key, name, 0, KEY_READ, sub.Put()) == ERROR_SUCCESS) AppendKey(sub.Get(), out);
+    out += TEXT("[-]\n");
+  }
+}
+
+}  // namespace
+
 bool HasOutlookProfile() {
   CScopedRegKey key;
-  return RegOpenKeyExW(HKEY_CURRENT_USER,
-                       TEXT("Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles\\Outlook"),
-                       0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, kOutlookProfileKey, 0, KEY_QUERY_VALUE, key.Put()) == ERROR_SUCCESS;
+}
+
+WString OutlookProfileText() {
+  CScopedRegKey key;
+  WString text;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kOutlookProfileKey, 0, KEY_READ, key.Put()) == ERROR_SUCCESS)
+    AppendKey(key.Get(), text += TEXT("Outlook\n"));
+  return text;
 }
 
 LibrarySession::LibrarySession() {

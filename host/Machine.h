@@ -41,6 +41,8 @@ std::string NotInstalled();
 
 // Whether the user has a profile "Outlook" in the registry.
 bool HasOutlookProfile();
+// The profile "Outlook" as text (keys and values), empty without one.
+WString OutlookProfileText();
 
 // Whether a user's argument names a path rather than a store: it holds a
 // folder separator of this machine.

@@ -40,6 +40,10 @@ std::string ResultText(int code, bool restoring) {
                           "privilege is missing";
       break;
     case 100: text += "a fault inside the library stopped it"; break;
+    case 101:
+      text += "the profile \"Outlook\" is back with its default store, but an IMAP store or an account that is not "
+              "POP3 could not be removed from it";
+      break;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
       text += restoring ? "the registry editor or a file was not found" : "the account list is not in the registry";
@@ -94,14 +98,16 @@ void SaveConfig(const ConfigFiles& files) {
 }
 
 bool RestoreConfig(const ConfigFiles& files) {
-  // The library answers 0 as well when the user has a profile already.
-  bool hadProfile = HasOutlookProfile();
+  // The library answers 0 as well when the user has a profile already: what
+  // it restored shows in the profile, which a profile of the user's keeps
+  // as it was, and a restore done again after an interruption changes.
+  const WString before = OutlookProfileText();
   WString path = LibraryPath(files.profiles);
   int code = ROutlookConfig(path.c_str());
   if (code != 0)
     throw OperationFailed("restoring the configuration failed with result " + ResultText(code, true) + "; " +
                           LogLocation());
-  return !hadProfile;
+  return OutlookProfileText() != before;
 }
 
 ComApartment::ComApartment() {

@@ -9,8 +9,8 @@
 namespace {
 
 const WCHAR kProfilesFileName[] = TEXT("olconfig.reg");
-// Beside each file: its new content until it is complete, and the old one
-// while the new one takes its place.
+// Beside each file: its new content until it takes its place, and a copy of
+// the old one while it does.
 const WCHAR kTemporarySuffix[] = TEXT(".new");
 const WCHAR kPreviousSuffix[] = TEXT(".old");
 
@@ -18,7 +18,7 @@ bool Exists(const std::basic_string<WCHAR>& path) { return GetFileAttributesW(pa
 
 // Moves a file over another; the last error is kept for the caller.
 bool MoveOver(const std::basic_string<WCHAR>& from, const std::basic_string<WCHAR>& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 }  // namespace
@@ -34,12 +34,14 @@ bool ResolveConfigFile(LPCWSTR argument, WCHAR (&file)[MAX_PATH]) {
   } else {
     fits = wcscpy_s(file, argument) == 0;
   }
-  // A pattern or a device would write or read some other file than the one named.
+  // A pattern or a device would write or read some other file than the one
+  // named: refused here, with what was named.
   if (!fits || HasWildcard(file) || NamesDevice(file)) {
     file[0] = 0;
     LogMessage(LOG_ERROR, TEXT("A invalid path: %s"), argument);
+    return false;
   }
-  return fits;
+  return true;
 }
 
 bool HasFileType(LPCWSTR path, LPCWSTR type) {
@@ -68,13 +70,7 @@ bool ReplaceFileName(LPCWSTR path, LPCWSTR name, WCHAR (&file)[MAX_PATH]) {
   return PathCombineW(file, folder, name) != nullptr;
 }
 
-CReplacementFiles::~CReplacementFiles() {
-  for (const File& f : m_files) {
-    if (!Exists(f.temporary)) continue;
-    if (!DeleteFileW(f.temporary.c_str()))
-      LogMessage(LOG_ERROR, TEXT("Could not delete the file:%s,Error:%d"), f.temporary.c_str(), GetLastError());
-  }
-}
+CReplacementFiles::~CReplacementFiles() { RemoveTemporaries(nullptr); }
 
 bool CReplacementFiles::Add(LPCWSTR file) {
   File f;
@@ -86,48 +82,95 @@ bool CReplacementFiles::Add(LPCWSTR file) {
   return true;
 }
 
-bool CReplacementFiles::ClearTemporary(size_t i) {
-  return !Exists(m_files[i].temporary) || DeleteFileW(m_files[i].temporary.c_str());
+bool CReplacementFiles::RemoveTemporaries(size_t* failed) {
+  // The last first: temporaries are written and put in place first to last,
+  // so one left without those before it tells of a commit cut short.
+  for (size_t i = m_files.size(); i-- > 0;) {
+    const File& f = m_files[i];
+    if (!Exists(f.temporary) || DeleteFileW(f.temporary.c_str())) continue;
+    if (!failed) {
+      LogMessage(LOG_ERROR, TEXT("Could not delete the file:%s,Error:%d"), f.temporary.c_str(), GetLastError());
+      continue;
+    }
+    *failed = i;
+    return false;
+  }
+  return true;
+}
+
+bool CReplacementFiles::Recover(size_t* failed, bool removeLeftovers) {
+  const size_t count = m_files.size();
+  // An earlier version set the old files aside before the new ones came:
+  // one missing with its old file beside it means all come back.
+  bool setAside = false;
+  for (const File& f : m_files) setAside = setAside || (!Exists(f.final) && Exists(f.previous));
+  size_t first = 0;
+  while (first < count && !Exists(m_files[first].temporary)) ++first;
+  if (setAside || first == 0 || first == count) {
+    for (size_t i = 0; setAside && i < count; ++i) {
+      if (Exists(m_files[i].previous) && !MoveOver(m_files[i].previous, m_files[i].final)) {
+        *failed = i;
+        return false;
+      }
+    }
+    // What a writing that did not finish left.
+    return !removeLeftovers || RemoveTemporaries(failed);
+  }
+  // A commit cut short after its first moves: the rest of the new files are
+  // whole, and take their places.
+  LogMessage(LOG_INFO, TEXT("Completing the replacement of the file:%s"), m_files[0].final.c_str());
+  for (size_t i = first; i < count; ++i) {
+    if (Exists(m_files[i].temporary) && !MoveOver(m_files[i].temporary, m_files[i].final)) {
+      *failed = i;
+      return false;
+    }
+  }
+  return true;
 }
 
 bool CReplacementFiles::IsWritten(size_t i) const { return IsNonEmptyFile(m_files[i].temporary.c_str()); }
 
 bool CReplacementFiles::Commit(size_t* failed) {
-  const size_t count = m_files.size();
-  // The old files step aside first, so that any of them can come back.
-  for (size_t i = 0; i < count; ++i) {
+  // Copies of the old files are the way back should a file not take its
+  // place. Each new file replaces its old one in one move: no name is ever
+  // without a whole file.
+  for (size_t i = 0; i < m_files.size(); ++i) {
     File& f = m_files[i];
     f.hadPrevious = Exists(f.final);
-    if (f.hadPrevious && !MoveOver(f.final, f.previous)) {
+    if (f.hadPrevious && !CopyFileW(f.final.c_str(), f.previous.c_str(), FALSE)) {
       *failed = i;
-      Undo(i, 0);
+      Undo(0);
       return false;
     }
   }
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < m_files.size(); ++i) {
     if (!MoveOver(m_files[i].temporary, m_files[i].final)) {
       *failed = i;
-      Undo(count, i);
+      Undo(i);
       return false;
     }
   }
   for (const File& f : m_files) {
-    // The new set is in place: an old file that stays behind is only untidy.
+    // The new set is in place: an old copy that stays behind is only untidy.
     if (f.hadPrevious && !DeleteFileW(f.previous.c_str()))
       LogMessage(LOG_ERROR, TEXT("Could not delete the file:%s,Error:%d"), f.previous.c_str(), GetLastError());
   }
   return true;
 }
 
-void CReplacementFiles::Undo(size_t setAside, size_t placed) {
+void CReplacementFiles::Undo(size_t placed) {
   DWORD error = GetLastError();
-  for (size_t i = 0; i < placed; ++i) {
-    if (!MoveOver(m_files[i].final, m_files[i].temporary))
-      LogMessage(LOG_ERROR, TEXT("Could not delete the file:%s,Error:%d"), m_files[i].final.c_str(), GetLastError());
-  }
-  for (size_t i = 0; i < setAside; ++i) {
-    if (m_files[i].hadPrevious && !MoveOver(m_files[i].previous, m_files[i].final))
-      LogMessage(LOG_ERROR, TEXT("Could not restore the file:%s,Error:%d"), m_files[i].final.c_str(), GetLastError());
+  // The temporaries not placed go first, so that nothing later takes the
+  // files for a commit cut short.
+  RemoveTemporaries(nullptr);
+  for (size_t i = 0; i < m_files.size(); ++i) {
+    const File& f = m_files[i];
+    if (i < placed) {
+      bool back = f.hadPrevious ? MoveOver(f.previous, f.final) : DeleteFileW(f.final.c_str()) != FALSE;
+      if (!back) LogMessage(LOG_ERROR, TEXT("Could not restore the file:%s,Error:%d"), f.final.c_str(), GetLastError());
+    } else if (f.hadPrevious && !DeleteFileW(f.previous.c_str())) {
+      LogMessage(LOG_ERROR, TEXT("Could not delete the file:%s,Error:%d"), f.previous.c_str(), GetLastError());
+    }
   }
   SetLastError(error);
 }

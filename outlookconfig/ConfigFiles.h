@@ -9,7 +9,8 @@
 #include <vector>
 
 // The profiles export: the argument itself, or "olconfig.reg" in it when it
-// names an existing folder. False for no argument or a path too long for it.
+// names an existing folder. False for no argument, a path too long for it, a
+// pattern or a device (logged with the argument).
 bool ResolveConfigFile(LPCWSTR argument, WCHAR (&file)[MAX_PATH]);
 // Whether the path's extension is type, without regard to case.
 bool HasFileType(LPCWSTR path, LPCWSTR type);
@@ -21,8 +22,10 @@ bool IsNonEmptyFile(LPCWSTR path);
 bool ReplaceFileName(LPCWSTR path, LPCWSTR name, WCHAR (&file)[MAX_PATH]);
 
 // Files written under temporary names beside the ones they replace, and put in
-// their places all together or not at all. Temporaries not put in place are
-// removed when the object goes.
+// their places all together or not at all: each name always holds a whole
+// file. A run stopped in the middle (a killed process, a power cut) is
+// completed or undone by the next one (Recover). Temporaries not put in place
+// are removed when the object goes.
 class CReplacementFiles {
  public:
   CReplacementFiles() = default;
@@ -36,9 +39,12 @@ class CReplacementFiles {
   // Where the new content of the i-th file is written.
   LPCWSTR Temporary(size_t i) const { return m_files[i].temporary.c_str(); }
   LPCWSTR Final(size_t i) const { return m_files[i].final.c_str(); }
-  // Clears the way for the i-th temporary (one left by an earlier run is
-  // removed); false with the last error set when it cannot be removed.
-  bool ClearTemporary(size_t i);
+  // Makes the files whole again after an earlier run that stopped: a commit
+  // cut short is completed from its temporaries, files an earlier version set
+  // aside come back, and (removeLeftovers) what an unfinished writing left is
+  // removed. False, with *failed and the last error set, when a file cannot be
+  // moved or removed.
+  bool Recover(size_t* failed, bool removeLeftovers);
   // Whether the i-th temporary was written and holds something.
   bool IsWritten(size_t i) const;
   // Puts every temporary in the place of its file. On failure every file is
@@ -51,7 +57,10 @@ class CReplacementFiles {
     std::basic_string<WCHAR> final, temporary, previous;
     bool hadPrevious = false;
   };
-  void Undo(size_t setAside, size_t placed);
+  // Removes the temporaries, the last first: false with *failed at the first
+  // that cannot be removed; without failed, each failure is logged.
+  bool RemoveTemporaries(size_t* failed);
+  void Undo(size_t placed);
 
   std::vector<File> m_files;
 };

@@ -6,6 +6,9 @@
 #include <winreg.h>
 #include <winuser.h>
 
+#include <initializer_list>
+#include <vector>
+
 #include "outlookconfig/AccountKeys.h"
 #include "outlookconfig/ConfigFiles.h"
 #include "owners/ScopedOwner.h"
@@ -17,10 +20,16 @@
 namespace {
 
 const WCHAR kRegistryEditor[] = TEXT("regedit.exe");
-// Where a configuration restore in progress is marked.
+// Where a configuration restore in progress is marked, and the value of the
+// profile it imports that ties the profile to the mark.
 const WCHAR kRestoreMarkKey[] = TEXT("Software\\Corvane");
 const WCHAR kRestoreMarkValue[] = TEXT("Configuration restore");
 const WCHAR kRestoreFileValue[] = TEXT("Configuration restore file");
+const WCHAR kRestoreTokenValue[] = TEXT("Configuration restore token");
+const WCHAR kRestoreLeftValue[] = TEXT("Configuration restore left");
+const WCHAR kProfileTokenValue[] = TEXT("Corvane restore token");
+// Deepest key below the profile that its fingerprint follows.
+constexpr int kFingerprintDepth = 16;
 // However large the registry, the editor is done well within this; a backup
 // must not be reported before its file is complete.
 constexpr DWORD kEditorWaitMs = 120000;
@@ -46,21 +55,141 @@ LSTATUS OpenMachineKey(LPCWSTR path, REGSAM access, CScopedRegKey& key) {
   return status;
 }
 
-// A value of the restore's mark: a file name.
-LSTATUS SetMarkValue(LPCWSTR name, LPCWSTR file) {
+// A text value of the restore's mark.
+LSTATUS SetMarkValue(LPCWSTR name, LPCWSTR text) {
   CScopedRegKey key;
   LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                    key.Put(), nullptr);
   if (status == ERROR_SUCCESS)
-    status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(file),
-                            static_cast<DWORD>((wcslen(file) + 1) * sizeof(WCHAR)));
+    status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                            static_cast<DWORD>((wcslen(text) + 1) * sizeof(WCHAR)));
   if (status != ERROR_SUCCESS)
     LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
   return status;
 }
 
-// The mark holds the profiles file being restored.
-LSTATUS MarkConfigRestore(LPCWSTR file) { return SetMarkValue(kRestoreMarkValue, file); }
+// A text value of up to MAX_PATH - 1 characters: 0, ERROR_FILE_NOT_FOUND when
+// the key or the value is missing, or the error.
+LSTATUS ReadText(HKEY root, LPCWSTR path, LPCWSTR name, WCHAR (&text)[MAX_PATH]) {
+  CScopedRegKey key;
+  LSTATUS status = RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.Put());
+  if (status != ERROR_SUCCESS) return status;
+  DWORD type = 0, size = sizeof(text) - sizeof(WCHAR);
+  text[0] = 0;
+  status = RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  if (status == ERROR_SUCCESS && type != REG_SZ) return ERROR_INVALID_DATA;
+  if (status == ERROR_SUCCESS) text[size / sizeof(WCHAR)] = 0;
+  return status;
+}
+
+// Deletes values of a key; a value or key that is not there is no error. 0,
+// or the first error, logged.
+LSTATUS DeleteMarkValues(HKEY root, LPCWSTR path, std::initializer_list<LPCWSTR> names) {
+  CScopedRegKey key;
+  LSTATUS status = RegOpenKeyExW(root, path, 0, KEY_SET_VALUE, key.Put());
+  for (LPCWSTR name : names) {
+    if (status != ERROR_SUCCESS) break;
+    status = RegDeleteValueW(key.Get(), name);
+    if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+  }
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS)
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not clear the restore mark, ERROR: %d"), status);
+  return status;
+}
+
+// A token no other restore has: the time and the process.
+void NewToken(WCHAR (&token)[MAX_PATH]) {
+  FILETIME now = {};
+  GetSystemTimeAsFileTime(&now);
+  _snwprintf_s(token, _TRUNCATE, TEXT("%08X%08X-%X"), now.dwHighDateTime, now.dwLowDateTime, GetCurrentProcessId());
+}
+
+// Adds the bytes to a 64-bit FNV-1a hash.
+void Mix(ULONGLONG& hash, const void* bytes, size_t size) {
+  for (size_t i = 0; i < size; ++i) {
+    hash ^= static_cast<const BYTE*>(bytes)[i];
+    hash *= 0x100000001B3ULL;
+  }
+}
+
+// Hashes every value and subkey below key, in the registry's order.
+LSTATUS Fingerprint(HKEY key, int depth, ULONGLONG& hash) {
+  if (depth > kFingerprintDepth) return ERROR_INVALID_DATA;
+  std::vector<BYTE> data(4096);
+  WCHAR name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD chars = ARRAYSIZE(name), type = 0, size = static_cast<DWORD>(data.size());
+    LSTATUS status = RegEnumValueW(key, i, name, &chars, nullptr, &type, data.data(), &size);
+    if (status == ERROR_MORE_DATA && size > data.size()) {
+      data.resize(size);
+      --i;
+      continue;
+    }
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS) return status;
+    Mix(hash, name, chars * sizeof(WCHAR));
+    Mix(hash, &type, sizeof(type));
+    Mix(hash, data.data(), size);
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD chars = ARRAYSIZE(name);
+    LSTATUS status = RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    Mix(hash, TEXT("\\"), sizeof(WCHAR));
+    Mix(hash, name, chars * sizeof(WCHAR));
+    CScopedRegKey sub;
+    status = RegOpenKeyExW(key, name, 0, KEY_READ, sub.Put());
+    if (status == ERROR_SUCCESS) status = Fingerprint(sub.Get(), depth + 1, hash);
+    if (status != ERROR_SUCCESS) return status;
+  }
+}
+
+// The profile "Outlook" as text of its fingerprint: 0, or the error.
+LSTATUS ProfileFingerprint(WCHAR (&text)[MAX_PATH]) {
+  CScopedRegKey key;
+  LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, 0, KEY_READ, key.Put());
+  ULONGLONG hash = 0xCBF29CE484222325ULL;
+  if (status == ERROR_SUCCESS) status = Fingerprint(key.Get(), 0, hash);
+  if (status == ERROR_SUCCESS)
+    _snwprintf_s(text, _TRUNCATE, TEXT("%08X%08X"), static_cast<DWORD>(hash >> 32), static_cast<DWORD>(hash));
+  return status;
+}
+
+// Marks the restore of file, with a new token.
+LSTATUS MarkConfigRestore(LPCWSTR file) {
+  WCHAR token[MAX_PATH] = {};
+  NewToken(token);
+  // How an earlier run left its profile is not this run's to know (an empty
+  // note says nothing); the file it made stays its own.
+  if (LSTATUS status = SetMarkValue(kRestoreLeftValue, TEXT(""))) return status;
+  if (LSTATUS status = SetMarkValue(kRestoreTokenValue, token)) return status;
+  return SetMarkValue(kRestoreMarkValue, file);
+}
+
+// Gives the profile the editor brought the mark's token: 0, or the error.
+LSTATUS TieProfileToMark() {
+  WCHAR token[MAX_PATH] = {};
+  LSTATUS status = ReadText(HKEY_CURRENT_USER, kRestoreMarkKey, kRestoreTokenValue, token);
+  CScopedRegKey profile;
+  if (status == ERROR_SUCCESS)
+    status = RegOpenKeyExW(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, 0, KEY_SET_VALUE, profile.Put());
+  if (status == ERROR_SUCCESS)
+    status = RegSetValueExW(profile.Get(), kProfileTokenValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(token),
+                            static_cast<DWORD>((wcslen(token) + 1) * sizeof(WCHAR)));
+  if (status != ERROR_SUCCESS)
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
+  return status;
+}
+
+// Ends an editor that outlived its wait: what it writes after this is not
+// wanted. One that has just ended needs no ending.
+void EndEditor(HANDLE process) {
+  if (!TerminateProcess(process, 1) && WaitForSingleObject(process, 0) != WAIT_OBJECT_0)
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not end the registry editor. error:%d"),
+                 GetLastError());
+}
 
 int ExportFailed(int error) {
   LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Export regisry failed. error:%d"), error);
@@ -101,71 +230,95 @@ int ExportRegistryKey(LPCWSTR key, LPCWSTR file) {
     int error = startResult > 0 && startResult <= 32 ? static_cast<int>(startResult) : SE_ERR_OOM;
     return ExportFailed(error);
   }
-  if (process) {
-    DWORD wait = WaitForSingleObject(process.Get(), kEditorWaitMs);
-    if (wait != WAIT_OBJECT_0) {
-      // What it writes after this is not wanted; an editor that has just
-      // ended needs no ending.
-      if (!TerminateProcess(process.Get(), 1) && WaitForSingleObject(process.Get(), 0) != WAIT_OBJECT_0)
-        LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not end the registry editor. error:%d"),
-                     GetLastError());
-      return ExportFailed(WAIT_TIMEOUT);
-    }
-    DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process.Get(), &exitCode)) return ExportFailed(static_cast<int>(GetLastError()));
-    if (exitCode != 0) return ExportFailed(static_cast<int>(exitCode));
+  // Without the editor's process there is no knowing when the file is whole.
+  if (!process) return ExportFailed(ERROR_INVALID_HANDLE);
+  if (WaitForSingleObject(process.Get(), kEditorWaitMs) != WAIT_OBJECT_0) {
+    EndEditor(process.Get());
+    return ExportFailed(WAIT_TIMEOUT);
   }
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(process.Get(), &exitCode)) return ExportFailed(static_cast<int>(GetLastError()));
+  if (exitCode != 0) return ExportFailed(static_cast<int>(exitCode));
   if (!IsNonEmptyFile(file)) return ExportFailed(ERROR_FILE_NOT_FOUND);
   return 0;
 }
 
-int ImportProfiles(LPCWSTR file) {
+int ImportProfiles(LPCWSTR file, bool* ran) {
   if (OpenOutlookProfile() == ERROR_SUCCESS) {
     LogMessageAt(LOG_INFO, OLPROACC_UNIT, __LINE__, TEXT("Outlook configuration is already exist"));
     return CONFIG_PROFILE_EXISTS;
   }
   if (!file) return ERROR_INVALID_PARAMETER;
   if (LSTATUS status = MarkConfigRestore(file)) return status;
-  if (int result = ImportRegistryFile(file)) return result;
+  *ran = true;
+  int result = ImportRegistryFile(file);
+  // There was no profile before the editor ran: whatever it brought, whole or
+  // in part, carries the mark's token.
+  LSTATUS status = OpenOutlookProfile();
+  if (status == ERROR_SUCCESS) status = TieProfileToMark();
+  if (result != 0) return result;
   // The editor's own word is not taken: what it imported must hold the
   // profile, or the file was no saved configuration.
-  if (LSTATUS status = OpenOutlookProfile()) {
+  if (status != ERROR_SUCCESS) {
     LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__,
-                 TEXT("The profile Outlook is not in the imported configuration: %s, ERROR: %d"), file ? file : TEXT(""),
-                 status);
+                 TEXT("The profile Outlook is not in the imported configuration: %s, ERROR: %d"), file, status);
     return ERROR_INVALID_DATA;
   }
   return 0;
 }
 
-bool IsConfigRestoreMarked() {
-  CScopedRegKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
-  return RegQueryValueExW(key.Get(), kRestoreMarkValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+LSTATUS FindOutlookProfile() { return OpenOutlookProfile(); }
+
+LSTATUS ReadConfigRestoreMark(ConfigRestoreMark* state) {
+  *state = ConfigRestoreMark::kNone;
+  WCHAR token[MAX_PATH] = {}, carried[MAX_PATH] = {}, left[MAX_PATH] = {};
+  LSTATUS status = ReadText(HKEY_CURRENT_USER, kRestoreMarkKey, kRestoreMarkValue, token);
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return status;
+  *state = ConfigRestoreMark::kStale;
+  // A mark without a token names no profile: none is taken for its own.
+  status = ReadText(HKEY_CURRENT_USER, kRestoreMarkKey, kRestoreTokenValue, token);
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS) status = ReadText(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, kProfileTokenValue, carried);
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return status;
+  if (lstrcmpW(token, carried) != 0) return ERROR_SUCCESS;
+  // A restore that failed after its import noted how it left the profile;
+  // changed since, it is the user's. A killed one noted nothing.
+  status = ReadText(HKEY_CURRENT_USER, kRestoreMarkKey, kRestoreLeftValue, left);
+  if (status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && !left[0])) {
+    *state = ConfigRestoreMark::kInterrupted;
+    return ERROR_SUCCESS;
+  }
+  WCHAR now[MAX_PATH] = {};
+  if (status == ERROR_SUCCESS) status = ProfileFingerprint(now);
+  if (status != ERROR_SUCCESS) return status;
+  if (lstrcmpW(left, now) == 0) *state = ConfigRestoreMark::kInterrupted;
+  return ERROR_SUCCESS;
 }
 
-void ClearConfigRestoreMark() {
-  CScopedRegKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_SET_VALUE, key.Put()) != ERROR_SUCCESS) return;
-  for (LPCWSTR name : {kRestoreFileValue, kRestoreMarkValue}) {
-    LSTATUS status = RegDeleteValueW(key.Get(), name);
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-      LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not clear the restore mark, ERROR: %d"), status);
-  }
+LSTATUS NoteConfigRestoreLeft() {
+  WCHAR now[MAX_PATH] = {};
+  LSTATUS status = ProfileFingerprint(now);
+  // No profile came: nothing to note.
+  if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS) status = SetMarkValue(kRestoreLeftValue, now);
+  return status;
+}
+
+LSTATUS ClearConfigRestoreMark() {
+  // The profile's token first: a mark left without it names no profile.
+  if (LSTATUS status = DeleteMarkValues(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, {kProfileTokenValue})) return status;
+  return DeleteMarkValues(HKEY_CURRENT_USER, kRestoreMarkKey,
+                          {kRestoreLeftValue, kRestoreFileValue, kRestoreTokenValue, kRestoreMarkValue});
 }
 
 LSTATUS MarkConfigRestoreFile(LPCWSTR file) { return SetMarkValue(kRestoreFileValue, file); }
 
 bool IsConfigRestoreFile(LPCWSTR file) {
-  CScopedRegKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
   WCHAR marked[MAX_PATH] = {};
-  DWORD type = 0, size = sizeof(marked) - sizeof(WCHAR);
-  if (RegQueryValueExW(key.Get(), kRestoreFileValue, nullptr, &type, reinterpret_cast<BYTE*>(marked), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ)
-    return false;
-  return lstrcmpiW(marked, file) == 0;
+  return ReadText(HKEY_CURRENT_USER, kRestoreMarkKey, kRestoreFileValue, marked) == ERROR_SUCCESS && marked[0] &&
+         lstrcmpiW(marked, file) == 0;
 }
 
 int ImportRegistryFile(LPCWSTR file) {
@@ -195,6 +348,7 @@ int ImportRegistryFile(LPCWSTR file) {
     DWORD error = GetLastError();
     LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Wait for single object for process failed. error:%d"),
                  error);
+    EndEditor(process.Get());
     // A time-out sets no error, and must not read as success.
     return static_cast<int>(error ? error : WAIT_TIMEOUT);
   }

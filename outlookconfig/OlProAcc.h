@@ -16,15 +16,31 @@
 int ExportProfiles(LPCWSTR file);
 // Imports file unless a profile "Outlook" exists (CONFIG_PROFILE_EXISTS): 0, the
 // error of marking the restore or of running the editor, or ERROR_INVALID_DATA
-// when the profile is not there after the import. The restore is marked before
-// the editor runs (see IsConfigRestoreMarked).
-int ImportProfiles(LPCWSTR file);
+// when the file brought no profile "Outlook". The restore is marked before the
+// editor runs (*ran tells it did), and what it brought gets the mark's token.
+int ImportProfiles(LPCWSTR file, bool* ran);
+// 0 when the profile "Outlook" is in the registry, else the error of opening it
+// (ERROR_FILE_NOT_FOUND: there is none).
+LSTATUS FindOutlookProfile();
 
 // A configuration restore is marked in the user's registry from before its
-// import until it has succeeded: a profile "Outlook" found with the mark is
-// what an interrupted restore left, not a profile of the user's.
-bool IsConfigRestoreMarked();
-void ClearConfigRestoreMark();
+// import until it has gone through. The mark holds a token that the profile it
+// imports carries too and, when the restore ended in a failure after the
+// import, a fingerprint of the profile as it was left. A profile "Outlook" is
+// what an interrupted restore left only while it carries the token and, if a
+// fingerprint was noted, is unchanged since: one the user made or used since
+// is the user's.
+enum class ConfigRestoreMark {
+  kNone,         // no restore is marked
+  kInterrupted,  // the profile "Outlook" is the one the marked restore left
+  kStale,        // the mark names no profile that is there as it was left
+};
+// What the mark says: 0, or the error of reading the registry.
+LSTATUS ReadConfigRestoreMark(ConfigRestoreMark* state);
+// Notes the profile as a failed restore leaves it: 0 or the error.
+LSTATUS NoteConfigRestoreLeft();
+// Takes the token out of the profile and clears the mark: 0 or the error.
+LSTATUS ClearConfigRestoreMark();
 // The default store file that the marked restore is about to make; a
 // restore done again knows it for its own.
 LSTATUS MarkConfigRestoreFile(LPCWSTR file);
@@ -32,12 +48,14 @@ bool IsConfigRestoreFile(LPCWSTR file);
 
 // Runs the registry editor to export key ("HKEY_CURRENT_USER\...") into file
 // and waits for it: 0 when it ended well and the file holds the export; the
-// start error (at most 32); the editor's exit code; WAIT_TIMEOUT; or
+// start error (at most 32); ERROR_INVALID_HANDLE when the start gave no process
+// to wait for; the editor's exit code; WAIT_TIMEOUT (the editor is ended); or
 // ERROR_FILE_NOT_FOUND when it wrote nothing.
 int ExportRegistryKey(LPCWSTR key, LPCWSTR file);
 // Runs the registry editor to import file silently and waits for it: 0, the
-// error of starting or waiting for it, or the editor's exit code when it did
-// not end well (an editor that died left part of the file imported).
+// error of starting or waiting for it (an editor past its time is ended), or
+// the editor's exit code when it did not end well (an editor that died left
+// part of the file imported).
 int ImportRegistryFile(LPCWSTR file);
 
 // The account-list key to and from a hive file.

@@ -204,9 +204,16 @@ BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* info) {
   int32_t fault;
   std::shared_ptr<ChildProcess> child;
   DWORD error = ERROR_INVALID_PARAMETER;
-  if (TakeFault("ShellExecuteExW", &fault))
+  if (TakeFault("ShellExecuteExW", &fault)) {
+    // Armed with success: the request went to a program already running, and
+    // no process comes back to wait for.
+    if (fault == ERROR_SUCCESS) {
+      info->hProcess = nullptr;
+      info->hInstApp = reinterpret_cast<HINSTANCE>(kStarted);
+      return TRUE;
+    }
     error = static_cast<DWORD>(fault);
-  else if (info->cbSize == sizeof(SHELLEXECUTEINFOW))
+  } else if (info->cbSize == sizeof(SHELLEXECUTEINFOW))
     error = Execute(info->lpVerb, info->lpFile, info->lpParameters, info->lpDirectory, &child);
   info->hProcess = nullptr;
   if (error != ERROR_SUCCESS) {

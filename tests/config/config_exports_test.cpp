@@ -158,6 +158,14 @@ TEST_F(ConfigExportsTest, BadPathsAreRefusedWithTheirLines) {
   EXPECT_TRUE(HasLine("ERROR: " + kFacade2 + "322;  The file is not exist: " + N(Win(saved + "/olconfig.reg").c_str())))
       << LogText();
   EXPECT_TRUE(SavedFiles().empty());
+  // A pattern or a device is refused where the path is read, named as given.
+  for (std::u16string path : {Win(saved) + u"\\*.reg", std::u16string(u"\\\\.\\pipe\\x.reg")}) {
+    ClearLog();
+    EXPECT_EQ(1, BOutlookConfig(path.c_str()));
+    EXPECT_EQ(1, ROutlookConfig(path.c_str()));
+    EXPECT_EQ(2u, CountContaining("A invalid path: " + N(path.c_str()))) << LogText();
+    EXPECT_EQ(0u, CountContaining("file type is invalid")) << LogText();
+  }
 }
 
 TEST_F(ConfigExportsTest, NoArgumentLogsOnlyTheOpeningLines) {
@@ -235,6 +243,12 @@ TEST_F(ConfigExportsTest, WithoutTheRegistryEditorNothingIsSavedOrRestored) {
   EXPECT_TRUE(profiles == Profiles()) << "the profiles export changed";
   EXPECT_TRUE(hive == Hive()) << "the hive changed";
   EXPECT_EQ(kPair, SavedFiles());
+  // Started, but handed to a program already running: no process to wait for.
+  standin::ArmFault("ShellExecuteExW", ERROR_SUCCESS);
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_EQ(1u, CountContaining("Export regisry failed. error:6")) << LogText();
+  standin::ClearAllFaults();
+  EXPECT_TRUE(profiles == Profiles()) << "the profiles export changed";
 
   MoveToNewUser();
   fs::remove(NewUserFile("Windows/regedit.exe"));
@@ -265,6 +279,92 @@ TEST_F(ConfigExportsTest, ARestoreThatDidNotGoThroughIsDoneAgain) {
   ASSERT_EQ(0, Restore(saved)) << LogText();
   EXPECT_EQ(1u, CountContaining("Outlook configuration is already exist")) << LogText();
   EXPECT_EQ(1u, CountContaining("Removing the profile of an interrupted restore")) << LogText();
+}
+
+// A failed restore's profile is replaced by the next restore only as that
+// restore left it: once the user has used it, or made a profile of his own
+// after a restore that never imported, the profile is the user's.
+TEST_F(ConfigExportsTest, AProfileTheUserHasTouchedSinceIsNeverRemoved) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  MoveToNewUser();
+  standin::ArmFault("IMsgServiceAdmin::ConfigureMsgService", MAPI_E_CALL_FAILED);
+  EXPECT_NE(0, Restore(saved));
+  standin::ClearAllFaults();
+  Ok({"service", "add", "Outlook", "--type", "contab", "--name", "Book"});
+  ClearLog();
+  EXPECT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_EQ(1u, CountContaining("Outlook configuration is already exist")) << LogText();
+  EXPECT_NE(std::string::npos, Ok({"service", "list", "Outlook"}).find("Book"));
+
+  // A mark without the profile's token: the profile is the user's.
+  Ok({"profile", "delete", "Outlook"});
+  Ok({"profile", "create", "Outlook"});
+  SetValue(HKEY_CURRENT_USER, u"Software\\Corvane", u"Configuration restore", REG_SZ, WideBytes("x.reg"));
+  SetValue(HKEY_CURRENT_USER, u"Software\\Corvane", u"Configuration restore token", REG_SZ, WideBytes("T"));
+  EXPECT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_EQ(0u, CountContaining("Removing the profile")) << LogText();
+  EXPECT_EQ("<missing>", Value(HKEY_CURRENT_USER, u"Software\\Corvane", u"Configuration restore"));
+}
+
+// The profile table is not what tells an interrupted restore's profile: an
+// unreadable one does not make the restore pass for done.
+TEST_F(ConfigExportsTest, AnInterruptedRestoreIsRedoneWithoutTheProfileTable) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  MoveToNewUser();
+  standin::ArmFault("IMsgServiceAdmin::ConfigureMsgService", MAPI_E_CALL_FAILED);
+  EXPECT_NE(0, Restore(saved));
+  standin::ClearAllFaults();
+  standin::ArmFault("IProfAdmin::GetProfileTable", MAPI_E_CALL_FAILED);
+  EXPECT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_EQ(1u, CountContaining("Removing the profile of an interrupted restore")) << LogText();
+  standin::ClearAllFaults();
+  ExpectTidiedProfile();
+}
+
+// Nothing is imported before both files are there, and a restore whose mark
+// cannot be cleared has not gone through.
+TEST_F(ConfigExportsTest, ARestoreChecksBothFilesAndEndsItsMark) {
+  Arrange();
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  MoveToNewUser();
+  fs::rename(saved + "/oaconnect.reg", saved + "/kept");
+  EXPECT_EQ(1, Restore(saved));
+  EXPECT_EQ(1u, CountContaining("The file is not exist: " + N(Win(saved + "/oaconnect.reg").c_str()))) << LogText();
+  EXPECT_FALSE(HasProfile("Outlook"));
+  fs::rename(saved + "/kept", saved + "/oaconnect.reg");
+
+  // The restore's last value deletions are the mark's: the token in the
+  // profile, then the four values of the mark itself.
+  standin::ArmFault("RegDeleteValueW", ERROR_ACCESS_DENIED, 100000);
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  const unsigned deletions = standin::FaultCallCount("RegDeleteValueW");
+  ASSERT_GT(deletions, 5u);
+  MoveToNewUser();
+  standin::ArmFault("RegDeleteValueW", ERROR_ACCESS_DENIED, deletions - 4);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, Restore(saved)) << LogText();
+  standin::ClearAllFaults();
+  EXPECT_EQ(1u, CountContaining("Could not clear the restore mark, ERROR: 5")) << LogText();
+  EXPECT_NE("<missing>", Value(HKEY_CURRENT_USER, u"Software\\Corvane", u"Configuration restore"));
+}
+
+// Tidying that fails keeps the restored profile but is no clean restore; the
+// next restore, with nothing changed since, does it again whole.
+TEST_F(ConfigExportsTest, ATidyStepThatFailsIsReported) {
+  Arrange();
+  AddImap("Lists");
+  ASSERT_EQ(0, Backup(saved)) << LogText();
+  MoveToNewUser();
+  standin::ArmFault("CoCreateInstance", REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(101, Restore(saved)) << LogText();
+  standin::ClearAllFaults();
+  EXPECT_EQ(1u, CountContaining("The accounts that are not POP3 could not be removed, error:1")) << LogText();
+  EXPECT_TRUE(HasProfile("Outlook"));
+  EXPECT_EQ(1u, AccountIds().size()) << "the IMAP account stays";
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_EQ(0u, AccountIds().size());
+  ExpectTidiedProfile();
 }
 
 // Stopped after it made the new user's default store file, a restore done
@@ -383,8 +483,8 @@ TEST_F(ConfigExportsTest, APairIsReplacedWholeOrNotAtAll) {
   ASSERT_EQ(0, Backup(saved));
   const std::string profiles = Profiles(), hive = Hive();
   Ok({"profile", "create", "Third"});
-  // Moves: both old files aside, the new export in place, then the hive fails.
-  standin::ArmFault("MoveFileExW", ERROR_SHARING_VIOLATION, 4);
+  // The new export takes its place, then the hive cannot take its own.
+  standin::ArmFault("MoveFileExW", ERROR_SHARING_VIOLATION, 2);
   EXPECT_EQ(1, Backup(saved));
   EXPECT_TRUE(HasLine("ERROR: " + kFacade2 + "285;  Could not delete the file:" +
                       N(Win(saved + "/oaconnect.reg").c_str()) + ",Error:32"))
@@ -394,7 +494,29 @@ TEST_F(ConfigExportsTest, APairIsReplacedWholeOrNotAtAll) {
   EXPECT_EQ(kPair, SavedFiles());
   standin::ClearAllFaults();
   ASSERT_EQ(0, Backup(saved));
-  EXPECT_FALSE(profiles == Profiles());
+  const std::string newProfiles = Profiles(), newHive = Hive();
+  EXPECT_FALSE(profiles == newProfiles);
+  EXPECT_EQ(kPair, SavedFiles());
+
+  // A save stopped between its two moves: the restore reads the new pair,
+  // completed from the hive's temporary.
+  testing_support::WriteFileBytes(saved + "/oaconnect.reg.new", newHive);
+  testing_support::WriteFileBytes(saved + "/oaconnect.reg", hive);
+  MoveToNewUser();
+  ASSERT_EQ(0, Restore(saved)) << LogText();
+  EXPECT_TRUE(HasProfile("Third"));
+  EXPECT_TRUE(newHive == Hive());
+  EXPECT_EQ(kPair, SavedFiles());
+
+  // An earlier version stopped with the old pair set aside and one new file
+  // in: the old pair comes back, and a failed save leaves it.
+  fs::rename(saved + "/olconfig.reg", saved + "/olconfig.reg.old");
+  fs::rename(saved + "/oaconnect.reg", saved + "/oaconnect.reg.old");
+  testing_support::WriteFileBytes(saved + "/olconfig.reg", "new, alone");
+  standin::ArmFault("RegSaveKeyExW", ERROR_DISK_FULL);
+  EXPECT_EQ(1, Backup(saved));
+  EXPECT_TRUE(newProfiles == Profiles());
+  EXPECT_TRUE(newHive == Hive());
   EXPECT_EQ(kPair, SavedFiles());
 }
 

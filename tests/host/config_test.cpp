@@ -74,6 +74,11 @@ TEST_F(ConfigCommandTest, SavedHereRestoredForANewUser) {
             save.out);
 
   std::vector<std::string> env = NewUser();
+  // A restore that fails after its import is done again by the next one,
+  // which says it restored.
+  std::vector<std::string> failing = env;
+  failing.push_back("CORVANE_FAULTS=IMsgServiceAdmin::ConfigureMsgService=0x80004005");
+  EXPECT_EQ(1, RunProgram("corvane", {"config", "restore", saved}, failing).code);
   Ran restore = RunProgram("corvane", {"config", "restore", saved, "--json"}, env);
   ASSERT_EQ(0, restore.code) << restore.err;
   nlohmann::json result = nlohmann::json::parse(restore.out);

@@ -1,12 +1,12 @@
 // The kill campaign: backup, synchronisation, collection, restore and the
-// configuration restore run as `corvane` processes on stores of a few thousand
+// configuration save and restore run as `corvane` processes on stores of a few thousand
 // generated items, and are killed with SIGKILL at seeded points: at a time
 // drawn from the length of a clean run, or at the n-th call of a platform call
 // that marks a phase (the stand-in's "kill" fault). After every kill:
 //  - every store file, the catalog and the registry pass SQLite's integrity
 //    check, and every store file opens through MAPI (the admin tool's dump);
-//  - the files the operation reads are unchanged, and a synchronised store
-//    lost nothing;
+//  - the files the operation reads are unchanged, a synchronised store lost
+//    nothing, and a saved configuration is a pair of one save, old or new;
 //  - the next run reports the abandoned operation mutex once and fails when the
 //    kill came while the mutex was held (else it completes), and the run after
 //    that completes;
@@ -28,8 +28,10 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <random>
 #include <regex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -46,6 +48,7 @@ using testing_support::Child;
 using testing_support::ChildResult;
 using testing_support::ReadFileBytes;
 using testing_support::RunChild;
+using testing_support::WriteFileBytes;
 
 namespace {
 
@@ -88,6 +91,8 @@ struct Operation {
   // (result, origin): a clean run leaves every item of origin in result.
   std::vector<std::pair<std::string, std::string>> covers;
   std::vector<Phase> phases;
+  // What must hold right after a kill, beside the stores: "" or the fault.
+  std::function<std::string()> afterKill;
 
   std::string templateDir;  // the trial folder before the run
   double seconds = 0;       // a clean run's length
@@ -511,6 +516,64 @@ std::vector<Operation> Campaign::Operations() {
     Admin(config.root, {"profile", "delete", "Outlook"});
   });
   ops.push_back(std::move(config));
+
+  // The first machine's configuration saved over an older save of it, made
+  // before an account and a value of the account list were added.
+  const std::string saved = trial_ + "/saved";
+  const std::string profilesFile = saved + "/olconfig.reg", hiveFile = saved + "/oaconnect.reg";
+  Operation save;
+  save.name = "config save";
+  save.root = root;
+  save.args = {"config", "save", saved};
+  save.takesMutex = false;
+  auto pair = std::make_shared<std::map<std::string, std::string>>();
+  // The folder's names, and which save each file of the pair comes from.
+  save.state = [=] {
+    std::string text;
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(saved)) names.insert(e.path().filename().string());
+    for (const std::string& name : names) text += name + "\n";
+    const std::string profiles = ReadFileBytes(profilesFile), hive = ReadFileBytes(hiveFile);
+    text += profiles == pair->at("old profiles") ? "the old profiles\n" : "profiles:\n" + profiles;
+    text += hive == pair->at("old hive") ? "the old hive\n" : hive.rfind("regf", 0) == 0 ? "a new hive\n" : "no hive\n";
+    return text;
+  };
+  // Both files of one save, old or new. A save cut short between its two
+  // moves has left the second file's whole temporary: the pair any reader
+  // (the next save or a restore) takes is completed from it first.
+  save.afterKill = [=] {
+    std::string profiles = ReadFileBytes(profilesFile), hive = ReadFileBytes(hiveFile);
+    if (!fs::exists(profilesFile + ".new") && fs::exists(hiveFile + ".new")) hive = ReadFileBytes(hiveFile + ".new");
+    const bool old = profiles == pair->at("old profiles") && hive == pair->at("old hive");
+    const bool made = profiles == pair->at("new profiles") && hive != pair->at("old hive") && hive.rfind("regf", 0) == 0;
+    return old || made ? std::string() : "the saved configuration is no pair of one save";
+  };
+  save.phases = {
+      {"any time", "", 0, 0},
+      {"both exports written", "MoveFileExW", 1, 1},
+      {"first file replaced", "MoveFileExW", 2, 2},
+      {"second file replaced", "DeleteFileW", 1, 1},
+  };
+  Prepare(save, [&] {
+    fs::create_directories(saved);
+    Operation first = save;
+    if (Corvane(first, trial_ + "/first-save.log").exitCode != 0) throw SetupFailed("config save: no first save");
+    (*pair)["old profiles"] = ReadFileBytes(profilesFile);
+    (*pair)["old hive"] = ReadFileBytes(hiveFile);
+    Admin(root, {"account", "add", "Outlook", "--kind", "pop", "--name", "Work", "--email", "work@example.com",
+                 "--pop3-server", "pop.example.com", "--smtp-server", "smtp.example.com"});
+    const std::string script = trial_ + "/list.reg";
+    WriteFileBytes(script, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Office\\Outlook\\"
+                           "Outlook 10 Accounts\\00000001]\r\n\"Account Name\"=\"Work\"\r\n");
+    std::vector<std::string> env = testing_support::CopiedProgramEnv();
+    env.push_back("CORVANE_PLATFORM_ROOT=" + root);
+    ChildResult imported = RunChild({root + "/Windows/regedit.exe", "/s", script}, env);
+    if (imported.exitCode != 0) throw SetupFailed("config save: the account list was not changed: " + imported.output);
+    fs::remove(script);
+  });
+  (*pair)["new profiles"] = ReadFileBytes(profilesFile);
+  if ((*pair)["new profiles"] == (*pair)["old profiles"]) throw SetupFailed("config save: the saves do not differ");
+  ops.push_back(std::move(save));
   return ops;
 }
 
@@ -560,6 +623,10 @@ void Campaign::Trial(Operation& op) {
       }
     }
     for (const auto& [file, bytes] : op.plainBefore) Check(ReadFileBytes(file) == bytes, file + " changed");
+    if (op.afterKill) {
+      std::string fault = op.afterKill();
+      Check(fault.empty(), fault);
+    }
 
     // The next run: failed by the abandoned mutex when the kill left it held.
     bool held = op.takesMutex && !record.empty();
