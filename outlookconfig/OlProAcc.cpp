@@ -55,17 +55,25 @@ LSTATUS OpenMachineKey(LPCWSTR path, REGSAM access, CScopedRegKey& key) {
   return status;
 }
 
+// Writes a text value of the restore's mark into key: 0, or the error, logged.
+LSTATUS SetMarkText(HKEY key, LPCWSTR name, LPCWSTR text) {
+  LSTATUS status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                  static_cast<DWORD>((wcslen(text) + 1) * sizeof(WCHAR)));
+  if (status != ERROR_SUCCESS)
+    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
+  return status;
+}
+
 // A text value of the restore's mark.
 LSTATUS SetMarkValue(LPCWSTR name, LPCWSTR text) {
   CScopedRegKey key;
   LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kRestoreMarkKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                    key.Put(), nullptr);
-  if (status == ERROR_SUCCESS)
-    status = RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                            static_cast<DWORD>((wcslen(text) + 1) * sizeof(WCHAR)));
-  if (status != ERROR_SUCCESS)
+  if (status != ERROR_SUCCESS) {
     LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
-  return status;
+    return status;
+  }
+  return SetMarkText(key.Get(), name, text);
 }
 
 // A text value of up to MAX_PATH - 1 characters: 0, ERROR_FILE_NOT_FOUND when
@@ -175,11 +183,8 @@ LSTATUS TieProfileToMark() {
   CScopedRegKey profile;
   if (status == ERROR_SUCCESS)
     status = RegOpenKeyExW(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, 0, KEY_SET_VALUE, profile.Put());
-  if (status == ERROR_SUCCESS)
-    status = RegSetValueExW(profile.Get(), kProfileTokenValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(token),
-                            static_cast<DWORD>((wcslen(token) + 1) * sizeof(WCHAR)));
-  if (status != ERROR_SUCCESS)
-    LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
+  if (status == ERROR_SUCCESS) return SetMarkText(profile.Get(), kProfileTokenValue, token);
+  LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
   return status;
 }
 

@@ -53,6 +53,16 @@ class ConfigExportsTest : public ConfigMachine {
     }
     EXPECT_EQ(std::vector<std::string>{N(Win(fresh).c_str())}, paths) << ProfileList();
   }
+  // The machine saved, then restored for a new user with call failing: the
+  // restore fails after its import.
+  void FailARestoreForANewUser(const std::string& call) {
+    Arrange();
+    ASSERT_EQ(0, Backup(saved)) << LogText();
+    MoveToNewUser();
+    standin::ArmFault(call, MAPI_E_CALL_FAILED);
+    EXPECT_NE(0, Restore(saved));
+    standin::ClearAllFaults();
+  }
   std::string saved, mailPath;
 };
 
@@ -261,12 +271,7 @@ TEST_F(ConfigExportsTest, WithoutTheRegistryEditorNothingIsSavedOrRestored) {
 // a killed host is the same) is done again by the next one, from the files,
 // instead of the half-made profile being taken for the user's own.
 TEST_F(ConfigExportsTest, ARestoreThatDidNotGoThroughIsDoneAgain) {
-  Arrange();
-  ASSERT_EQ(0, Backup(saved)) << LogText();
-  MoveToNewUser();
-  standin::ArmFault("IMsgServiceAdmin::ConfigureMsgService", MAPI_E_CALL_FAILED);
-  EXPECT_NE(0, Restore(saved));
-  standin::ClearAllFaults();
+  FailARestoreForANewUser("IMsgServiceAdmin::ConfigureMsgService");
   ASSERT_TRUE(HasProfile("Outlook"));
 
   ASSERT_EQ(0, Restore(saved)) << LogText();
@@ -285,12 +290,7 @@ TEST_F(ConfigExportsTest, ARestoreThatDidNotGoThroughIsDoneAgain) {
 // restore left it: once the user has used it, or made a profile of his own
 // after a restore that never imported, the profile is the user's.
 TEST_F(ConfigExportsTest, AProfileTheUserHasTouchedSinceIsNeverRemoved) {
-  Arrange();
-  ASSERT_EQ(0, Backup(saved)) << LogText();
-  MoveToNewUser();
-  standin::ArmFault("IMsgServiceAdmin::ConfigureMsgService", MAPI_E_CALL_FAILED);
-  EXPECT_NE(0, Restore(saved));
-  standin::ClearAllFaults();
+  FailARestoreForANewUser("IMsgServiceAdmin::ConfigureMsgService");
   Ok({"service", "add", "Outlook", "--type", "contab", "--name", "Book"});
   ClearLog();
   EXPECT_EQ(0, Restore(saved)) << LogText();
@@ -310,12 +310,7 @@ TEST_F(ConfigExportsTest, AProfileTheUserHasTouchedSinceIsNeverRemoved) {
 // The profile table is not what tells an interrupted restore's profile: an
 // unreadable one does not make the restore pass for done.
 TEST_F(ConfigExportsTest, AnInterruptedRestoreIsRedoneWithoutTheProfileTable) {
-  Arrange();
-  ASSERT_EQ(0, Backup(saved)) << LogText();
-  MoveToNewUser();
-  standin::ArmFault("IMsgServiceAdmin::ConfigureMsgService", MAPI_E_CALL_FAILED);
-  EXPECT_NE(0, Restore(saved));
-  standin::ClearAllFaults();
+  FailARestoreForANewUser("IMsgServiceAdmin::ConfigureMsgService");
   standin::ArmFault("IProfAdmin::GetProfileTable", MAPI_E_CALL_FAILED);
   EXPECT_EQ(0, Restore(saved)) << LogText();
   EXPECT_EQ(1u, CountContaining("Removing the profile of an interrupted restore")) << LogText();
@@ -371,12 +366,7 @@ TEST_F(ConfigExportsTest, ATidyStepThatFailsIsReported) {
 // again sets that file up as the first one would have, not as a file of the
 // user's found there.
 TEST_F(ConfigExportsTest, ARestoreDoneAgainTakesTheFileItMadeForItsOwn) {
-  Arrange();
-  ASSERT_EQ(0, Backup(saved)) << LogText();
-  MoveToNewUser();
-  standin::ArmFault("IMsgServiceAdmin::DeleteMsgService", MAPI_E_CALL_FAILED);
-  EXPECT_NE(0, Restore(saved));
-  standin::ClearAllFaults();
+  FailARestoreForANewUser("IMsgServiceAdmin::DeleteMsgService");
   ASSERT_TRUE(fs::is_regular_file(NewUserFile("Users/user/Documents/Outlook Files/Outlook.pst")));
 
   ASSERT_EQ(0, Restore(saved)) << LogText();
