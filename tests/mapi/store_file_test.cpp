@@ -282,18 +282,39 @@ TEST_F(MapiStoreFile, ValuesKeptApartGoWithTheirProperty) {
   EXPECT_EQ(apartRows(), 0);
 }
 
+// A cut stream zlib refuses by itself; a whole one that inflates to less than
+// its header records only the size check catches, else it would be read back
+// padded with zeros.
 TEST_F(MapiStoreFile, DamagedPackedValueIsACorruptStore) {
   auto file = Create();
-  NodeId node = 0;
-  std::string body(4000, 'x');
-  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
-  ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, body.data(), body.size())), S_OK);
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "UPDATE apart SET value = substr(value, 1, 8)", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
-  standin::mapi::Row row;
-  EXPECT_EQ(file->ReadProps(node, &row), MAPI_E_CORRUPT_STORE);
+  std::string body(4000, 'x');  // packed, its header records 4000: A0 0F 00 00
+  for (const char* damage : {"UPDATE apart SET value = substr(value, 1, 8) WHERE object = ?1",
+                             "UPDATE apart SET value = CAST(X'A10F0000' || substr(value, 5) AS BLOB)"
+                             " WHERE object = ?1 AND substr(value, 1, 4) = X'A00F0000'"}) {
+    SCOPED_TRACE(damage);
+    NodeId node = 0;
+    ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
+    ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, body.data(), body.size())), S_OK);
+    sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(db, damage, -1, &stmt, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_bind_int64(stmt, 1, static_cast<sqlite3_int64>(node)), SQLITE_OK);
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE);
+    sqlite3_finalize(stmt);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_close(db);
+    standin::mapi::Row row;
+    EXPECT_EQ(file->ReadProps(node, &row), MAPI_E_CORRUPT_STORE);
+    auto store = OpenStore(path());
+    ASSERT_TRUE(store);
+    std::string id = file->EntryId(node);
+    ULONG type = 0;
+    IUnknown* unk = nullptr;
+    EXPECT_EQ(store->OpenEntry(24, Eid(id), nullptr, 0, &type, &unk), MAPI_E_CORRUPT_STORE);
+    EXPECT_EQ(unk, nullptr);
+    Held<IUnknown> hold(unk);
+  }
 }
 
 TEST_F(MapiStoreFile, FilesOfTheFirstVersionAreReadAndMarkedAnew) {

@@ -106,7 +106,8 @@ TEST_F(MapiStoreProcess, KilledCopyLeavesAConsistentStore) {
 // A process killed while making a store leaves nothing at the store's path:
 // the store is made under a name of its own and moved there once whole. What
 // it left is removed by the next creation beside it, but not what a process
-// still running is making.
+// still running is making. A making that fails in a running process leaves
+// nothing at all.
 TEST_F(MapiStoreProcess, AStoreKilledInTheMakingIsNeverHalfThere) {
   namespace fs = std::filesystem;
   fs::path dir = fs::path(path_).parent_path();
@@ -118,6 +119,11 @@ TEST_F(MapiStoreProcess, AStoreKilledInTheMakingIsNeverHalfThere) {
     return names;
   };
   std::set<std::string> before = entries();
+  standin::ArmFault("HrValidateIPMSubtree", MAPI_E_CALL_FAILED, 1);  // once the partial store is made
+  EXPECT_EQ(standin::mapi::CreateStoreFile(U(fresh), u"Fresh"), MAPI_E_CALL_FAILED);
+  EXPECT_EQ(standin::FaultCallCount("HrValidateIPMSubtree"), 1u);
+  EXPECT_EQ(entries(), before) << "no partial store nor its log, and nothing at the path";
+  standin::ClearFault("HrValidateIPMSubtree");
   testing_support::ChildResult killed = testing_support::RunChild(
       {testing_support::BuiltProgram("storehost"), "create", fresh, "Fresh"}, {"CORVANE_FAULTS=HrValidateIPMSubtree=kill@1"});
   ASSERT_EQ(killed.signal, SIGKILL) << killed.output;
