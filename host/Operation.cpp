@@ -1,5 +1,7 @@
 #include "Operation.h"
 
+#include <algorithm>
+#include <fstream>
 #include <optional>
 
 #include "Library.h"
@@ -7,8 +9,27 @@
 
 namespace host {
 
+namespace {
+
+constexpr int kCopyFailed = 112;  // the library's result when a message or folder was not copied
+
+// The library logs each message it could not copy with this line; those
+// written after offset in the log file are counted.
+int FailedMessagesLogged(const std::string& log, long long offset) {
+  std::ifstream in(log, std::ios::binary);
+  if (log.empty() || !in || !in.seekg(offset)) return -1;
+  int count = 0;
+  for (std::string line; std::getline(in, line);)
+    if (line.find("Copy message failed.") != std::string::npos) ++count;
+  return count;
+}
+
+}  // namespace
+
 Outcome RunOperation(COutlookFacade& facade, const std::string& label, const std::function<int()>& op) {
   Outcome outcome;
+  const std::string log = LogFilePath();
+  const long long logStart = log.empty() ? 0 : std::max(FileSize(log), 0LL);
   Progress progress(label);
   progress.Attach(facade);
   {
@@ -26,6 +47,7 @@ Outcome RunOperation(COutlookFacade& facade, const std::string& label, const std
   outcome.planned = progress.Planned();
   outcome.seconds = progress.Seconds();
   outcome.cancelled = !outcome.ok && (outcome.code == -1 || Interrupted());
+  if (!outcome.ok && outcome.code == kCopyFailed) outcome.failedMessages = FailedMessagesLogged(log, logStart);
   return outcome;
 }
 
@@ -48,6 +70,7 @@ nlohmann::json OutcomeJson(const Outcome& outcome, nlohmann::json fields) {
   }
   fields["seconds"] = outcome.seconds;
   if (!outcome.ok) fields["log"] = LogFilePath();
+  if (outcome.failedMessages >= 0) fields["failed_messages"] = outcome.failedMessages;
   return fields;
 }
 
@@ -61,6 +84,9 @@ void ThrowUnlessOk(const Outcome& outcome, const std::string& what) {
                                  "library, without --library compact, says why)");
   std::string reason = outcome.code == 0 ? "it could not start (result code 0: see the log)"
                                          : "result code " + ResultCodeText(outcome.code);
+  if (outcome.failedMessages > 0)
+    reason += "; " + std::to_string(outcome.failedMessages) +
+              (outcome.failedMessages == 1 ? " message" : " messages") + " could not be read or copied";
   throw OperationFailed(what + " failed: " + reason + "; " + LogLocation());
 }
 

@@ -16,6 +16,7 @@ struct Outcome {
   ULONG done = 0;          // messages gone through, as the sink counted them
   ULONG planned = 0;       // messages the operation planned to go through
   double seconds = 0;
+  int failedMessages = -1;  // messages the library logged as not copied; -1 without a log file
 };
 
 // Runs op (which calls one operation of the facade and returns its result)

@@ -7,6 +7,8 @@
 
 #include <libpff.h>
 
+#include <standin/fault.h>
+
 #include "store.h"
 
 namespace standin::mapi {
@@ -18,6 +20,10 @@ constexpr char kMagic[4] = {'!', 'B', 'D', 'N'};
 constexpr int kMaxDepth = 256;
 // The message store's checksum of its password; absent or 0 without one.
 constexpr ULONG kPasswordChecksum = PROP_TAG(PT_LONG, 0x67FF);
+// A node identifier's low bits name its type; a folder's tables share its index.
+constexpr uint32_t kNidTypeMask = 0x1F, kHierarchyTable = 0x0D, kContentsTable = 0x0E;
+// The file's own node of its message store.
+constexpr uint32_t kStoreNid = 0x21;
 
 // A libpff error, freed on every path; Text() is its first line.
 class PffError {
@@ -67,6 +73,19 @@ using ItemPtr = PffHandle<libpff_item_t, libpff_item_free>;
 using RecordSetPtr = PffHandle<libpff_record_set_t, libpff_record_set_free>;
 using RecordEntryPtr = PffHandle<libpff_record_entry_t, libpff_record_entry_free>;
 
+// The fault seam at the reader's calls into libpff, named after the call: an
+// armed call is taken for one that libpff refused.
+bool Refused(const char* call) {
+  int32_t code = 0;
+  return ::standin::TakeFault(call, &code);
+}
+
+std::string Hex(uint32_t value, int digits = 8) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
 uint64_t ReadLe(const unsigned char* bytes, size_t size) {
   uint64_t value = 0;
   for (size_t i = size; i-- > 0;) value = (value << 8) | bytes[i];
@@ -104,20 +123,29 @@ bool HeaderMatchesSize(const std::string& path, std::string* why) {
   return true;
 }
 
-// One record entry as an owned property; false for what the stand-in keeps
-// no counterpart of (named properties, objects, multi-valued data).
-bool EntryToProp(libpff_record_entry_t* entry, OwnedProp* out) {
+enum class Entry { kKept, kSkipped, kUnreadable };
+
+// One record entry as an owned property; kSkipped for what the stand-in keeps
+// no counterpart of (named properties, objects, multi-valued data),
+// kUnreadable, with *tag as far as known and *why, for what cannot be read.
+Entry EntryToProp(libpff_record_entry_t* entry, OwnedProp* out, ULONG* tag, std::string* why) {
+  PffError error;
+  auto unreadable = [&] {
+    *why = error.Text();
+    return Entry::kUnreadable;
+  };
   uint32_t id = 0, type = 0;
-  if (libpff_record_entry_get_entry_type(entry, &id, nullptr) != 1 ||
-      libpff_record_entry_get_value_type(entry, &type, nullptr) != 1)
-    return false;
-  if (id >= 0x8000 || (type & MV_FLAG)) return false;  // named ids are the file's own
-  ULONG tag = PROP_TAG(type, id);
+  if (libpff_record_entry_get_entry_type(entry, &id, error.Put()) != 1 ||
+      libpff_record_entry_get_value_type(entry, &type, error.Put()) != 1)
+    return unreadable();
+  *tag = PROP_TAG(type, id);
+  if (id >= 0x8000 || (type & MV_FLAG)) return Entry::kSkipped;  // named ids are the file's own
   size_t size = 0;
-  if (libpff_record_entry_get_data_size(entry, &size, nullptr) != 1) return false;
+  if (libpff_record_entry_get_data_size(entry, &size, error.Put()) != 1) return unreadable();
   std::string data(size, '\0');
-  if (size && libpff_record_entry_get_data(entry, reinterpret_cast<uint8_t*>(data.data()), size, nullptr) != 1)
-    return false;
+  if (size && (Refused("libpff_record_entry_get_data") ||
+               libpff_record_entry_get_data(entry, reinterpret_cast<uint8_t*>(data.data()), size, error.Put()) != 1))
+    return unreadable();
   switch (type) {
     case PT_STRING8:
     case PT_UNICODE: {
@@ -125,24 +153,24 @@ bool EntryToProp(libpff_record_entry_t* entry, OwnedProp* out) {
       size_t units = 0;
       std::u16string text;
       if (size) {
-        if (libpff_record_entry_get_data_as_utf16_string_size(entry, &units, nullptr) != 1 || units == 0)
-          return false;
+        if (libpff_record_entry_get_data_as_utf16_string_size(entry, &units, error.Put()) != 1 || units == 0)
+          return unreadable();
         text.assign(units, u'\0');
         if (libpff_record_entry_get_data_as_utf16_string(entry, reinterpret_cast<uint16_t*>(text.data()), units,
-                                                         nullptr) != 1)
-          return false;
+                                                         error.Put()) != 1)
+          return unreadable();
         text.resize(std::char_traits<char16_t>::length(text.c_str()));
       }
       // The subject keeps its prefix's length ahead of it: "\x01<n>".
       if (id == PROP_ID(PR_SUBJECT_W) && text.size() >= 2 && text[0] == 0x01) text.erase(0, 2);
-      *out = MakeUnicode(CHANGE_PROP_TYPE(tag, PT_UNICODE), text);
-      return true;
+      *out = MakeUnicode(CHANGE_PROP_TYPE(*tag, PT_UNICODE), text);
+      return Entry::kKept;
     }
     case PT_BOOLEAN: {
       uint8_t value = 0;
-      if (libpff_record_entry_get_data_as_boolean(entry, &value, nullptr) != 1) return false;
-      *out = MakeBool(tag, value != 0);
-      return true;
+      if (libpff_record_entry_get_data_as_boolean(entry, &value, error.Put()) != 1) return unreadable();
+      *out = MakeBool(*tag, value != 0);
+      return Entry::kKept;
     }
     case PT_I2:
       data.resize(2);
@@ -164,32 +192,70 @@ bool EntryToProp(libpff_record_entry_t* entry, OwnedProp* out) {
       break;
     case PT_BINARY:
       break;
+    case PT_OBJECT:
+    case PT_NULL:
+    case 0x00FB:  // PT_SVREID
+    case 0x00FD:  // PT_SRESTRICTION
+    case 0x00FE:  // PT_ACTIONS
+      return Entry::kSkipped;
     default:
-      return false;
+      *why = "its type " + Hex(type, 4) + " is no property type";
+      return Entry::kUnreadable;
   }
-  out->tag = tag;
+  out->tag = *tag;
   out->data = std::move(data);
-  return true;
+  return Entry::kKept;
 }
 
-HRESULT ReadRecordSet(libpff_item_t* item, int index, Row* row) {
+// The item's unreadable part is logged with where (what the item is, for the
+// log); a property that cannot be read is left out, logged, and the rest read.
+HRESULT ReadRecordSet(libpff_item_t* item, int index, Row* row, const std::string& where) {
   RecordSetPtr set;
-  if (libpff_item_get_record_set_by_index(item, index, set.Put(), nullptr) != 1) return MAPI_E_CORRUPT_STORE;
+  PffError error;
   int count = 0;
-  if (libpff_record_set_get_number_of_entries(set.Get(), &count, nullptr) != 1) return MAPI_E_CORRUPT_STORE;
+  if (libpff_item_get_record_set_by_index(item, index, set.Put(), error.Put()) != 1 ||
+      libpff_record_set_get_number_of_entries(set.Get(), &count, error.Put()) != 1) {
+    StoreLog(where + " cannot be read: " + error.Text());
+    return MAPI_E_CORRUPT_DATA;
+  }
   for (int i = 0; i < count; ++i) {
     RecordEntryPtr entry;
-    if (libpff_record_set_get_entry_by_index(set.Get(), i, entry.Put(), nullptr) != 1) return MAPI_E_CORRUPT_STORE;
     OwnedProp prop;
-    if (EntryToProp(entry.Get(), &prop)) PutProp(row, std::move(prop));
+    ULONG tag = 0;
+    std::string why;
+    Entry read = Entry::kUnreadable;
+    if (Refused("libpff_record_set_get_entry_by_index") ||
+        libpff_record_set_get_entry_by_index(set.Get(), i, entry.Put(), error.Put()) != 1)
+      why = error.Text();
+    else
+      read = EntryToProp(entry.Get(), &prop, &tag, &why);
+    if (read == Entry::kKept)
+      PutProp(row, std::move(prop));
+    else if (read == Entry::kUnreadable)
+      StoreLog(where + ": property " + std::to_string(i + 1) + (tag ? " (" + Hex(tag) + ")" : std::string()) +
+               " left out: " + why);
   }
   return S_OK;
 }
 
-HRESULT ReadItem(libpff_item_t* item, Row* row) {
+HRESULT OpenItem(libpff_file_t* file, uint32_t node, ItemPtr* item, const std::string& where) {
+  PffError error;
+  if (Refused("libpff_file_get_item_by_identifier") ||
+      libpff_file_get_item_by_identifier(file, node, item->Put(), error.Put()) != 1) {
+    StoreLog(where + " cannot be read: " + error.Text());
+    return MAPI_E_CORRUPT_DATA;
+  }
+  return S_OK;
+}
+
+HRESULT ReadItem(libpff_item_t* item, Row* row, const std::string& where) {
   int sets = 0;
-  if (libpff_item_get_number_of_record_sets(item, &sets, nullptr) != 1) return MAPI_E_CORRUPT_STORE;
-  return sets > 0 ? ReadRecordSet(item, 0, row) : S_OK;
+  PffError error;
+  if (libpff_item_get_number_of_record_sets(item, &sets, error.Put()) != 1) {
+    StoreLog(where + " cannot be read: " + error.Text());
+    return MAPI_E_CORRUPT_DATA;
+  }
+  return sets > 0 ? ReadRecordSet(item, 0, row, where) : S_OK;
 }
 
 }  // namespace
@@ -215,6 +281,8 @@ HRESULT PstFile::Open(const std::string& posixPath, std::shared_ptr<PstFile>* ou
   if (!HeaderMatchesSize(posixPath, &why)) return refuse(why);
   std::shared_ptr<PstFile> file(new PstFile());
   file->path_ = posixPath;
+  file->blocks_ = PstBlocks::Load(posixPath, &why);
+  if (!file->blocks_) return refuse(why);
   PffError error;
   if (libpff_file_initialize(&file->file_, error.Put()) != 1) return refuse(error.Text());
   if (libpff_file_open(file->file_, posixPath.c_str(), LIBPFF_OPEN_READ, error.Put()) != 1) {
@@ -258,16 +326,36 @@ HRESULT PstFile::Walk(void* folderItem, uint32_t parent, int depth) {
   if (folders_.count(id)) return MAPI_E_CORRUPT_STORE;  // a folder below itself
   Folder& folder = folders_[id];
   folder.parent = parent;
+  size_t size = 0;
+  if (libpff_folder_get_utf8_name_size(item, &size, nullptr) == 1 && size > 1) {
+    std::string name(size, '\0');
+    if (libpff_folder_get_utf8_name(item, reinterpret_cast<uint8_t*>(name.data()), size, nullptr) == 1)
+      folder.name = name.c_str();
+  }
+  // The folder's own node and its hierarchy and contents tables' nodes.
+  for (uint32_t type : {0u, kHierarchyTable, kContentsTable})
+    if (FAILED(CheckBlocks(type ? (id & ~kNidTypeMask) | type : id))) return MAPI_E_CORRUPT_STORE;
+  // A message whose identity cannot be read is left out of its folder, the
+  // rest listed; one that can, whatever else of it is unreadable, is listed
+  // and fails its own open.
   int messages = 0;
-  if (libpff_folder_get_number_of_sub_messages(item, &messages, nullptr) != 1) return MAPI_E_CORRUPT_STORE;
+  PffError error;
+  if (libpff_folder_get_number_of_sub_messages(item, &messages, error.Put()) != 1) {
+    StoreLog("reading " + path_ + ": the messages of folder '" + folder.name + "' cannot be listed: " + error.Text());
+    messages = 0;
+  }
   for (int i = 0; i < messages; ++i) {
     ItemPtr message;
     uint32_t mid = 0;
-    if (libpff_folder_get_sub_message(item, i, message.Put(), nullptr) != 1 ||
-        libpff_item_get_identifier(message.Get(), &mid, nullptr) != 1)
-      return MAPI_E_CORRUPT_STORE;
+    if (Refused("libpff_folder_get_sub_message") ||
+        libpff_folder_get_sub_message(item, i, message.Put(), error.Put()) != 1 ||
+        libpff_item_get_identifier(message.Get(), &mid, error.Put()) != 1) {
+      StoreLog("reading " + path_ + ": folder '" + folder.name + "', item " + std::to_string(i + 1) +
+               " left out: it cannot be read: " + error.Text());
+      continue;
+    }
     folders_[id].messages.push_back(mid);
-    messages_[mid] = id;
+    messages_[mid] = {id, i + 1};
   }
   int subfolders = 0;
   if (libpff_folder_get_number_of_sub_folders(item, &subfolders, nullptr) != 1) return MAPI_E_CORRUPT_STORE;
@@ -282,6 +370,23 @@ HRESULT PstFile::Walk(void* folderItem, uint32_t parent, int depth) {
     if (FAILED(hr)) return hr;
   }
   return S_OK;
+}
+
+HRESULT PstFile::CheckBlocks(uint32_t node) {
+  std::string why;
+  if (blocks_->CheckNode(node, &why)) return S_OK;
+  StoreLog(Where(node) + " cannot be read: " + why);
+  return MAPI_E_CORRUPT_DATA;
+}
+
+std::string PstFile::Where(uint32_t node) const {
+  std::string where = "reading " + path_ + ": ";
+  if (auto folder = folders_.find(node); folder != folders_.end()) return where + "folder '" + folder->second.name + "'";
+  auto message = messages_.find(node);
+  if (message == messages_.end()) return where + "the message store";
+  auto folder = folders_.find(message->second.folder);
+  return where + "folder '" + (folder == folders_.end() ? std::string() : folder->second.name) + "', item " +
+         std::to_string(message->second.position);
 }
 
 std::string PstFile::EntryId(uint32_t node) const {
@@ -306,48 +411,68 @@ const PstFile::Folder* PstFile::FindFolder(uint32_t node) const {
 
 uint32_t PstFile::MessageFolder(uint32_t node) const {
   auto it = messages_.find(node);
-  return it == messages_.end() ? 0 : it->second;
+  return it == messages_.end() ? 0 : it->second.folder;
 }
 
 HRESULT PstFile::StoreProps(Row* row) {
   std::lock_guard<std::mutex> lock(mutex_);
   ItemPtr store;
-  if (libpff_file_get_message_store(file_, store.Put(), nullptr) != 1) return MAPI_E_CORRUPT_STORE;
-  return ReadItem(store.Get(), row);
+  PffError error;
+  HRESULT hr = CheckBlocks(kStoreNid);
+  if (FAILED(hr)) return hr;
+  if (libpff_file_get_message_store(file_, store.Put(), error.Put()) != 1) {
+    StoreLog(Where(0) + " cannot be read: " + error.Text());
+    return MAPI_E_CORRUPT_STORE;
+  }
+  return ReadItem(store.Get(), row, Where(0));
 }
 
 HRESULT PstFile::ItemProps(uint32_t node, Row* row) {
   std::lock_guard<std::mutex> lock(mutex_);
   ItemPtr item;
-  if (libpff_file_get_item_by_identifier(file_, node, item.Put(), nullptr) != 1) return MAPI_E_CORRUPT_STORE;
-  return ReadItem(item.Get(), row);
+  HRESULT hr = CheckBlocks(node);
+  if (SUCCEEDED(hr)) hr = OpenItem(file_, node, &item, Where(node));
+  return FAILED(hr) ? hr : ReadItem(item.Get(), row, Where(node));
 }
 
 HRESULT PstFile::MessageParts(uint32_t node, std::vector<Row>* recips, std::vector<Row>* attachs) {
   std::lock_guard<std::mutex> lock(mutex_);
   ItemPtr item;
-  if (libpff_file_get_item_by_identifier(file_, node, item.Put(), nullptr) != 1) return MAPI_E_CORRUPT_STORE;
+  HRESULT hr = CheckBlocks(node);
+  if (SUCCEEDED(hr)) hr = OpenItem(file_, node, &item, Where(node));
+  if (FAILED(hr)) return hr;
+  // A recipient or attachment that cannot be read fails the message: a copy
+  // without it would pass for whole.
+  std::string where = Where(node);
+  PffError error;
+  auto unreadable = [&](const std::string& what) {
+    StoreLog(where + ": " + what + " cannot be read: " + error.Text());
+    return MAPI_E_CORRUPT_DATA;
+  };
   ItemPtr recipients;
-  int found = libpff_message_get_recipients(item.Get(), recipients.Put(), nullptr);
-  if (found < 0) return MAPI_E_CORRUPT_STORE;
+  int found = libpff_message_get_recipients(item.Get(), recipients.Put(), error.Put());
+  if (found < 0) return unreadable("its recipients");
   if (found == 1) {
     int sets = 0;
-    if (libpff_item_get_number_of_record_sets(recipients.Get(), &sets, nullptr) != 1) return MAPI_E_CORRUPT_STORE;
+    if (libpff_item_get_number_of_record_sets(recipients.Get(), &sets, error.Put()) != 1)
+      return unreadable("its recipients");
     for (int i = 0; i < sets; ++i) {
       Row row;
-      HRESULT hr = ReadRecordSet(recipients.Get(), i, &row);
+      hr = ReadRecordSet(recipients.Get(), i, &row, where + ", recipient " + std::to_string(i + 1));
       if (FAILED(hr)) return hr;
       PutProp(&row, MakeLong(PR_ROWID, i));
       recips->push_back(std::move(row));
     }
   }
   int count = 0;
-  if (libpff_message_get_number_of_attachments(item.Get(), &count, nullptr) != 1) return MAPI_E_CORRUPT_STORE;
+  if (libpff_message_get_number_of_attachments(item.Get(), &count, error.Put()) != 1)
+    return unreadable("its attachments");
   for (int i = 0; i < count; ++i) {
     ItemPtr attachment;
-    if (libpff_message_get_attachment(item.Get(), i, attachment.Put(), nullptr) != 1) return MAPI_E_CORRUPT_STORE;
+    std::string which = "attachment " + std::to_string(i + 1);
+    if (libpff_message_get_attachment(item.Get(), i, attachment.Put(), error.Put()) != 1) return unreadable(which);
     Row row;
-    HRESULT hr = ReadItem(attachment.Get(), &row);
+    hr = ReadItem(attachment.Get(), &row, where + ", " + which);
     if (FAILED(hr)) return hr;
     PutProp(&row, MakeLong(PR_ATTACH_NUM, i));
     attachs->push_back(std::move(row));

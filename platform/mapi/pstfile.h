@@ -3,7 +3,11 @@
 //
 // Opening walks the whole folder tree and every folder's list of messages, so
 // a damaged or cut-off file is refused at once rather than half-way through a
-// copy. Entry identifiers have the stand-in's 24-byte shape (4 flag bytes, the
+// copy. Damage confined to single messages is not the file's: such a message
+// stays listed (when its identity can be read) and fails its own reads; every
+// message or property left out is logged with its folder and position. The
+// file's checksums, which libpff leaves unchecked, are checked here: those of
+// the B-trees and the folders at open, a message's when it is read. Entry identifiers have the stand-in's 24-byte shape (4 flag bytes, the
 // store's UID, the node number), the node number being the file's own node
 // identifier of the folder or message.
 //
@@ -18,6 +22,7 @@
 #include <vector>
 
 #include "core.h"
+#include "pstblocks.h"
 
 typedef intptr_t libpff_file_t;
 
@@ -43,6 +48,7 @@ class PstFile {
 
   struct Folder {
     uint32_t parent = 0;
+    std::string name;
     std::vector<uint32_t> folders;
     std::vector<uint32_t> messages;
   };
@@ -53,21 +59,33 @@ class PstFile {
 
   // The message store's own properties (special folders, record key, name).
   HRESULT StoreProps(Row* row);
-  // A folder's or message's stored properties.
+  // A folder's or message's stored properties; those that cannot be read are
+  // left out and logged. MAPI_E_CORRUPT_DATA, logged, for an item that cannot
+  // be read at all.
   HRESULT ItemProps(uint32_t node, Row* row);
-  // A message's recipient rows and attachment rows (attachment data included).
+  // A message's recipient rows and attachment rows (attachment data included);
+  // MAPI_E_CORRUPT_DATA, logged, when one of them cannot be read.
   HRESULT MessageParts(uint32_t node, std::vector<Row>* recips, std::vector<Row>* attachs);
 
  private:
   PstFile() = default;
   HRESULT Walk(void* folderItem, uint32_t parent, int depth);
+  // What node is, for the log: "reading <path>: folder 'Inbox', item 3".
+  std::string Where(uint32_t node) const;
+  // Whether node's blocks pass their checksums; logged when not.
+  HRESULT CheckBlocks(uint32_t node);
 
   libpff_file_t* file_ = nullptr;
+  std::unique_ptr<PstBlocks> blocks_;
   std::string path_;
   MAPIUID uid_{};
   uint32_t root_ = 0;
   std::map<uint32_t, Folder> folders_;
-  std::map<uint32_t, uint32_t> messages_;  // message -> folder
+  struct Placed {
+    uint32_t folder;
+    int position;  // in the folder's own list, from 1
+  };
+  std::map<uint32_t, Placed> messages_;
   std::mutex mutex_;
 };
 

@@ -303,9 +303,15 @@ class PstFolder final : public PstProp<IMAPIFolder> {
     std::vector<Row> rows;
     if (!(flags & MAPI_ASSOCIATED))  // associated contents are not carried
       for (uint32_t m : folder->messages) {
+        // A message that cannot be read is listed by its identity alone and
+        // fails its own open, so that a copy goes on with the rest.
         PstMessage* message = nullptr;
-        HRESULT hr = PstMessage::Load(file_, m, &message);
-        if (FAILED(hr)) return hr;
+        if (FAILED(PstMessage::Load(file_, m, &message))) {
+          Row row;
+          AddPstIdentity(*file_, m, node_, MAPI_MESSAGE, &row);
+          rows.push_back(std::move(row));
+          continue;
+        }
         CInterfacePtr<IMessage> owner(message);
         rows.push_back(message->TableRow());
       }

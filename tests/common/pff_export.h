@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -111,6 +113,59 @@ inline ExportedTree ExportedFolders(const std::filesystem::path& exported, const
   EXPECT_TRUE(std::filesystem::is_directory(exported / top)) << exported / top;
   if (std::filesystem::is_directory(exported / top)) detail::Walk(exported / top, "", out);
   return out;
+}
+
+// Where things lie in a real file's bytes, read straight from its two B-trees
+// (for tests that damage one block or page): the root page of the block tree,
+// and the offset and size of the block holding node nid's data ({0, 0} when
+// the trees do not hold it).
+struct FileSpan {
+  uint64_t offset = 0, size = 0;
+};
+namespace detail {
+inline uint64_t Le(const std::string& b, uint64_t at, int size) {
+  uint64_t v = 0;
+  for (int i = size; i-- > 0;) v = (v << 8) | static_cast<unsigned char>(b.at(at + i));
+  return v;
+}
+// Every leaf entry of the tree whose root page is at page, as its first three words.
+inline void Leaves(const std::string& b, uint64_t page, bool unicode, std::vector<std::array<uint64_t, 3>>& out) {
+  const int w = unicode ? 8 : 4;
+  const uint64_t area = unicode ? 488 : 496;
+  const uint64_t count = Le(b, page + area, 1), size = Le(b, page + area + 2, 1), level = Le(b, page + area + 3, 1);
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t e = page + i * size;
+    if (level > 0)
+      Leaves(b, Le(b, e + 2 * w, w), unicode, out);
+    else
+      out.push_back({Le(b, e, w), Le(b, e + w, w), Le(b, e + 2 * w, w)});
+  }
+}
+}  // namespace detail
+inline FileSpan BlockTreeRoot(const std::string& bytes) {
+  bool unicode = detail::Le(bytes, 10, 2) >= 23;
+  return {unicode ? detail::Le(bytes, 0xF0, 8) : detail::Le(bytes, 0xC4, 4), 512};
+}
+// The nodes of the file's messages (those whose type bits say "message").
+inline std::vector<uint32_t> MessageNodes(const std::string& bytes) {
+  bool unicode = detail::Le(bytes, 10, 2) >= 23;
+  std::vector<std::array<uint64_t, 3>> nodes;
+  detail::Leaves(bytes, unicode ? detail::Le(bytes, 0xE0, 8) : detail::Le(bytes, 0xBC, 4), unicode, nodes);
+  std::vector<uint32_t> out;
+  for (const auto& n : nodes)
+    if ((n[0] & 0x1F) == 0x04) out.push_back(static_cast<uint32_t>(n[0]));
+  return out;
+}
+inline FileSpan NodeDataBlock(const std::string& bytes, uint32_t nid) {
+  bool unicode = detail::Le(bytes, 10, 2) >= 23;
+  std::vector<std::array<uint64_t, 3>> nodes, blocks;
+  detail::Leaves(bytes, unicode ? detail::Le(bytes, 0xE0, 8) : detail::Le(bytes, 0xBC, 4), unicode, nodes);
+  detail::Leaves(bytes, BlockTreeRoot(bytes).offset, unicode, blocks);
+  for (const auto& n : nodes)
+    if (static_cast<uint32_t>(n[0]) == nid)
+      for (const auto& b : blocks)
+        if ((b[0] & ~uint64_t{1}) == (n[1] & ~uint64_t{1})) return {b[1], b[2] & 0xFFFF};
+  return {};
 }
 
 // Whether pffinfo reports a password on the file.

@@ -137,6 +137,39 @@ TEST_F(RealFileTest, BackupCarriesEveryMessageAndASecondCopiesNothing) {
   EXPECT_EQ(testing_support::ReadFileBytes(file), before) << "the real file was written to";
 }
 
+// Messages whose blocks fail their checksums fail their own copies, not the
+// file: the backup says how many could not be copied and where the log is,
+// the stand-in's log names each.
+TEST_F(RealFileTest, ABackupSaysHowManyMessagesCouldNotBeReadAndWhereTheLogIs) {
+  std::string file = Sample("aspose-net-Outlook");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  std::string bytes = testing_support::ReadFileBytes(file);
+  int damaged = 0;
+  for (uint32_t nid : testing_support::MessageNodes(bytes)) {
+    testing_support::FileSpan block = testing_support::NodeDataBlock(bytes, nid);
+    if (block.size < 16) continue;
+    bytes[block.offset + block.size / 2] ^= 0x5A;
+    ++damaged;
+  }
+  ASSERT_GE(damaged, 2);
+  std::string copy = scratch + "/damaged.pst";
+  testing_support::WriteFileBytes(copy, bytes);
+  // A host of its own, beside settings that send the library's log to a file.
+  std::string folder = scratch + "/host";
+  std::filesystem::create_directories(folder);
+  std::string exe = testing_support::CopyProgramInto("corvane", folder);
+  testing_support::WriteFileBytes(folder + "/corvane.ini", "[log section]\r\nlevel=0\r\nmedia=8\r\nfile=c.log\r\n");
+  testing_support::ChildResult run =
+      testing_support::RunChild({exe, "backup", copy, scratch + "/out.pst", "--quiet"}, testing_support::CopiedProgramEnv());
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_NE(run.output.find("result code 112 (a message or folder could not be copied); 1 message could not be read "
+                            "or copied; log: " + folder + "/Logs/c.log"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(Debugger().find("Corvane store: reading " + copy + ": folder '"), std::string::npos) << Debugger();
+  EXPECT_NE(Debugger().find("cannot be read: its block "), std::string::npos) << Debugger();
+}
+
 TEST_F(RealFileTest, SyncWithARealFileIsRefusedBeforeAnythingRuns) {
   std::string file = Sample("pstsdk-sample1");
   REQUIRE_TEST_DATA(std::filesystem::exists(file));

@@ -1,6 +1,9 @@
 // A real personal-folders file opened as a store: read-only, identified by
 // the file's own node identifiers, and copied out whole into a stand-in store.
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
 
 #include "common/pff_export.h"
 #include "store_support.h"
@@ -82,6 +85,238 @@ TEST_F(RealFileStoreTest, EntryIdentifiersCarryTheFilesNodeIdentifiers) {
   std::string foreign = subtree;
   foreign[4] ^= 1;
   EXPECT_FALSE(OpenFolder(store.get(), foreign, 0));
+}
+
+// The hierarchy table goes one level down unless the whole tree is asked for;
+// either way it lists the folders pffexport exports, at their depths.
+TEST_F(RealFileStoreTest, HierarchyTablesListOneLevelOrTheWholeTreeWithDepths) {
+  std::string file = Sample("aspose-net-Outlook");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  ASSERT_TRUE(std::filesystem::exists(testing_support::kPffExport));
+  testing_support::ExportedTree exported =
+      testing_support::ExportedFolders(testing_support::PffExport(file, root()), "Top of Personal Folders");
+  ASSERT_TRUE(exported.count("Inbox/SubInbox"));
+  std::map<std::string, LONG> oneLevel, wholeTree;
+  for (const auto& [path, items] : exported) {
+    if (path.empty()) continue;
+    LONG depth = static_cast<LONG>(std::count(path.begin(), path.end(), '/'));
+    wholeTree[path] = depth;
+    if (depth == 0) oneLevel[path] = depth;
+  }
+  Held<IMsgStore> store = OpenStore(file);
+  ASSERT_TRUE(store);
+  Held<IMAPIFolder> top = OpenFolder(store.get(), BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID), 0);
+  ASSERT_TRUE(top);
+  constexpr ULONG kDepth = PROP_TAG(PT_LONG, 0x3005);
+  for (ULONG flags : {0u, static_cast<ULONG>(CONVENIENT_DEPTH)}) {
+    SCOPED_TRACE(flags);
+    LPMAPITABLE table = nullptr;
+    ASSERT_EQ(top->GetHierarchyTable(flags, &table), S_OK);
+    Held<IMAPITable> hold(table);
+    RowsHeld rows = QueryAll(table, {PR_DISPLAY_NAME_W, kDepth, PR_ENTRYID, PR_PARENT_ENTRYID});
+    ASSERT_TRUE(rows);
+    // A row's path is its parent's and its name; parents come first.
+    auto bytes = [](const SBinary& b) { return std::string(reinterpret_cast<const char*>(b.lpb), b.cb); };
+    std::map<std::string, std::string> paths = {{BinProp(top.get(), PR_ENTRYID), ""}};
+    std::map<std::string, LONG> shown;
+    for (ULONG i = 0; i < rows->cRows; ++i) {
+      const SPropValue* p = rows->aRow[i].lpProps;
+      auto parent = paths.find(bytes(p[3].Value.bin));
+      ASSERT_NE(parent, paths.end()) << "a row ahead of its parent";
+      std::string path = (parent->second.empty() ? "" : parent->second + "/") + Narrow(p[0].Value.lpszW);
+      paths[bytes(p[2].Value.bin)] = path;
+      shown[path] = p[1].Value.l;
+    }
+    EXPECT_EQ(shown, flags ? wholeTree : oneLevel);
+  }
+  Held<IMAPIFolder> inbox = Child(store.get(), top.get(), "Inbox");
+  ASSERT_TRUE(inbox);
+  RowsHeld sub = Hierarchy(inbox.get(), {PR_DISPLAY_NAME_W, kDepth, PR_PARENT_ENTRYID});
+  ASSERT_TRUE(sub);
+  ASSERT_EQ(sub->cRows, 1u);
+  EXPECT_EQ(Narrow(sub->aRow[0].lpProps[0].Value.lpszW), "SubInbox");
+  EXPECT_EQ(sub->aRow[0].lpProps[1].Value.l, 0) << "depths count from the folder asked";
+  const SBinary& parent = sub->aRow[0].lpProps[2].Value.bin;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(parent.lpb), parent.cb), BinProp(inbox.get(), PR_ENTRYID));
+}
+
+// The node of an entry identifier: its last four bytes.
+uint32_t NodeOf(const std::string& entryId) {
+  uint32_t node = 0;
+  for (int i = 3; i >= 0; --i) node = (node << 8) | static_cast<unsigned char>(entryId.at(20 + i));
+  return node;
+}
+
+std::vector<std::string> Column(IMAPIFolder* folder, ULONG tag) {
+  std::vector<std::string> values;
+  RowsHeld rows = Contents(folder, {tag});
+  for (ULONG i = 0; rows && i < rows->cRows; ++i) {
+    const SPropValue& v = rows->aRow[i].lpProps[0];
+    values.push_back(PROP_TYPE(v.ulPropTag) == PT_ERROR ? "(error)"
+                     : PROP_TYPE(tag) == PT_BINARY ? std::string(reinterpret_cast<const char*>(v.Value.bin.lpb), v.Value.bin.cb)
+                                                   : Narrow(v.Value.lpszW));
+  }
+  return values;
+}
+
+HRESULT OpenMessage(IMAPIFolder* folder, std::string entryId, Held<IMessage>* out) {
+  ULONG type = 0;
+  IUnknown* unk = nullptr;
+  HRESULT hr = folder->OpenEntry(static_cast<ULONG>(entryId.size()), Eid(entryId), &IID_IMessage, 0, &type, &unk);
+  if (SUCCEEDED(hr)) out->reset(static_cast<IMessage*>(unk));
+  return hr;
+}
+
+ULONG PropCount(IMAPIProp* object) {
+  LPSPropTagArray tags = nullptr;
+  if (FAILED(object->GetPropList(0, &tags))) return 0;
+  ULONG count = tags->cValues;
+  MAPIFreeBuffer(tags);
+  return count;
+}
+
+// Damage confined to single messages stays theirs: a message whose identity
+// cannot be read is left out of its folder, one that cannot be read is listed
+// and fails its own open, a property that cannot be read is left out of its
+// message; each logged with its folder and position.
+TEST_F(RealFileStoreTest, UnreadableMessagesAndPropertiesAreLeftOutOneByOneAndLogged) {
+  std::string file = Sample("aspose-net-Outlook");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  auto inboxOf = [&](Held<IMsgStore>& store) {
+    Held<IMAPIFolder> top = OpenFolder(store.get(), BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID), 0);
+    return top ? Child(store.get(), top.get(), "Inbox") : nullptr;
+  };
+  Held<IMsgStore> store = OpenStore(file);
+  ASSERT_TRUE(store);
+  Held<IMAPIFolder> inbox = inboxOf(store);
+  ASSERT_TRUE(inbox);
+  std::vector<std::string> subjects = Column(inbox.get(), PR_SUBJECT_W), ids = Column(inbox.get(), PR_ENTRYID);
+  ASSERT_GE(subjects.size(), 3u);
+  // How many messages the file lists before the Inbox's: the walk at open
+  // takes a folder's messages, then its sub-folders', in hierarchy order.
+  Held<IMAPIFolder> top = OpenFolder(store.get(), BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID), 0);
+  Held<IMAPIFolder> root = OpenFolder(store.get(), BinProp(top.get(), PR_PARENT_ENTRYID), 0);
+  ASSERT_TRUE(root);
+  LPSPropValue own = nullptr;
+  ASSERT_EQ(HrGetOneProp(root.get(), PR_CONTENT_COUNT, &own), S_OK);
+  PropsHeld ownHeld(own);
+  ULONG before = static_cast<ULONG>(own->Value.l);
+  std::string inboxId = BinProp(inbox.get(), PR_ENTRYID);
+  std::function<bool(IMAPIFolder*)> walk = [&](IMAPIFolder* folder) {
+    RowsHeld rows = Hierarchy(folder, {PR_ENTRYID, PR_CONTENT_COUNT});
+    for (ULONG i = 0; rows && i < rows->cRows; ++i) {
+      const SBinary& bin = rows->aRow[i].lpProps[0].Value.bin;
+      std::string id(reinterpret_cast<const char*>(bin.lpb), bin.cb);
+      if (id == inboxId) return true;
+      before += static_cast<ULONG>(rows->aRow[i].lpProps[1].Value.l);
+      Held<IMAPIFolder> sub = OpenFolder(store.get(), id, 0);
+      if (sub && walk(sub.get())) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(walk(root.get()));
+  inbox.reset();
+  top.reset();
+  root.reset();
+  store.reset();
+  const std::string where = "Corvane store: reading " + file + ": folder 'Inbox', item 2";
+
+  // The second message's identity refused: the other messages listed.
+  standin::ArmFault("libpff_folder_get_sub_message", MAPI_E_CORRUPT_DATA, before + 2);
+  store = OpenStore(file);
+  ASSERT_TRUE(store);
+  inbox = inboxOf(store);
+  ASSERT_TRUE(inbox);
+  std::vector<std::string> expected = subjects;
+  expected.erase(expected.begin() + 1);
+  EXPECT_EQ(Column(inbox.get(), PR_SUBJECT_W), expected);
+  EXPECT_NE(Debugger().find(where + " left out: it cannot be read"), std::string::npos) << Debugger();
+  standin::ClearAllFaults();
+  inbox.reset();
+  store.reset();
+
+  // The second message refused (each message is read for its properties,
+  // then its parts): listed by its identity, its own open fails, the rest
+  // open.
+  store = OpenStore(file);
+  inbox = inboxOf(store);
+  ASSERT_TRUE(inbox);
+  standin::ArmFault("libpff_file_get_item_by_identifier", MAPI_E_CORRUPT_DATA, 3);
+  expected = subjects;
+  expected[1] = "(error)";
+  EXPECT_EQ(Column(inbox.get(), PR_SUBJECT_W), expected);
+  EXPECT_NE(Debugger().find(where + " cannot be read"), std::string::npos) << Debugger();
+  EXPECT_EQ(Column(inbox.get(), PR_ENTRYID), ids);
+  Held<IMessage> message;
+  standin::ArmFault("libpff_file_get_item_by_identifier", MAPI_E_CORRUPT_DATA, 1);
+  EXPECT_EQ(OpenMessage(inbox.get(), ids[1], &message), MAPI_E_CORRUPT_DATA);
+  EXPECT_EQ(OpenMessage(inbox.get(), ids[2], &message), S_OK);
+
+  // One property of the first message refused, by its entry or by its data:
+  // the message opens without it.
+  ASSERT_EQ(OpenMessage(inbox.get(), ids[0], &message), S_OK);
+  ULONG whole = PropCount(message.get());
+  for (const char* call : {"libpff_record_set_get_entry_by_index", "libpff_record_entry_get_data"}) {
+    SCOPED_TRACE(call);
+    standin::ArmFault(call, MAPI_E_CORRUPT_DATA, 1);
+    ASSERT_EQ(OpenMessage(inbox.get(), ids[0], &message), S_OK);
+    EXPECT_EQ(PropCount(message.get()), whole - 1);
+    EXPECT_NE(Debugger().find("folder 'Inbox', item 1: property 1"), std::string::npos) << Debugger();
+    EXPECT_EQ(Text(message.get(), PR_SUBJECT_W), subjects[0]);
+  }
+}
+
+// A block's bytes altered inside the file: the message it belongs to fails
+// its own open, the rest of its folder reads; a page of the block tree
+// altered: the file is refused at open.
+TEST_F(RealFileStoreTest, ADamagedBlockFailsItsMessageAndADamagedTreeTheFile) {
+  std::string file = Sample("aspose-net-Outlook");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  std::string whole = testing_support::ReadFileBytes(file);
+  std::vector<std::string> subjects, ids;
+  {
+    Held<IMsgStore> store = OpenStore(file);
+    Held<IMAPIFolder> top = OpenFolder(store.get(), BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID), 0);
+    Held<IMAPIFolder> inbox = Child(store.get(), top.get(), "Inbox");
+    ASSERT_TRUE(inbox);
+    subjects = Column(inbox.get(), PR_SUBJECT_W);
+    ids = Column(inbox.get(), PR_ENTRYID);
+  }
+  ASSERT_GE(ids.size(), 3u);
+  testing_support::FileSpan block = testing_support::NodeDataBlock(whole, NodeOf(ids[1]));
+  ASSERT_GT(block.size, 16u);
+  std::string damaged = whole;
+  for (uint64_t i = block.size / 2; i < block.size / 2 + 4; ++i) damaged[block.offset + i] ^= 0x5A;
+  std::string path = root() + "/block.pst";
+  testing_support::WriteFileBytes(path, damaged);
+  Held<IMsgStore> store = OpenStore(path);
+  ASSERT_TRUE(store);
+  Held<IMAPIFolder> top = OpenFolder(store.get(), BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID), 0);
+  Held<IMAPIFolder> inbox = Child(store.get(), top.get(), "Inbox");
+  ASSERT_TRUE(inbox);
+  std::vector<std::string> expected = subjects;
+  expected[1] = "(error)";
+  EXPECT_EQ(Column(inbox.get(), PR_SUBJECT_W), expected);
+  Held<IMessage> message;
+  EXPECT_EQ(OpenMessage(inbox.get(), ids[1], &message), MAPI_E_CORRUPT_DATA);
+  EXPECT_NE(Debugger().find("Corvane store: reading " + path + ": folder 'Inbox', item 2 cannot be read: its block "),
+            std::string::npos)
+      << Debugger();
+  EXPECT_NE(Debugger().find("fails its checksum"), std::string::npos) << Debugger();
+  for (size_t i : {size_t{0}, size_t{2}}) EXPECT_EQ(OpenMessage(inbox.get(), ids[i], &message), S_OK) << i;
+
+  damaged = whole;
+  testing_support::FileSpan page = testing_support::BlockTreeRoot(whole);
+  damaged[page.offset + 7] ^= 0x01;
+  path = root() + "/tree.pst";
+  testing_support::WriteFileBytes(path, damaged);
+  HRESULT hr = S_OK;
+  EXPECT_FALSE(OpenStore(path, &hr));
+  EXPECT_EQ(hr, MAPI_E_CORRUPT_STORE);
+  EXPECT_NE(Debugger().find("refusing " + path + ": not a readable personal-folders file: its block tree is damaged: "
+                            "the page at "),
+            std::string::npos)
+      << Debugger();
 }
 
 TEST_F(RealFileStoreTest, EveryWriteIsRefusedAndTheFileStaysAsItWas) {
