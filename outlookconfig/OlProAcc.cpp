@@ -33,6 +33,8 @@ constexpr int kFingerprintDepth = 16;
 // However large the registry, the editor is done well within this; a backup
 // must not be reported before its file is complete.
 constexpr DWORD kEditorWaitMs = 120000;
+// Largest registry script read for the profile's key.
+constexpr LONGLONG kScriptBytes = 256LL << 20;
 // Longest command line the editor is given.
 constexpr size_t kParameterChars = 2 * MAX_PATH + 32;
 
@@ -176,13 +178,50 @@ LSTATUS MarkConfigRestore(LPCWSTR file) {
   return SetMarkValue(kRestoreMarkValue, file);
 }
 
-// Gives the profile the editor brought the mark's token: 0, or the error.
+// Whether the profile "Outlook" holds nothing but the mark's token.
+bool HoldsOnlyTheToken() {
+  CScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return false;
+  DWORD subkeys = 0, values = 0;
+  return RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                          nullptr, nullptr) == ERROR_SUCCESS &&
+         subkeys == 0 && values == 1;
+}
+
+// Whether the registry script holds the key of the profile "Outlook", as a
+// saved configuration does (a Unicode script, or one of plain text).
+bool NamesOutlookProfile(LPCWSTR file) {
+  CScopedHandle handle(CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size = {};
+  if (!handle || !GetFileSizeEx(handle.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > kScriptBytes)
+    return false;
+  std::vector<BYTE> bytes(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  if (!ReadFile(handle.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+      read != bytes.size())
+    return false;
+  std::basic_string<WCHAR> text;
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += static_cast<WCHAR>(bytes[i] | (bytes[i + 1] << 8));
+  } else {
+    for (BYTE b : bytes) text += static_cast<WCHAR>(b);
+  }
+  const std::basic_string<WCHAR> header = std::basic_string<WCHAR>(TEXT("[HKEY_CURRENT_USER\\")) + OUTLOOK_PROFILE_KEY + TEXT("]");
+  for (size_t at = text.find(TEXT('[')); at != std::basic_string<WCHAR>::npos; at = text.find(TEXT('['), at + 1))
+    if (_wcsnicmp(text.c_str() + at, header.c_str(), header.size()) == 0) return true;
+  return false;
+}
+
+// Makes the profile key with the mark's token, for the editor to import into:
+// whatever it brings, whole or in part, carries the token. 0, or the error.
 LSTATUS TieProfileToMark() {
   WCHAR token[MAX_PATH] = {};
   LSTATUS status = ReadText(HKEY_CURRENT_USER, kRestoreMarkKey, kRestoreTokenValue, token);
   CScopedRegKey profile;
   if (status == ERROR_SUCCESS)
-    status = RegOpenKeyExW(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, 0, KEY_SET_VALUE, profile.Put());
+    status = RegCreateKeyExW(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                             profile.Put(), nullptr);
   if (status == ERROR_SUCCESS) return SetMarkText(profile.Get(), kProfileTokenValue, token);
   LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not mark the restore, ERROR: %d"), status);
   return status;
@@ -254,22 +293,26 @@ int ImportProfiles(LPCWSTR file, bool* ran) {
     return CONFIG_PROFILE_EXISTS;
   }
   if (!file) return ERROR_INVALID_PARAMETER;
-  if (LSTATUS status = MarkConfigRestore(file)) return status;
-  *ran = true;
-  int result = ImportRegistryFile(file);
-  // There was no profile before the editor ran: whatever it brought, whole or
-  // in part, carries the mark's token.
-  LSTATUS status = OpenOutlookProfile();
-  if (status == ERROR_SUCCESS) status = TieProfileToMark();
-  if (result != 0) return result;
-  // The editor's own word is not taken: what it imported must hold the
-  // profile, or the file was no saved configuration.
-  if (status != ERROR_SUCCESS) {
+  // Nothing is imported from a file that is no saved configuration.
+  if (!NamesOutlookProfile(file)) {
     LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__,
-                 TEXT("The profile Outlook is not in the imported configuration: %s, ERROR: %d"), file, status);
+                 TEXT("The profile Outlook is not in the imported configuration: %s, ERROR: %d"), file,
+                 ERROR_FILE_NOT_FOUND);
     return ERROR_INVALID_DATA;
   }
-  return 0;
+  if (LSTATUS status = MarkConfigRestore(file)) return status;
+  *ran = true;
+  if (LSTATUS status = TieProfileToMark()) return status;
+  int result = ImportRegistryFile(file);
+  // An editor that brought nothing leaves no profile and no mark behind.
+  if (result != 0 && HoldsOnlyTheToken()) {
+    LSTATUS status = RegDeleteKeyW(HKEY_CURRENT_USER, OUTLOOK_PROFILE_KEY);
+    if (status == ERROR_SUCCESS) status = ClearConfigRestoreMark();
+    if (status != ERROR_SUCCESS)
+      LogMessageAt(LOG_ERROR, OLPROACC_UNIT, __LINE__, TEXT("Could not remove the key made for the restore, ERROR: %d"),
+                   status);
+  }
+  return result;
 }
 
 LSTATUS FindOutlookProfile() { return OpenOutlookProfile(); }

@@ -16,8 +16,9 @@
 int ExportProfiles(LPCWSTR file);
 // Imports file unless a profile "Outlook" exists (CONFIG_PROFILE_EXISTS): 0, the
 // error of marking the restore or of running the editor, or ERROR_INVALID_DATA
-// when the file brought no profile "Outlook". The restore is marked before the
-// editor runs (*ran tells it did), and what it brought gets the mark's token.
+// when the file holds no profile "Outlook" (nothing is imported). The restore
+// is marked (*ran tells it was) and the profile key made with the mark's token
+// before the editor imports into it.
 int ImportProfiles(LPCWSTR file, bool* ran);
 // 0 when the profile "Outlook" is in the registry, else the error of opening it
 // (ERROR_FILE_NOT_FOUND: there is none).
