@@ -3,11 +3,13 @@
 #   ./setup.sh              set up and build (default preset)
 #   ./setup.sh test         ... then run the whole test suite
 #   ./setup.sh demo         ... then run `corvane demo` on a sample machine in build/corvane-demo
-#   ./setup.sh --preset asan test
+#   ./setup.sh --preset asan test    the whole suite under ASan+UBSan (clang, -O1); the
+#                                    build has the fuzz targets too
 #   ./setup.sh --preset tsan test    the test programs with threads under ThreadSanitizer
 #   ./setup.sh --preset win64        cross-build the Windows DLLs (win32: 32-bit)
 #   ./setup.sh --preset win64 check  ... then run the Windows checks under Wine
-#   ./setup.sh --preset fuzz         build the fuzz targets (clang); fuzz/run.sh runs them
+#   ./setup.sh --preset fuzz         build only the fuzz targets, in the asan preset's
+#                                    build (build/asan); fuzz/run.sh runs them
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -53,15 +55,16 @@ if [ "$preset" = tsan ] && [ "$action" = demo ]; then
   echo "setup: the tsan preset builds and runs the test programs with threads only: ./setup.sh --preset tsan test" >&2
   exit 2
 fi
-# The fuzz targets' compiler with its sanitizer and fuzzer runtimes, and the
-# symbolizer for their reports: only when the fuzz preset is asked for.
-if [ "$preset" = fuzz ]; then
-  if [ "$action" != build ]; then
-    echo "setup: the fuzz preset builds the fuzz targets; fuzz/run.sh runs them" >&2
-    exit 2
-  fi
-  packages+=(clang-14 libclang-rt-14-dev llvm-14)
+if [ "$preset" = fuzz ] && [ "$action" != build ]; then
+  echo "setup: the fuzz preset builds the fuzz targets; fuzz/run.sh runs them" >&2
+  exit 2
 fi
+# The sanitizer build's compiler with its sanitizer and fuzzer runtimes, and
+# the symbolizer for their reports: only when that build is asked for.
+case "$preset" in asan|fuzz) packages+=(clang-14 libclang-rt-14-dev llvm-14) ;; esac
+# The fuzz preset is the asan preset's build, for the fuzz targets only.
+build=build/$preset
+[ "$preset" = fuzz ] && build=build/asan
 if $windows; then
   packages+=(
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
@@ -115,7 +118,7 @@ windows_sqlite() {
 }
 $windows && windows_sqlite
 
-[ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+[ -f "$build/build.ninja" ] || cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -- -k 0 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
 cmake --build --preset "$preset" >/dev/null   # fail here if anything did not build
 
@@ -146,9 +149,9 @@ elif [ "$action" = test ]; then
 fi
 
 if [ "$action" = check ]; then
-  exec tests/windows/run-under-wine.sh "$preset" "build/$preset/bin"
+  exec tests/windows/run-under-wine.sh "$preset" "$build/bin"
 fi
 
 if [ "$action" = demo ]; then
-  exec "build/$preset/bin/corvane" demo --dir "build/corvane-demo"
+  exec "$build/bin/corvane" demo --dir "build/corvane-demo"
 fi

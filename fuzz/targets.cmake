@@ -2,6 +2,10 @@
 # libFuzzer programs (fuzz/CMakeLists.txt, the fuzz preset) and the replay
 # tests of the kept inputs (tests/CMakeLists.txt, every other preset) link.
 set(CORVANE_FUZZ_TARGETS regfile_import hive_restore store_open catalog_read mail_import settings_read catalog_records)
+# A build of both includes this twice: the units are made once.
+if(TARGET fuzzsupport)
+  return()
+endif()
 
 if(TARGET testcommon)
   add_library(fuzzsupport STATIC ${CMAKE_SOURCE_DIR}/fuzz/fuzz_support.cpp)
