@@ -3,11 +3,14 @@
 #   ./setup.sh              set up and build (default preset)
 #   ./setup.sh test         ... then run the whole test suite
 #   ./setup.sh demo         ... then run `corvane demo` on a sample machine in build/corvane-demo
-#   ./setup.sh --preset asan test
+#   ./setup.sh --preset asan test    the whole suite under ASan+UBSan (clang, -O1); the
+#                                    build has the fuzz targets too
 #   ./setup.sh --preset tsan test    the test programs with threads under ThreadSanitizer
 #   ./setup.sh --preset win64        cross-build the Windows DLLs (win32: 32-bit)
-#   ./setup.sh --preset win64 check  ... then run the Windows checks under Wine
-#   ./setup.sh --preset fuzz         build the fuzz targets (clang); fuzz/run.sh runs them
+#   ./setup.sh --preset win64 check  ... then run the Windows checks under Wine (win32:
+#                                    under wine32, installed from the i386 architecture)
+#   ./setup.sh --preset fuzz         build only the fuzz targets, in the asan preset's
+#                                    build (build/asan); fuzz/run.sh runs them
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -53,15 +56,16 @@ if [ "$preset" = tsan ] && [ "$action" = demo ]; then
   echo "setup: the tsan preset builds and runs the test programs with threads only: ./setup.sh --preset tsan test" >&2
   exit 2
 fi
-# The fuzz targets' compiler with its sanitizer and fuzzer runtimes, and the
-# symbolizer for their reports: only when the fuzz preset is asked for.
-if [ "$preset" = fuzz ]; then
-  if [ "$action" != build ]; then
-    echo "setup: the fuzz preset builds the fuzz targets; fuzz/run.sh runs them" >&2
-    exit 2
-  fi
-  packages+=(clang-14 libclang-rt-14-dev llvm-14)
+if [ "$preset" = fuzz ] && [ "$action" != build ]; then
+  echo "setup: the fuzz preset builds the fuzz targets; fuzz/run.sh runs them" >&2
+  exit 2
 fi
+# The sanitizer build's compiler with its sanitizer and fuzzer runtimes, and
+# the symbolizer for their reports: only when that build is asked for.
+case "$preset" in asan|fuzz) packages+=(clang-14 libclang-rt-14-dev llvm-14) ;; esac
+# The fuzz preset is the asan preset's build, for the fuzz targets only.
+build=build/$preset
+[ "$preset" = fuzz ] && build=build/asan
 if $windows; then
   packages+=(
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
@@ -83,6 +87,36 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# The 32-bit check runs under wine32, from Debian's i386 architecture. Its
+# package index is sometimes refused while a mirror syncs, and apt-get update
+# may still exit 0 then: the update counts only when it reports no failure and
+# wine32 is then known. When it cannot be had, the check says it did not run
+# (run-under-wine.sh), and the machine's architectures are left as they were.
+wine32() {
+  [ -x /usr/lib/wine/wine ] && return 0
+  local sudo="" added=false attempt out
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "setup: installing wine32 (i386) for the 32-bit check"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386 && added=true
+  fi
+  for attempt in 1 2 3 4; do
+    out=$($sudo apt-get update 2>&1) &&
+      ! grep -qE '^(Err:|W: Failed|W: Some index files failed|E:)' <<<"$out" &&
+      apt-cache show wine32:i386 >/dev/null 2>&1 &&
+      DEBIAN_FRONTEND=noninteractive timeout 900 $sudo apt-get install -y -qq --no-install-recommends \
+        wine32:i386 >/dev/null && [ -x /usr/lib/wine/wine ] && return 0
+    grep -E '^(Err:|W: |E:)' <<<"$out" | head -3 >&2 || true
+    [ "$attempt" -lt 4 ] && { echo "setup: wine32 not installed (attempt $attempt of 4); again in $((attempt * 30)) s" >&2; sleep $((attempt * 30)); }
+  done
+  if $added; then
+    $sudo dpkg --remove-architecture i386 2>/dev/null && $sudo apt-get update -qq >/dev/null 2>&1
+  fi
+  echo "setup: wine32 could not be installed" >&2
+  return 0
+}
+[ "$preset" = win32 ] && [ "$action" = check ] && wine32
 
 # SQLite for Windows: Debian has no mingw build of it, so the DLLs link it in
 # from Debian's own source package of the same version as the Linux build's,
@@ -115,7 +149,7 @@ windows_sqlite() {
 }
 $windows && windows_sqlite
 
-[ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
+[ -f "$build/build.ninja" ] || cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -- -k 0 | grep -vE '^\[[0-9]+/[0-9]+\] ' || true
 cmake --build --preset "$preset" >/dev/null   # fail here if anything did not build
 
@@ -146,9 +180,9 @@ elif [ "$action" = test ]; then
 fi
 
 if [ "$action" = check ]; then
-  exec tests/windows/run-under-wine.sh "$preset" "build/$preset/bin"
+  exec tests/windows/run-under-wine.sh "$preset" "$build/bin"
 fi
 
 if [ "$action" = demo ]; then
-  exec "build/$preset/bin/corvane" demo --dir "build/corvane-demo"
+  exec "$build/bin/corvane" demo --dir "build/corvane-demo"
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs each fuzz target for a bounded time on its
-# seeds and the corpus it grew before; prints the executions per target and
-# fails when a target found a crash (its input lands in build/fuzz/crashes/).
+# Builds the fuzz targets (the fuzz preset: the asan preset's build, build/asan)
+# and runs each for a bounded time on its seeds and the corpus it grew before;
+# prints the executions per target and fails when a target found a crash (its
+# input lands in build/asan/crashes/).
 #   fuzz/run.sh                 every target, 30 s each
 #   fuzz/run.sh -t 10 mail_import hive_restore
 # A crash's input, once mended, goes to fuzz/regressions/<target>/, where the
@@ -22,7 +23,7 @@ targets=("$@")
   targets=(regfile_import hive_restore store_open catalog_read mail_import settings_read catalog_records)
 
 ./setup.sh --preset fuzz
-build=build/fuzz
+build=build/asan
 fuzz/seed.sh "$build"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allow_user_segv_handler=1}

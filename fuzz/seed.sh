@@ -3,7 +3,7 @@
 # files of the shared test data (registry exports, hives, mail) and small
 # files made here (store files by the built admin tool, catalogs by sqlite3,
 # settings files, host records). The test data is only read.
-#   fuzz/seed.sh build/fuzz
+#   fuzz/seed.sh build/asan
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:?usage: fuzz/seed.sh <build folder>}

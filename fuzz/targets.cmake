@@ -1,13 +1,17 @@
 # The fuzz targets: each is a unit with FuzzOne, a static library that both the
-# libFuzzer programs (fuzz/CMakeLists.txt, the fuzz preset) and the replay
-# tests of the kept inputs (tests/CMakeLists.txt, every other preset) link.
+# libFuzzer programs (fuzz/CMakeLists.txt, the asan and fuzz presets) and the
+# replay tests of the kept inputs (tests/CMakeLists.txt, every preset) link.
 set(CORVANE_FUZZ_TARGETS regfile_import hive_restore store_open catalog_read mail_import settings_read catalog_records)
+# A build of both includes this twice: the units are made once.
+if(TARGET fuzzsupport)
+  return()
+endif()
 
 if(TARGET testcommon)
   add_library(fuzzsupport STATIC ${CMAKE_SOURCE_DIR}/fuzz/fuzz_support.cpp)
   target_link_libraries(fuzzsupport PUBLIC testcommon)
 else()
-  # The fuzz preset builds no tests: the fresh roots' helpers come in here.
+  # A fuzz build without the tests: the fresh roots' helpers come in here.
   add_library(fuzzsupport STATIC ${CMAKE_SOURCE_DIR}/fuzz/fuzz_support.cpp ${CMAKE_SOURCE_DIR}/tests/common/fresh_root.cpp)
   target_include_directories(fuzzsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(fuzzsupport PUBLIC cvwin32 cvowners GTest::gtest)

@@ -1,6 +1,8 @@
 // The flat exports: stores handed out in library buffers or one by one to a
 // function, the synchronisation built from parallel arrays, and the entries
 // that only answer.
+#include <dlfcn.h>
+
 #include <mapicode.h>
 #include <standin/fault.h>
 
@@ -84,7 +86,8 @@ TEST_F(Flat, SynchronisingNothingOrWhatDoesNotFitTouchesNoProfile) {
 
   EXPECT_EQ(BackupMessageW2(), 1);
   EXPECT_EQ(CollectMessageW2(), 1);
-  EXPECT_EQ(reinterpret_cast<void*>(&BackupMessageW2), reinterpret_cast<void*>(&CollectMessageW2)) << "one entry";
+  // As the loader finds it: a compiler may take two declared functions to differ.
+  EXPECT_EQ(dlsym(RTLD_DEFAULT, "CollectMessageW2"), reinterpret_cast<void*>(&BackupMessageW2)) << "one entry";
   SafeQuit();
   EXPECT_EQ(standin::FaultCallCount("MAPIAdminProfiles"), 0u);
 }

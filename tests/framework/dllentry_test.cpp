@@ -123,8 +123,9 @@ TEST_F(DllEntryTest, FailedExtensionSetupRefusesAttach) {
 TEST_F(DllEntryTest, StringsAndObjectsCrossTheModuleBoundary) {
   void* module = Load();
   ASSERT_NE(module, nullptr);
-  auto decorate = Export<CString (*)(const CString&)>(module, "FwTestDllDecorate");
-  CString made = decorate(CString(u"grüße"));
+  auto decorate = Export<void (*)(const CString&, CString&)>(module, "FwTestDllDecorate");
+  CString made;
+  decorate(CString(u"grüße"), made);
   EXPECT_EQ(made, u"<GRÜßE|5>");  // ß has no one-letter capital
   made += u" and more from here";  // grown by this side
   CString copy = made;

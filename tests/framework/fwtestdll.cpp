@@ -49,13 +49,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD reason, LPVOID) {
 
 extern "C" STANDIN_API HINSTANCE FwTestDllInstance() { return g_instance; }
 
-// A CString made, grown and returned by this module's own code.
-extern "C" STANDIN_API CString FwTestDllDecorate(const CString& text) {
-  CString out(u"<");
+// A CString made, grown and handed out by this module's own code (through a
+// parameter: a C export returns no class).
+extern "C" STANDIN_API void FwTestDllDecorate(const CString& text, CString& out) {
+  out = u"<";
   out += text;
   out.AppendFormat(u"|%d>", text.GetLength());
   out.MakeUpper();
-  return out;
 }
 
 extern "C" STANDIN_API CObject* FwTestDllNewObject() { return new CTestDllObject; }
