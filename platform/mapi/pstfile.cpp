@@ -1,9 +1,12 @@
 #include "pstfile.h"
 
+#include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include <libpff.h>
 
@@ -123,12 +126,95 @@ bool HeaderMatchesSize(const std::string& path, std::string* why) {
   return true;
 }
 
+// The iconv name of a Windows code page.
+std::string IconvName(uint32_t codePage) {
+  switch (codePage) {
+    case 65001: return "UTF-8";
+    case 20127: return "ASCII";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 50220:
+    case 50221:
+    case 50222: return "ISO-2022-JP";
+    case 50225: return "ISO-2022-KR";
+    case 51932: return "EUC-JP";
+    case 51936: return "GB2312";
+    case 51949: return "EUC-KR";
+    case 54936: return "GB18030";
+    case 10000: return "MACINTOSH";
+    default:
+      if (codePage > 28590 && codePage <= 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
+      return "CP" + std::to_string(codePage);
+  }
+}
+
+// The internet code pages that are 7-bit forms of a Windows code page: a
+// client keeps such a message's 8-bit text in the Windows one.
+uint32_t EightBitForm(uint32_t codePage) {
+  switch (codePage) {
+    case 50220:
+    case 50221:
+    case 50222: return 932;
+    case 50225: return 949;
+    case 50227:
+    case 52936: return 936;
+    default: return codePage;
+  }
+}
+
+// 8-bit text of codePage, wide; nullopt when the code page is unknown here,
+// the bytes are not of it, or a NUL inside says the value is not plain
+// 8-bit text (libpff knows those quirks of the format).
+std::optional<std::u16string> Widen(std::string bytes, uint32_t codePage) {
+  while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+  if (bytes.find('\0') != std::string::npos) return std::nullopt;
+  if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+    codePage = EightBitForm(codePage);
+  std::unique_ptr<void, int (*)(iconv_t)> cd(iconv_open("UTF-16LE", IconvName(codePage).c_str()), iconv_close);
+  if (cd.get() == reinterpret_cast<iconv_t>(-1)) {
+    cd.release();
+    return std::nullopt;
+  }
+  std::string wide(bytes.size() * 4 + 16, '\0');
+  char* in = bytes.data();
+  char* out = wide.data();
+  size_t inLeft = bytes.size(), outLeft = wide.size();
+  if (iconv(cd.get(), &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) ||
+      iconv(cd.get(), nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
+    return std::nullopt;
+  std::u16string text((wide.size() - outLeft) / 2, u'\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char16_t>(static_cast<unsigned char>(wide[2 * i]) |
+                                    static_cast<unsigned char>(wide[2 * i + 1]) << 8);
+  return text;
+}
+
+// The code page an item's 8-bit text is in: the one it names for its
+// content, else its internet one, else fallback's.
+uint32_t TextCodePage(libpff_record_set_t* set, uint32_t fallback) {
+  for (ULONG tag : {PR_MESSAGE_CODEPAGE, PR_INTERNET_CPID}) {
+    RecordEntryPtr entry;
+    uint32_t value = 0;
+    if (libpff_record_set_get_entry_by_type(set, PROP_ID(tag), PT_LONG, entry.Put(), 0, nullptr) == 1 &&
+        libpff_record_entry_get_data_as_32bit_integer(entry.Get(), &value, nullptr) == 1 && value != 0)
+      return value;
+  }
+  return fallback;
+}
+
+// The code pages 8-bit text is read with: the item's (or, where it names
+// none, the fallback's) and the one libpff decodes with.
+struct CodePages {
+  uint32_t fallback, pff;
+};
+
 enum class Entry { kKept, kSkipped, kUnreadable };
 
 // One record entry as an owned property; kSkipped for what the stand-in keeps
 // no counterpart of (named properties, objects, multi-valued data),
 // kUnreadable, with *tag as far as known and *why, for what cannot be read.
-Entry EntryToProp(libpff_record_entry_t* entry, OwnedProp* out, ULONG* tag, std::string* why) {
+Entry EntryToProp(libpff_record_entry_t* entry, uint32_t codePage, uint32_t pffCodePage, OwnedProp* out, ULONG* tag,
+                  std::string* why) {
   PffError error;
   auto unreadable = [&] {
     *why = error.Text();
@@ -149,10 +235,12 @@ Entry EntryToProp(libpff_record_entry_t* entry, OwnedProp* out, ULONG* tag, std:
   switch (type) {
     case PT_STRING8:
     case PT_UNICODE: {
-      // Narrow text is read in the file's code page; both are kept wide.
+      // Narrow text is read in the item's code page; both are kept wide.
       size_t units = 0;
-      std::u16string text;
-      if (size) {
+      std::optional<std::u16string> own;
+      if (type == PT_STRING8 && codePage != pffCodePage) own = Widen(data, codePage);
+      std::u16string text = own.value_or(std::u16string());
+      if (size && !own) {
         if (libpff_record_entry_get_data_as_utf16_string_size(entry, &units, error.Put()) != 1 || units == 0)
           return unreadable();
         text.assign(units, u'\0');
@@ -209,7 +297,7 @@ Entry EntryToProp(libpff_record_entry_t* entry, OwnedProp* out, ULONG* tag, std:
 
 // The item's unreadable part is logged with where (what the item is, for the
 // log); a property that cannot be read is left out, logged, and the rest read.
-HRESULT ReadRecordSet(libpff_item_t* item, int index, Row* row, const std::string& where) {
+HRESULT ReadRecordSet(libpff_item_t* item, int index, CodePages pages, Row* row, const std::string& where) {
   RecordSetPtr set;
   PffError error;
   int count = 0;
@@ -218,6 +306,7 @@ HRESULT ReadRecordSet(libpff_item_t* item, int index, Row* row, const std::strin
     StoreLog(where + " cannot be read: " + error.Text());
     return MAPI_E_CORRUPT_DATA;
   }
+  uint32_t codePage = TextCodePage(set.Get(), pages.fallback);
   for (int i = 0; i < count; ++i) {
     RecordEntryPtr entry;
     OwnedProp prop;
@@ -228,7 +317,7 @@ HRESULT ReadRecordSet(libpff_item_t* item, int index, Row* row, const std::strin
         libpff_record_set_get_entry_by_index(set.Get(), i, entry.Put(), error.Put()) != 1)
       why = error.Text();
     else
-      read = EntryToProp(entry.Get(), &prop, &tag, &why);
+      read = EntryToProp(entry.Get(), codePage, pages.pff, &prop, &tag, &why);
     if (read == Entry::kKept)
       PutProp(row, std::move(prop));
     else if (read == Entry::kUnreadable)
@@ -248,14 +337,14 @@ HRESULT OpenItem(libpff_file_t* file, uint32_t node, ItemPtr* item, const std::s
   return S_OK;
 }
 
-HRESULT ReadItem(libpff_item_t* item, Row* row, const std::string& where) {
+HRESULT ReadItem(libpff_item_t* item, CodePages pages, Row* row, const std::string& where) {
   int sets = 0;
   PffError error;
   if (libpff_item_get_number_of_record_sets(item, &sets, error.Put()) != 1) {
     StoreLog(where + " cannot be read: " + error.Text());
     return MAPI_E_CORRUPT_DATA;
   }
-  return sets > 0 ? ReadRecordSet(item, 0, row, where) : S_OK;
+  return sets > 0 ? ReadRecordSet(item, 0, pages, row, where) : S_OK;
 }
 
 }  // namespace
@@ -303,6 +392,17 @@ HRESULT PstFile::Open(const std::string& posixPath, std::shared_ptr<PstFile>* ou
   const OwnedProp* key = FindProp(store, PR_RECORD_KEY);
   if (!key || key->data.size() != sizeof file->uid_.ab) return refuse("its message store has no record key");
   std::memcpy(file->uid_.ab, key->data.data(), sizeof file->uid_.ab);
+  // 8-bit text that names no code page is in the store's, where it names
+  // one; libpff reads the folders' names with it where it knows it.
+  for (ULONG tag : {PR_MESSAGE_CODEPAGE, PR_INTERNET_CPID}) {
+    const OwnedProp* page = FindProp(store, tag);
+    if (!page || page->data.size() != 4 || ReadLe(reinterpret_cast<const unsigned char*>(page->data.data()), 4) == 0)
+      continue;
+    file->codePage_ = static_cast<uint32_t>(ReadLe(reinterpret_cast<const unsigned char*>(page->data.data()), 4));
+    if (libpff_file_set_ascii_codepage(file->file_, static_cast<int>(file->codePage_), nullptr) == 1)
+      file->pffCodePage_ = file->codePage_;
+    break;
+  }
   ItemPtr root;
   if (libpff_file_get_root_folder(file->file_, root.Put(), error.Put()) != 1) return refuse(error.Text());
   if (libpff_item_get_identifier(root.Get(), &file->root_, error.Put()) != 1) return refuse(error.Text());
@@ -424,7 +524,7 @@ HRESULT PstFile::StoreProps(Row* row) {
     StoreLog(Where(0) + " cannot be read: " + error.Text());
     return MAPI_E_CORRUPT_STORE;
   }
-  return ReadItem(store.Get(), row, Where(0));
+  return ReadItem(store.Get(), {codePage_, pffCodePage_}, row, Where(0));
 }
 
 HRESULT PstFile::ItemProps(uint32_t node, Row* row) {
@@ -432,7 +532,7 @@ HRESULT PstFile::ItemProps(uint32_t node, Row* row) {
   ItemPtr item;
   HRESULT hr = CheckBlocks(node);
   if (SUCCEEDED(hr)) hr = OpenItem(file_, node, &item, Where(node));
-  return FAILED(hr) ? hr : ReadItem(item.Get(), row, Where(node));
+  return FAILED(hr) ? hr : ReadItem(item.Get(), {codePage_, pffCodePage_}, row, Where(node));
 }
 
 HRESULT PstFile::MessageParts(uint32_t node, std::vector<Row>* recips, std::vector<Row>* attachs) {
@@ -445,6 +545,10 @@ HRESULT PstFile::MessageParts(uint32_t node, std::vector<Row>* recips, std::vect
   // without it would pass for whole.
   std::string where = Where(node);
   PffError error;
+  // The parts' text is in the message's code page where they name none.
+  CodePages pages{codePage_, pffCodePage_};
+  if (RecordSetPtr set; libpff_item_get_record_set_by_index(item.Get(), 0, set.Put(), nullptr) == 1)
+    pages.fallback = TextCodePage(set.Get(), codePage_);
   auto unreadable = [&](const std::string& what) {
     StoreLog(where + ": " + what + " cannot be read: " + error.Text());
     return MAPI_E_CORRUPT_DATA;
@@ -458,7 +562,7 @@ HRESULT PstFile::MessageParts(uint32_t node, std::vector<Row>* recips, std::vect
       return unreadable("its recipients");
     for (int i = 0; i < sets; ++i) {
       Row row;
-      hr = ReadRecordSet(recipients.Get(), i, &row, where + ", recipient " + std::to_string(i + 1));
+      hr = ReadRecordSet(recipients.Get(), i, pages, &row, where + ", recipient " + std::to_string(i + 1));
       if (FAILED(hr)) return hr;
       PutProp(&row, MakeLong(PR_ROWID, i));
       recips->push_back(std::move(row));
@@ -472,7 +576,7 @@ HRESULT PstFile::MessageParts(uint32_t node, std::vector<Row>* recips, std::vect
     std::string which = "attachment " + std::to_string(i + 1);
     if (libpff_message_get_attachment(item.Get(), i, attachment.Put(), error.Put()) != 1) return unreadable(which);
     Row row;
-    hr = ReadItem(attachment.Get(), &row, where + ", " + which);
+    hr = ReadItem(attachment.Get(), pages, &row, where + ", " + which);
     if (FAILED(hr)) return hr;
     PutProp(&row, MakeLong(PR_ATTACH_NUM, i));
     attachs->push_back(std::move(row));

@@ -86,6 +86,10 @@ class PstFile {
     int position;  // in the folder's own list, from 1
   };
   std::map<uint32_t, Placed> messages_;
+  // The code page of 8-bit text where an item names none: the store's own,
+  // else the one the file's writers default to; libpff decodes with
+  // pffCodePage_, the store's where it knows it.
+  uint32_t codePage_ = 1252, pffCodePage_ = 1252;
   std::mutex mutex_;
 };
 

@@ -319,6 +319,46 @@ TEST_F(RealFileStoreTest, ADamagedBlockFailsItsMessageAndADamagedTreeTheFile) {
       << Debugger();
 }
 
+TEST_F(RealFileStoreTest, EightBitTextIsReadInTheCodePageItsMessageNames) {
+  // An 8-bit file whose one message names code page 1252 and internet code
+  // page 20127; its subject is rewritten in code page 932.
+  std::string file = Sample("pstsdk-sample2");
+  REQUIRE_TEST_DATA(std::filesystem::exists(file));
+  std::string whole = testing_support::ReadFileBytes(file);
+  std::vector<uint32_t> nodes = testing_support::MessageNodes(whole);
+  ASSERT_EQ(nodes.size(), 1u);
+  testing_support::FileSpan block = testing_support::NodeDataBlock(whole, nodes[0]);
+  auto page = [](uint16_t id, uint32_t value) {
+    std::string record{static_cast<char>(id & 0xFF), static_cast<char>(id >> 8), PT_LONG, 0};
+    for (int i = 0; i < 4; ++i) record += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return record;
+  };
+  const std::string japanese = "\x93\xFA\x96\x7B\x8C\xEA\x82\xCC\x8C\x8F\x96\xBC\x82\xC5\x82\xB7" "12345678";
+  const std::string expected = "日本語の件名です12345678";
+  // Its own code page; none (0), so its internet one, of which 8-bit text is
+  // kept in the Windows form.
+  struct {
+    uint32_t message, internet;
+  } const cases[] = {{932, 20127}, {0, 50220}};
+  for (const auto& c : cases) {
+    std::string altered = whole;
+    ASSERT_TRUE(testing_support::ReplaceInBlock(altered, block, "Here is a sample message", japanese));
+    ASSERT_TRUE(testing_support::ReplaceInBlock(altered, block, page(0x3FFD, 1252), page(0x3FFD, c.message)));
+    ASSERT_TRUE(testing_support::ReplaceInBlock(altered, block, page(0x3FDE, 20127), page(0x3FDE, c.internet)));
+    std::string path = root() + "/cp" + std::to_string(c.message) + ".pst";
+    testing_support::WriteFileBytes(path, altered);
+    Held<IMsgStore> store = OpenStore(path);
+    ASSERT_TRUE(store) << c.message;
+    Held<IMAPIFolder> top = OpenFolder(store.get(), BinProp(store.get(), PR_IPM_SUBTREE_ENTRYID), 0);
+    Held<IMAPIFolder> folder = Child(store.get(), top.get(), "Sample2");
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(Column(folder.get(), PR_SUBJECT_W), std::vector<std::string>{expected}) << c.message;
+    Held<IMessage> message = FirstMessage(folder.get());
+    ASSERT_TRUE(message);
+    EXPECT_EQ(Text(message.get(), PR_SUBJECT_W), expected) << c.message;
+  }
+}
+
 TEST_F(RealFileStoreTest, EveryWriteIsRefusedAndTheFileStaysAsItWas) {
   std::string file = Sample("pstsdk-sample1");
   REQUIRE_TEST_DATA(std::filesystem::exists(file));
