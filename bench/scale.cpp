@@ -7,11 +7,13 @@
 //   - a synchronisation of two stores that differ by 1% in each direction;
 //   - the floor of copying with one commit per message (the library's rule):
 //     the `sqlite3` program writing as many transactions of one average
-//     message's bytes each into a new database.
+//     message's bytes each into a new database;
+//   - a real file: a backup of the largest .pst of the test data, against
+//     Debian's `pffexport` writing every item of it out.
 // Every operation runs as a child process (the `corvane` host, the admin tool,
 // the system's programs), so its peak memory is the child's own.
 //
-// Usage: scale_bench [--sizes 1000,10000,100000] [--work DIR] [--json FILE] [--keep]
+// Usage: scale_bench [--sizes 1000,10000,100000] [--work DIR] [--json FILE] [--keep] [--testdata DIR]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -166,6 +168,30 @@ json MeasureSize(const fs::path& work, long n) {
   return out;
 }
 
+// The largest real file of the test data, backed up and exported; null when
+// there is none.
+json MeasureRealFile(const fs::path& work, const fs::path& testdata) {
+  fs::path largest;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(testdata / "pst", ec))
+    if (entry.path().extension() == ".pst" && (largest.empty() || entry.file_size() > fs::file_size(largest)))
+      largest = entry.path();
+  if (largest.empty()) return nullptr;
+  const fs::path dir = work / "real";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  g_root = dir / "machine";
+  // A copy: the test data is never written, not even by a reader's lock.
+  const fs::path source = dir / largest.filename();
+  fs::copy_file(largest, source);
+  std::fprintf(stderr, "real file %s: backup, pffexport\n", largest.filename().c_str());
+  Admin({"install"});
+  json out = {{"file", largest.filename().string()}, {"bytes", static_cast<double>(fs::file_size(source))}};
+  out["backup"] = Op(Corvane({"backup", source.string(), (dir / "backup.pst").string()}));
+  out["pffexport"] = Op(Run({"pffexport", "-q", "-m", "items", "-t", (dir / "export").string(), source.string()}));
+  return out;
+}
+
 std::string Fmt(const char* format, double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, format, v);
@@ -239,6 +265,17 @@ json Report(json& sizes) {
   return {{"perMessageGrowthFull", growth}};
 }
 
+void ReportRealFile(const json& real) {
+  if (real.is_null()) {
+    std::printf("\nreal file: none in the test data\n");
+    return;
+  }
+  std::printf("\nReal file %s (%.1f MB): backup %.2f s (%.0f MiB), pffexport %.2f s (%.0f MiB), backup/pffexport %.2f\n",
+              real["file"].get<std::string>().c_str(), Num(real["bytes"]) / 1e6, Num(real["backup"]["seconds"]),
+              Num(real["backup"]["peakMiB"]), Num(real["pffexport"]["seconds"]), Num(real["pffexport"]["peakMiB"]),
+              Num(real["backup"]["seconds"]) / Num(real["pffexport"]["seconds"]));
+}
+
 std::vector<long> ParseSizes(const std::string& text) {
   std::vector<long> sizes;
   size_t at = 0;
@@ -262,6 +299,8 @@ int main(int argc, char** argv) {
   fs::path work = fs::temp_directory_path() / "corvane-scale-bench";
   fs::path jsonPath = "scale-bench.json";
   bool keep = false;
+  const char* named = std::getenv("CORVANE_TESTDATA");
+  fs::path testdata = named && *named ? named : CORVANE_TESTDATA_DIR;
   try {
     for (int i = 1; i < argc; ++i) {
       std::string a = argv[i];
@@ -273,15 +312,18 @@ int main(int argc, char** argv) {
       else if (a == "--work") work = value();
       else if (a == "--json") jsonPath = value();
       else if (a == "--keep") keep = true;
+      else if (a == "--testdata") testdata = value();
       else
         throw std::invalid_argument(
-            "usage: scale_bench [--sizes 1000,10000,100000] [--work DIR] [--json FILE] [--keep]");
+            "usage: scale_bench [--sizes 1000,10000,100000] [--work DIR] [--json FILE] [--keep] [--testdata DIR]");
     }
     g_bin = fs::canonical("/proc/self/exe").parent_path();
     json results = json::array();
     for (long n : sizes) results.push_back(MeasureSize(work, n));
     json summary = Report(results);
-    json all = {{"sizes", results}, {"summary", summary}};
+    json real = MeasureRealFile(work, testdata);
+    ReportRealFile(real);
+    json all = {{"sizes", results}, {"summary", summary}, {"realFile", real}};
     std::ofstream(jsonPath) << all.dump(2) << "\n";
     std::printf("\nwritten to %s\n", jsonPath.c_str());
     if (!keep) fs::remove_all(work);
