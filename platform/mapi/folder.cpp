@@ -12,10 +12,6 @@ const std::vector<ULONG> kHierarchyColumns = {PR_ENTRYID, PR_DISPLAY_NAME_W, PR_
 const std::vector<ULONG> kContentsColumns = {PR_ENTRYID, PR_SUBJECT_W, PR_MESSAGE_CLASS_W, PR_MESSAGE_SIZE,
                                              PR_CREATION_TIME, PR_LAST_MODIFICATION_TIME, PR_INSTANCE_KEY};
 
-// Contents tables carry no large values (bodies, raw bytes): the rows of a
-// large folder stay small, and reading them touches no overflow pages.
-// Subjects, names, classes, times and sizes always fit.
-constexpr size_t kMaxTableValueBytes = 1024;
 
 namespace {
 

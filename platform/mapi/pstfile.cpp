@@ -202,10 +202,14 @@ uint32_t TextCodePage(libpff_record_set_t* set, uint32_t fallback) {
   return fallback;
 }
 
-// The code pages 8-bit text is read with: the item's (or, where it names
-// none, the fallback's) and the one libpff decodes with.
-struct CodePages {
+// How an item is read: the code pages 8-bit text is read with (the item's,
+// or where it names none the fallback, and the one libpff decodes with), and
+// for a table's row only the properties of ids (all when null) whose values
+// hold at most maxValueBytes (any when 0).
+struct ReadOptions {
   uint32_t fallback, pff;
+  const std::vector<ULONG>* ids = nullptr;
+  size_t maxValueBytes = 0;
 };
 
 enum class Entry { kKept, kSkipped, kUnreadable };
@@ -213,8 +217,8 @@ enum class Entry { kKept, kSkipped, kUnreadable };
 // One record entry as an owned property; kSkipped for what the stand-in keeps
 // no counterpart of (named properties, objects, multi-valued data),
 // kUnreadable, with *tag as far as known and *why, for what cannot be read.
-Entry EntryToProp(libpff_record_entry_t* entry, uint32_t codePage, uint32_t pffCodePage, OwnedProp* out, ULONG* tag,
-                  std::string* why) {
+Entry EntryToProp(libpff_record_entry_t* entry, const ReadOptions& options, uint32_t codePage, OwnedProp* out,
+                  ULONG* tag, std::string* why) {
   PffError error;
   auto unreadable = [&] {
     *why = error.Text();
@@ -226,8 +230,11 @@ Entry EntryToProp(libpff_record_entry_t* entry, uint32_t codePage, uint32_t pffC
     return unreadable();
   *tag = PROP_TAG(type, id);
   if (id >= 0x8000 || (type & MV_FLAG)) return Entry::kSkipped;  // named ids are the file's own
+  if (options.ids && std::find(options.ids->begin(), options.ids->end(), id) == options.ids->end())
+    return Entry::kSkipped;
   size_t size = 0;
   if (libpff_record_entry_get_data_size(entry, &size, error.Put()) != 1) return unreadable();
+  if (options.maxValueBytes && size > options.maxValueBytes) return Entry::kSkipped;
   std::string data(size, '\0');
   if (size && (Refused("libpff_record_entry_get_data") ||
                libpff_record_entry_get_data(entry, reinterpret_cast<uint8_t*>(data.data()), size, error.Put()) != 1))
@@ -238,7 +245,7 @@ Entry EntryToProp(libpff_record_entry_t* entry, uint32_t codePage, uint32_t pffC
       // Narrow text is read in the item's code page; both are kept wide.
       size_t units = 0;
       std::optional<std::u16string> own;
-      if (type == PT_STRING8 && codePage != pffCodePage) own = Widen(data, codePage);
+      if (type == PT_STRING8 && codePage != options.pff) own = Widen(data, codePage);
       std::u16string text = own.value_or(std::u16string());
       if (size && !own) {
         if (libpff_record_entry_get_data_as_utf16_string_size(entry, &units, error.Put()) != 1 || units == 0)
@@ -297,7 +304,7 @@ Entry EntryToProp(libpff_record_entry_t* entry, uint32_t codePage, uint32_t pffC
 
 // The item's unreadable part is logged with where (what the item is, for the
 // log); a property that cannot be read is left out, logged, and the rest read.
-HRESULT ReadRecordSet(libpff_item_t* item, int index, CodePages pages, Row* row, const std::string& where) {
+HRESULT ReadRecordSet(libpff_item_t* item, int index, const ReadOptions& options, Row* row, const std::string& where) {
   RecordSetPtr set;
   PffError error;
   int count = 0;
@@ -306,7 +313,7 @@ HRESULT ReadRecordSet(libpff_item_t* item, int index, CodePages pages, Row* row,
     StoreLog(where + " cannot be read: " + error.Text());
     return MAPI_E_CORRUPT_DATA;
   }
-  uint32_t codePage = TextCodePage(set.Get(), pages.fallback);
+  uint32_t codePage = TextCodePage(set.Get(), options.fallback);
   for (int i = 0; i < count; ++i) {
     RecordEntryPtr entry;
     OwnedProp prop;
@@ -317,7 +324,7 @@ HRESULT ReadRecordSet(libpff_item_t* item, int index, CodePages pages, Row* row,
         libpff_record_set_get_entry_by_index(set.Get(), i, entry.Put(), error.Put()) != 1)
       why = error.Text();
     else
-      read = EntryToProp(entry.Get(), codePage, pages.pff, &prop, &tag, &why);
+      read = EntryToProp(entry.Get(), options, codePage, &prop, &tag, &why);
     if (read == Entry::kKept)
       PutProp(row, std::move(prop));
     else if (read == Entry::kUnreadable)
@@ -337,14 +344,14 @@ HRESULT OpenItem(libpff_file_t* file, uint32_t node, ItemPtr* item, const std::s
   return S_OK;
 }
 
-HRESULT ReadItem(libpff_item_t* item, CodePages pages, Row* row, const std::string& where) {
+HRESULT ReadItem(libpff_item_t* item, const ReadOptions& options, Row* row, const std::string& where) {
   int sets = 0;
   PffError error;
   if (libpff_item_get_number_of_record_sets(item, &sets, error.Put()) != 1) {
     StoreLog(where + " cannot be read: " + error.Text());
     return MAPI_E_CORRUPT_DATA;
   }
-  return sets > 0 ? ReadRecordSet(item, 0, pages, row, where) : S_OK;
+  return sets > 0 ? ReadRecordSet(item, 0, options, row, where) : S_OK;
 }
 
 }  // namespace
@@ -527,12 +534,12 @@ HRESULT PstFile::StoreProps(Row* row) {
   return ReadItem(store.Get(), {codePage_, pffCodePage_}, row, Where(0));
 }
 
-HRESULT PstFile::ItemProps(uint32_t node, Row* row) {
+HRESULT PstFile::ItemProps(uint32_t node, Row* row, const std::vector<ULONG>* ids, size_t maxValueBytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   ItemPtr item;
   HRESULT hr = CheckBlocks(node);
   if (SUCCEEDED(hr)) hr = OpenItem(file_, node, &item, Where(node));
-  return FAILED(hr) ? hr : ReadItem(item.Get(), {codePage_, pffCodePage_}, row, Where(node));
+  return FAILED(hr) ? hr : ReadItem(item.Get(), {codePage_, pffCodePage_, ids, maxValueBytes}, row, Where(node));
 }
 
 HRESULT PstFile::MessageParts(uint32_t node, std::vector<Row>* recips, std::vector<Row>* attachs) {
@@ -546,7 +553,7 @@ HRESULT PstFile::MessageParts(uint32_t node, std::vector<Row>* recips, std::vect
   std::string where = Where(node);
   PffError error;
   // The parts' text is in the message's code page where they name none.
-  CodePages pages{codePage_, pffCodePage_};
+  ReadOptions pages{codePage_, pffCodePage_};
   if (RecordSetPtr set; libpff_item_get_record_set_by_index(item.Get(), 0, set.Put(), nullptr) == 1)
     pages.fallback = TextCodePage(set.Get(), codePage_);
   auto unreadable = [&](const std::string& what) {

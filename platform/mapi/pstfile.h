@@ -61,8 +61,9 @@ class PstFile {
   HRESULT StoreProps(Row* row);
   // A folder's or message's stored properties; those that cannot be read are
   // left out and logged. MAPI_E_CORRUPT_DATA, logged, for an item that cannot
-  // be read at all.
-  HRESULT ItemProps(uint32_t node, Row* row);
+  // be read at all. A table's row reads only the properties of ids (all when
+  // null) whose values hold at most maxValueBytes (any when 0).
+  HRESULT ItemProps(uint32_t node, Row* row, const std::vector<ULONG>* ids = nullptr, size_t maxValueBytes = 0);
   // A message's recipient rows and attachment rows (attachment data included);
   // MAPI_E_CORRUPT_DATA, logged, when one of them cannot be read.
   HRESULT MessageParts(uint32_t node, std::vector<Row>* recips, std::vector<Row>* attachs);

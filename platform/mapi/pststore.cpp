@@ -6,6 +6,7 @@
 #include "pstfile.h"
 #include "store.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <standin/root.h>
@@ -261,11 +262,15 @@ class PstMessage final : public PstProp<IMessage> {
   HRESULT FullRow(Row* row) override {
     *row = props_;
     AddPstIdentity(*file_, node_, file_->MessageFolder(node_), MAPI_MESSAGE, row);
-    // Counted as the stand-in's own stores count, so that a copy shows the same.
-    size_t size = RowSize(props_);
-    for (const Row& r : recips_) size += RowSize(r);
-    for (const Row& a : attachs_) size += RowSize(a);
-    PutProp(row, MakeLong(PR_MESSAGE_SIZE, static_cast<LONG>(std::min<size_t>(size, 0x7FFFFFFF))));
+    // The size is the one the file states, which its contents table shows
+    // without reading the message whole; counted as the stand-in's own
+    // stores count only where the file states none.
+    if (!FindProp(props_, PR_MESSAGE_SIZE)) {
+      size_t size = RowSize(props_);
+      for (const Row& r : recips_) size += RowSize(r);
+      for (const Row& a : attachs_) size += RowSize(a);
+      PutProp(row, MakeLong(PR_MESSAGE_SIZE, static_cast<LONG>(std::min<size_t>(size, 0x7FFFFFFF))));
+    }
     PutProp(row, MakeBool(PR_HASATTACH, !attachs_.empty()));
     PutProp(row, MakeLong(PR_ACCESS, kReadAccess));
     return S_OK;
@@ -278,6 +283,26 @@ class PstMessage final : public PstProp<IMessage> {
   std::vector<Row> recips_;
   std::vector<Row> attachs_;
 };
+
+// What a contents table's row of message node shows beyond its stored
+// values, as its open message does: attachments as its flags say, and the
+// size the file states (where it states none, the message is read whole to
+// count it).
+void AddTableState(const std::shared_ptr<PstFile>& file, uint32_t node, const std::vector<ULONG>* columns, Row* row) {
+  auto asked = [columns](ULONG tag) {
+    return !columns || std::find(columns->begin(), columns->end(), tag) != columns->end();
+  };
+  const OwnedProp* flags = FindProp(*row, PR_MESSAGE_FLAGS);
+  PutProp(row, MakeBool(PR_HASATTACH, flags && flags->data.size() == 4 &&
+                                          (flags->data[0] & static_cast<char>(MSGFLAG_HASATTACH)) != 0));
+  PutProp(row, MakeLong(PR_ACCESS, kReadAccess));
+  PstMessage* message = nullptr;
+  if (!FindProp(*row, PR_MESSAGE_SIZE) && asked(PR_MESSAGE_SIZE) && SUCCEEDED(PstMessage::Load(file, node, &message))) {
+    CInterfacePtr<IMessage> owner(message);
+    Row whole = message->TableRow();
+    if (const OwnedProp* size = FindProp(whole, PR_MESSAGE_SIZE)) PutProp(row, *size);
+  }
+}
 
 class PstFolder final : public PstProp<IMAPIFolder> {
  public:
@@ -298,24 +323,37 @@ class PstFolder final : public PstProp<IMAPIFolder> {
     MAPI_FAULT_POINT("IMAPIFolder::GetContentsTable");
     if (!out) return MAPI_E_INVALID_PARAMETER;
     *out = nullptr;
-    const PstFile::Folder* folder = file_->FindFolder(node_);
-    if (!folder) return MAPI_E_OBJECT_DELETED;
-    std::vector<Row> rows;
-    if (!(flags & MAPI_ASSOCIATED))  // associated contents are not carried
+    if (!file_->FindFolder(node_)) return MAPI_E_OBJECT_DELETED;
+    // Rows are read when first asked for: of each message only its small
+    // values, and only the columns asked for by then.
+    std::shared_ptr<PstFile> file = file_;
+    const uint32_t node = node_;
+    const bool associated = (flags & MAPI_ASSOCIATED) != 0;  // associated contents are not carried
+    auto load = [file, node, associated](const std::vector<ULONG>* columns, std::vector<Row>* rows) -> HRESULT {
+      rows->clear();
+      const PstFile::Folder* folder = file->FindFolder(node);
+      if (!folder) return MAPI_E_OBJECT_DELETED;
+      if (associated) return S_OK;
+      std::vector<ULONG> ids;
+      if (columns) {
+        for (ULONG tag : *columns) ids.push_back(PROP_ID(tag));
+        ids.push_back(PROP_ID(PR_MESSAGE_FLAGS));  // whether it has attachments
+      }
       for (uint32_t m : folder->messages) {
+        Row row;
         // A message that cannot be read is listed by its identity alone and
         // fails its own open, so that a copy goes on with the rest.
-        PstMessage* message = nullptr;
-        if (FAILED(PstMessage::Load(file_, m, &message))) {
-          Row row;
-          AddPstIdentity(*file_, m, node_, MAPI_MESSAGE, &row);
-          rows.push_back(std::move(row));
-          continue;
-        }
-        CInterfacePtr<IMessage> owner(message);
-        rows.push_back(message->TableRow());
+        if (SUCCEEDED(file->ItemProps(m, &row, columns ? &ids : nullptr, kMaxTableValueBytes)))
+          AddTableState(file, m, columns, &row);
+        else
+          row.clear();
+        AddPstIdentity(*file, m, node, MAPI_MESSAGE, &row);
+        rows->push_back(std::move(row));
       }
-    return ReadOnlyTable(std::move(rows), kContentsColumns, out);
+      return S_OK;
+    };
+    *out = NewLoadedRowTable(std::move(load), kContentsColumns, "IMAPITable");
+    return *out ? S_OK : MAPI_E_NOT_ENOUGH_MEMORY;
   }
 
   STDMETHODIMP GetHierarchyTable(ULONG flags, LPMAPITABLE* out) override {

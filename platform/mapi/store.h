@@ -47,6 +47,10 @@ std::u16string WideOf(const OwnedProp& prop);
 // The default columns of the stores' tables.
 extern const std::vector<ULONG> kHierarchyColumns;
 extern const std::vector<ULONG> kContentsColumns;
+// Contents tables carry no large values (bodies, raw bytes): the rows of a
+// large folder stay small, and reading them touches no overflow pages.
+// Subjects, names, classes, times and sizes always fit.
+constexpr size_t kMaxTableValueBytes = 1024;
 extern const std::vector<ULONG> kRecipientColumns;
 extern const std::vector<ULONG> kAttachmentColumns;
 // What a row counts toward PR_MESSAGE_SIZE and PR_ATTACH_SIZE.

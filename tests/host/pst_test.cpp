@@ -46,9 +46,11 @@ void Flatten(const json& folder, const std::string& path, ExportedTree& out) {
   }
 }
 
-// Folder path -> the messages of the dump, as they are (digests included).
+// Folder path -> the messages of the dump, as they are (digests included)
+// but for their sizes: a real file states its own, a copy counts its own.
 void Messages(const json& folder, const std::string& path, std::map<std::string, json>& out) {
   out[path] = folder["messages"];
+  for (json& message : out[path]) message.erase("size");
   for (const json& child : folder["folders"]) {
     std::string name = child["name"];
     Messages(child, path.empty() ? name : path + "/" + name, out);

@@ -18,10 +18,12 @@ namespace {
 
 using nlohmann::json;
 
-// Properties that name the object in its own store; they differ between two
-// copies of the same item and stay out of its digest.
-bool IsIdentity(ULONG tag) {
+// Properties that name the object in its own store or count its bytes there
+// (each store counts its own way); they differ between two copies of the
+// same item and stay out of its digest.
+bool IsStoresOwn(ULONG tag) {
   switch (PROP_ID(tag)) {
+    case PROP_ID(PR_MESSAGE_SIZE):
     case PROP_ID(PR_ENTRYID):
     case PROP_ID(PR_PARENT_ENTRYID):
     case PROP_ID(PR_RECORD_KEY):
@@ -109,7 +111,7 @@ std::vector<SPropValue> AllProps(IMAPIProp* object, CMapiBuffer<SPropValue>& hol
 void DigestProps(IMAPIProp* object, Digest& digest) {
   CMapiBuffer<SPropValue> holder;
   for (const SPropValue& v : AllProps(object, holder))
-    if (!IsIdentity(v.ulPropTag) && PROP_TYPE(v.ulPropTag) != PT_ERROR) digest.Add(v);
+    if (!IsStoresOwn(v.ulPropTag) && PROP_TYPE(v.ulPropTag) != PT_ERROR) digest.Add(v);
 }
 
 std::string Text(const SPropValue* v) {
