@@ -232,7 +232,7 @@ class Hive {
   hive_h* h_;
 };
 
-// A file removed when the object dies, unless published.
+// A scratch file, removed when the object dies.
 class TempFile {
  public:
   ~TempFile() {
@@ -246,7 +246,6 @@ class TempFile {
     return fd;
   }
   const std::string& path() const { return path_; }
-  void Release() { path_.clear(); }
 
  private:
   std::string path_;
@@ -483,17 +482,6 @@ bool FixUp(std::string& bytes, const std::vector<NamePatch>& keys, const std::ve
   return SortSubKeyLists(v, kBaseBlockSize + Get32(bytes, 0x24), 0, &seen);
 }
 
-// Moves the finished file under its name, never over an existing file.
-LONG Publish(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return ERROR_SUCCESS;
-  if (errno == EEXIST) return ERROR_ALREADY_EXISTS;
-  if (errno != EINVAL && errno != ENOSYS) return FromErrno(errno);
-  // A file system without the no-replace rename: a hard link is just as exclusive.
-  if (link(from.c_str(), to.c_str()) != 0) return errno == EEXIST ? ERROR_ALREADY_EXISTS : FromErrno(errno);
-  unlink(from.c_str());
-  return ERROR_SUCCESS;
-}
-
 // ---- loading ----
 
 struct Refusal {
@@ -617,14 +605,19 @@ LONG SaveHive(const std::string& path, const KeyTree& tree) {
   std::string folder = target.has_parent_path() ? target.parent_path().string() : std::string(".");
   if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
 
+  // hivex builds the hive in a file of the system's temporary folder; the
+  // finished bytes are then written under the name, as the system creates
+  // the file there: a process killed meanwhile leaves nothing of its own in
+  // the caller's folder beyond that file.
   TempFile temp;
-  int fd = temp.Create(folder, target.filename().string());
+  std::error_code ec;
+  std::string scratch = std::filesystem::temp_directory_path(ec).string();
+  int fd = temp.Create(scratch.empty() ? std::string("/tmp") : scratch, "hive");
   if (fd < 0) return FromErrno(errno);
   std::string empty = EmptyHive(Now(), tree.name.empty() ? std::u16string_view(u"ROOT") : tree.name,
                                 ToUtf16(target.filename().string()));
   bool written = WriteAll(fd, empty);
   int err = errno;
-  fchmod(fd, 0644);
   close(fd);
   if (!written) return FromErrno(err);
 
@@ -652,16 +645,16 @@ LONG SaveHive(const std::string& path, const KeyTree& tree) {
     Report(call, path, "cannot be finished: the hive hivex wrote has an unexpected layout");
     return ERROR_REGISTRY_IO_FAILED;
   }
-  fd = open(temp.path().c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return FromErrno(errno);
+  // Never over an existing file, even one made since the check above.
+  fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return errno == EEXIST ? ERROR_ALREADY_EXISTS : FromErrno(errno);
   written = WriteAll(fd, bytes) && fsync(fd) == 0;
   err = errno;
   close(fd);
-  if (!written) return FromErrno(err);
-
-  LONG rc = Publish(temp.path(), path);
-  if (rc != ERROR_SUCCESS) return rc;
-  temp.Release();
+  if (!written) {
+    unlink(path.c_str());
+    return FromErrno(err);
+  }
   int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     fsync(dir);
