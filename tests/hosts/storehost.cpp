@@ -2,7 +2,10 @@
 //   storehost copy <store> <times>   copies every message of folder "Src" into
 //                                    "Dst" (both below the IPM subtree), one
 //                                    CopyMessages per message, <times> rounds
-//                                    (0: until killed); prints "copied <n>"
+//                                    (0: until killed); prints "copied <n>",
+//                                    and "saved <n>" once the store's
+//                                    SaveChanges has committed them (every
+//                                    25 copies)
 //   storehost write <store> <n>      saves <n> messages into the Inbox,
 //                                    printing "wrote <i>" after each
 //   storehost create <store> <name>  makes a new store named <name>
@@ -85,6 +88,10 @@ int Copy(IMsgStore* store, long times) {
       hr = src->CopyMessages(&list, nullptr, dst.get(), 0, nullptr, 0);
       if (hr != S_OK) return Fail("CopyMessages", hr);
       std::printf("copied %ld\n", ++copied);
+      if (copied % 25 == 0) {
+        if (FAILED(hr = store->SaveChanges(KEEP_OPEN_READWRITE))) return Fail("SaveChanges", hr);
+        std::printf("saved %ld\n", copied);
+      }
       std::fflush(stdout);
     }
   }
