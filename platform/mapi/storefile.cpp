@@ -280,7 +280,6 @@ HRESULT StoreFile::Register(const std::shared_ptr<StoreFile>& file) {
     shared->files.push_back(file);
   }
   file->shared_ = std::move(shared);
-  file->CommitOthers();
   return S_OK;
 }
 
@@ -431,7 +430,7 @@ HRESULT StoreFile::Open(const std::string& posixPath, std::shared_ptr<StoreFile>
   if (!HeaderMatchesSize(posixPath)) return refuse("not a store file or truncated");
   std::shared_ptr<StoreFile> file(new StoreFile());
   file->path_ = posixPath;
-  // Before this connection reads anything, the process's others commit.
+  // Its first read below commits the process's other connections' groups.
   if (FAILED(Register(file))) return MAPI_E_NOT_FOUND;
   HRESULT hr = OpenDb(posixPath, false, &file->db_);
   if (FAILED(hr)) return hr == MAPI_E_NOT_FOUND ? hr : refuse("cannot be opened");

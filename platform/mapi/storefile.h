@@ -146,8 +146,7 @@ class STANDIN_API StoreFile {
   std::unique_lock<std::recursive_mutex> Enter();
   // Commits the groups of other connections of this process to this file.
   void CommitOthers();
-  // Makes the file known to the process's other connections to it, and
-  // commits their groups.
+  // Makes the file known to the process's other connections to it.
   static HRESULT Register(const std::shared_ptr<StoreFile>& file);
   // COMMIT of the open group; the mutex is held.
   HRESULT EndGroup();
