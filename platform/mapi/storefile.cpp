@@ -274,12 +274,10 @@ HRESULT StoreFile::Register(const std::shared_ptr<StoreFile>& file) {
       slot = shared;
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(shared->mutex);
-    std::erase_if(shared->files, [](const std::weak_ptr<StoreFile>& weak) { return weak.expired(); });
-    shared->files.push_back(file);
-  }
-  file->shared_ = std::move(shared);
+  file->shared_ = shared;  // before other connections can find the file
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  std::erase_if(shared->files, [](const std::weak_ptr<StoreFile>& weak) { return weak.expired(); });
+  shared->files.push_back(file);
   return S_OK;
 }
 
