@@ -5,7 +5,8 @@
 //   - an incremental backup after 1% new messages, against `rsync` of the
 //     store file onto the previous copy; and a backup that finds nothing new;
 //   - a synchronisation of two stores that differ by 1% in each direction;
-//   - the floor of copying with one commit per message (the library's rule):
+//   - the floor of copying with one commit per message (as the stores did
+//     before they grouped commits):
 //     the `sqlite3` program writing as many transactions of one average
 //     message's bytes each into a new database;
 //   - a real file: a backup of the largest .pst of the test data, against
@@ -244,7 +245,7 @@ json Report(json& sizes) {
               Fmt("%.2f s", Num(s["nothingNew"]["seconds"])), Fmt("%.2f", Num(s["ratios"]["storeVsMail"])),
               Fmt("%.0f", Num(s["peakMiB"])) + "/" + Fmt("%.0f MiB", Num(s["peakAllowanceMiB"]))},
              w);
-  std::printf("floor: one commit per message, as the library copies, of an average message's bytes\n");
+  std::printf("floor: one commit per message of an average message's bytes\n");
   std::printf("time per message, full backup, %ld -> %ld messages: x%.2f [<= 1.5]\n",
               small["messages"].get<long>(), large["messages"].get<long>(), growth);
 

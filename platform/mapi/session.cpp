@@ -12,6 +12,7 @@
 
 #include "profile_store.h"
 #include "service.h"
+#include "store.h"
 
 namespace standin::mapi {
 
@@ -91,7 +92,13 @@ class Session final : public ComObject<IMAPISession> {
     std::optional<std::u16string> path = RowText(section, PROP_ID(PR_PST_PATH_W));
     if (!path || path->empty()) return MAPI_E_UNCONFIGURED;
     std::u16string display = RowText(section, PROP_ID(PR_DISPLAY_NAME_W)).value_or(u"");
-    return OpenStoreFile(*path, display, flags, mdb);
+    hr = OpenStoreFile(*path, display, flags, mdb);
+    if (FAILED(hr)) return hr;
+    if (auto* ours = dynamic_cast<StoreObj*>(*mdb)) {
+      std::erase_if(stores_, [](const std::weak_ptr<StoreFile>& weak) { return weak.expired(); });
+      stores_.push_back(ours->file());
+    }
+    return hr;
   }
 
   STDMETHODIMP OpenAddressBook(ULONG_PTR, LPCIID, ULONG, LPADRBOOK*) override {
@@ -146,7 +153,15 @@ class Session final : public ComObject<IMAPISession> {
   STDMETHODIMP Logoff(ULONG_PTR, ULONG, ULONG) override {
     MAPI_FAULT_POINT("IMAPISession::Logoff");
     loggedOff_ = true;
-    return S_OK;
+    // What the session wrote is committed, whatever of it is still open.
+    HRESULT result = S_OK;
+    for (const std::weak_ptr<StoreFile>& weak : stores_)
+      if (std::shared_ptr<StoreFile> file = weak.lock()) {
+        HRESULT hr = file->CommitGroup();
+        if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+      }
+    stores_.clear();
+    return result;
   }
 
   STDMETHODIMP SetDefaultStore(ULONG, ULONG, LPENTRYID) override {
@@ -215,6 +230,7 @@ class Session final : public ComObject<IMAPISession> {
 
   std::u16string profile_;
   bool loggedOff_ = false;
+  std::vector<std::weak_ptr<StoreFile>> stores_;  // the store files it opened
 };
 
 }  // namespace

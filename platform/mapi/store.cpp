@@ -212,6 +212,12 @@ HRESULT OpenNode(const std::shared_ptr<StoreFile>& file, NodeId node, LPCIID iid
 StoreObj::StoreObj(std::shared_ptr<StoreFile> file, std::u16string displayName, bool modify)
     : file_(std::move(file)), displayName_(std::move(displayName)), modify_(modify) {}
 
+StoreObj::~StoreObj() {
+  // Folders and messages opened from the store may live on; what was written
+  // through the store so far is committed now.
+  if (FAILED(file_->CommitGroup())) StoreLog("cannot commit " + file_->path() + " as its store is released");
+}
+
 bool StoreObj::Supports(REFIID riid) const { return riid == IID_IMsgStore || riid == IID_IMAPIProp; }
 
 HRESULT StoreObj::FullRow(Row* row) {
@@ -253,7 +259,9 @@ STDMETHODIMP StoreObj::GetLastError(HRESULT, ULONG, LPMAPIERROR*) {
 
 STDMETHODIMP StoreObj::SaveChanges(ULONG) {
   MAPI_FAULT_POINT("IMsgStore::SaveChanges");
-  return S_OK;  // store properties are written through as they are set
+  // Store properties are written through as they are set; saving commits
+  // everything written through this store so far.
+  return file_->CommitGroup();
 }
 
 STDMETHODIMP StoreObj::GetProps(LPSPropTagArray tags, ULONG, ULONG* count, LPSPropValue* out) {
@@ -542,6 +550,7 @@ HRESULT StoreBatch::Commit() {
   if (FAILED(status_)) return status_;
   HRESULT hr = state_->txn->Commit();
   state_->txn.reset();
+  if (SUCCEEDED(hr)) hr = state_->file->CommitGroup();
   state_->txn.emplace(*state_->file);
   status_ = FAILED(hr) ? hr : state_->txn->status();
   return hr;

@@ -1,6 +1,7 @@
 // The MAPI objects over a store file: IMsgStore, IMAPIFolder, IMessage and
-// IAttach. Folders and the store write through at once (each change one
-// transaction); a message keeps its changes in memory until SaveChanges.
+// IAttach. Folders and the store write through at once (each change atomic,
+// in the connection's group); a message keeps its changes in memory until
+// SaveChanges. The store's SaveChanges and its release commit the group.
 #pragma once
 
 #include <functional>
@@ -211,6 +212,7 @@ class MessageObj final : public ComObject<IMessage> {
 class StoreObj final : public ComObject<IMsgStore> {
  public:
   StoreObj(std::shared_ptr<StoreFile> file, std::u16string displayName, bool modify);
+  ~StoreObj() override;
   const std::shared_ptr<StoreFile>& file() const { return file_; }
 
   STDMETHODIMP GetLastError(HRESULT, ULONG, LPMAPIERROR*) override;

@@ -9,7 +9,9 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 
 #include <wcrt.h>
@@ -161,6 +163,56 @@ void RemoveAbandonedPartials(const std::string& directory) {
 
 }  // namespace
 
+struct StoreFile::Shared {
+  std::mutex mutex;
+  std::vector<std::weak_ptr<StoreFile>> files;
+  std::atomic<int> groups{0};  // connections with an open group
+};
+
+namespace {
+
+// Every file this process has open, by device and inode (one file may have
+// many paths). Never destroyed: connections may outlive static destruction.
+struct ProcessFiles {
+  std::mutex mutex;
+  std::map<std::pair<dev_t, ino_t>, std::weak_ptr<StoreFile::Shared>> files;
+};
+
+void CommitAllGroups();
+
+ProcessFiles& AllFiles() {
+  static ProcessFiles* files = [] {
+    auto* made = new ProcessFiles;
+    // A process that ends normally loses nothing it wrote.
+    std::atexit(CommitAllGroups);
+    return made;
+  }();
+  return *files;
+}
+
+std::vector<std::shared_ptr<StoreFile>> Connections(StoreFile::Shared& shared) {
+  std::vector<std::shared_ptr<StoreFile>> out;
+  std::lock_guard<std::mutex> lock(shared.mutex);
+  for (const std::weak_ptr<StoreFile>& weak : shared.files)
+    if (std::shared_ptr<StoreFile> file = weak.lock()) out.push_back(std::move(file));
+  return out;
+}
+
+void CommitAllGroups() {
+  std::vector<std::shared_ptr<StoreFile::Shared>> all;
+  {
+    ProcessFiles& files = AllFiles();
+    std::lock_guard<std::mutex> lock(files.mutex);
+    for (const auto& [key, weak] : files.files)
+      if (std::shared_ptr<StoreFile::Shared> shared = weak.lock()) all.push_back(std::move(shared));
+  }
+  for (const std::shared_ptr<StoreFile::Shared>& shared : all)
+    for (const std::shared_ptr<StoreFile>& file : Connections(*shared))
+      if (FAILED(file->CommitGroup())) StoreLog("cannot commit " + file->path() + " at exit");
+}
+
+}  // namespace
+
 void StoreLog(const std::string& line) {
   std::u16string text = ToUtf16("Corvane store: " + line + "\n");
   OutputDebugStringW(reinterpret_cast<LPCWSTR>(text.c_str()));
@@ -202,7 +254,57 @@ FILETIME NowFileTime() {
   return ft;
 }
 
-StoreFile::~StoreFile() = default;
+StoreFile::~StoreFile() {
+  // Closing a connection would roll its open group back.
+  if (group_ && FAILED(CommitGroup())) StoreLog("cannot commit " + path_ + " as it closes");
+}
+
+HRESULT StoreFile::Register(const std::shared_ptr<StoreFile>& file) {
+  struct stat st {};
+  if (::stat(file->path_.c_str(), &st) != 0) return MAPI_E_NOT_FOUND;
+  std::shared_ptr<Shared> shared;
+  {
+    ProcessFiles& all = AllFiles();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    std::erase_if(all.files, [](const auto& entry) { return entry.second.expired(); });
+    std::weak_ptr<Shared>& slot = all.files[{st.st_dev, st.st_ino}];
+    shared = slot.lock();
+    if (!shared) {
+      shared = std::make_shared<Shared>();
+      slot = shared;
+    }
+  }
+  file->shared_ = shared;  // before other connections can find the file
+  std::lock_guard<std::mutex> lock(shared->mutex);
+  std::erase_if(shared->files, [](const std::weak_ptr<StoreFile>& weak) { return weak.expired(); });
+  shared->files.push_back(file);
+  return S_OK;
+}
+
+void StoreFile::CommitOthers() {
+  for (const std::shared_ptr<StoreFile>& other : Connections(*shared_))
+    if (other.get() != this && other->group_ && FAILED(other->CommitGroup()))
+      StoreLog("cannot commit " + other->path_ + " for another connection");
+}
+
+std::unique_lock<std::recursive_mutex> StoreFile::Enter() {
+  if (shared_ && shared_->groups.load() > (group_ ? 1 : 0)) CommitOthers();
+  return std::unique_lock<std::recursive_mutex>(mutex_);
+}
+
+HRESULT StoreFile::CommitGroup() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  return depth_ > 0 ? S_OK : EndGroup();
+}
+
+HRESULT StoreFile::EndGroup() {
+  if (!group_) return S_OK;
+  HRESULT hr = Exec("COMMIT");
+  if (FAILED(hr)) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  group_ = false;
+  --shared_->groups;
+  return hr;
+}
 
 HRESULT StoreFile::Error(int rc, const char* what) {
   StoreLog(std::string(what) + " failed on " + path_ + ": " + (db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc)));
@@ -276,6 +378,8 @@ HRESULT StoreFile::Create(const std::string& posixPath, std::shared_ptr<StoreFil
   file->path_ = posixPath;
   HRESULT hr = OpenDb(posixPath, true, &file->db_);
   if (FAILED(hr)) return hr == MAPI_E_NOT_FOUND ? MAPI_E_DISK_ERROR : hr;
+  hr = Register(file);
+  if (FAILED(hr)) return MAPI_E_DISK_ERROR;
   std::random_device random;
   for (size_t i = 0; i < sizeof file->uid_.ab; i += 4) {
     uint32_t r = random();
@@ -308,6 +412,9 @@ HRESULT StoreFile::Create(const std::string& posixPath, std::shared_ptr<StoreFil
     hr = txn.Commit();
     if (FAILED(hr)) return hr;
   }
+  // A new file holds its schema at once.
+  hr = file->CommitGroup();
+  if (FAILED(hr)) return hr;
   *out = std::move(file);
   return S_OK;
 }
@@ -321,6 +428,8 @@ HRESULT StoreFile::Open(const std::string& posixPath, std::shared_ptr<StoreFile>
   if (!HeaderMatchesSize(posixPath)) return refuse("not a store file or truncated");
   std::shared_ptr<StoreFile> file(new StoreFile());
   file->path_ = posixPath;
+  // Its first read below commits the process's other connections' groups.
+  if (FAILED(Register(file))) return MAPI_E_NOT_FOUND;
   HRESULT hr = OpenDb(posixPath, false, &file->db_);
   if (FAILED(hr)) return hr == MAPI_E_NOT_FOUND ? hr : refuse("cannot be opened");
   auto pragmaInt = [&](const char* sql, int* value) {
@@ -380,10 +489,22 @@ HRESULT StoreFile::ParseEntryId(const void* bytes, size_t size, NodeId* node) co
 
 // ---- transactions ----
 
-StoreFile::Transaction::Transaction(StoreFile& file) : file_(file), lock_(file.mutex_) {
+StoreFile::Transaction::Transaction(StoreFile& file) : file_(file), lock_(file.Enter()) {
   outer_ = file_.depth_ == 0;
   if (outer_) {
-    status_ = file_.Exec("BEGIN IMMEDIATE");
+    if (!file_.group_) {
+      status_ = file_.Exec("BEGIN IMMEDIATE");
+      if (FAILED(status_)) {
+        done_ = true;
+        return;
+      }
+      file_.group_ = true;
+      ++file_.shared_->groups;
+      file_.groupStart_ = std::chrono::steady_clock::now();
+      file_.groupBytes_ = 0;
+    }
+    // The change can be undone alone, leaving the group's earlier ones.
+    status_ = file_.Exec("SAVEPOINT change");
     if (FAILED(status_)) {
       done_ = true;
       return;
@@ -395,8 +516,17 @@ StoreFile::Transaction::Transaction(StoreFile& file) : file_(file), lock_(file.m
 StoreFile::Transaction::~Transaction() {
   if (done_) return;
   --file_.depth_;
-  // A failed inner part aborts the whole: the outer rolls back.
-  if (outer_) sqlite3_exec(file_.db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  // A failed inner part aborts the whole change: the outer undoes it.
+  if (outer_) Undo();
+}
+
+void StoreFile::Transaction::Undo() {
+  sqlite3_exec(file_.db_.get(), "ROLLBACK TO change; RELEASE change", nullptr, nullptr, nullptr);
+  // An error may have ended the whole transaction: the group is gone then.
+  if (file_.group_ && sqlite3_get_autocommit(file_.db_.get())) {
+    file_.group_ = false;
+    --file_.shared_->groups;
+  }
 }
 
 HRESULT StoreFile::Transaction::Commit() {
@@ -404,15 +534,20 @@ HRESULT StoreFile::Transaction::Commit() {
   done_ = true;
   --file_.depth_;
   if (!outer_) return S_OK;
-  HRESULT hr = file_.Exec("COMMIT");
-  if (FAILED(hr)) sqlite3_exec(file_.db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-  return hr;
+  HRESULT hr = file_.Exec("RELEASE change");
+  if (FAILED(hr)) {
+    Undo();
+    return hr;
+  }
+  if (std::chrono::steady_clock::now() - file_.groupStart_ >= kGroupTime || file_.groupBytes_ >= kGroupBytes)
+    return file_.EndGroup();
+  return S_OK;
 }
 
 // ---- nodes ----
 
 HRESULT StoreFile::GetNode(NodeId node, NodeInfo* info) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   Stmt stmt;
   HRESULT hr = Prepare("SELECT parent, kind, num FROM objects WHERE id = ?1", &stmt);
   if (FAILED(hr)) return hr;
@@ -431,6 +566,7 @@ HRESULT StoreFile::GetNode(NodeId node, NodeInfo* info) {
 HRESULT StoreFile::NewNode(NodeId parent, NodeKind kind, LONG num, NodeId* out) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
+  groupBytes_ += 64;
   Stmt stmt;
   HRESULT hr = Prepare("INSERT INTO objects(parent, kind, num) VALUES(?1, ?2, ?3)", &stmt);
   if (FAILED(hr)) return hr;
@@ -486,7 +622,7 @@ HRESULT StoreFile::DeleteTree(NodeId node) {
 }
 
 HRESULT StoreFile::Children(NodeId parent, NodeKind kind, std::vector<NodeInfo>* out) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   out->clear();
   Stmt stmt;
   HRESULT hr = Prepare("SELECT id, num FROM objects WHERE parent = ?1 AND kind = ?2 ORDER BY id", &stmt);
@@ -509,7 +645,7 @@ HRESULT StoreFile::Children(NodeId parent, NodeKind kind, std::vector<NodeInfo>*
 }
 
 HRESULT StoreFile::CountChildren(NodeId parent, NodeKind kind, ULONG* count) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   Stmt stmt;
   HRESULT hr = Prepare("SELECT count(*) FROM objects WHERE parent = ?1 AND kind = ?2", &stmt);
   if (FAILED(hr)) return hr;
@@ -539,7 +675,7 @@ HRESULT StoreFile::SetName(NodeId node, const std::u16string& name) {
 }
 
 HRESULT StoreFile::FindChildFolder(NodeId parent, const std::u16string& name, NodeId* out) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   Stmt stmt;
   HRESULT hr =
       Prepare("SELECT id FROM objects WHERE parent = ?1 AND kind = 1 AND name = ?2 ORDER BY id LIMIT 1", &stmt);
@@ -578,7 +714,7 @@ HRESULT StoreFile::Decode(sqlite3_stmt* stmt, int tagColumn, OwnedProp* out) {
 }
 
 HRESULT StoreFile::ReadProps(NodeId node, Row* out) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   out->clear();
   Stmt stmt;
   HRESULT hr = Prepare("SELECT p.tag, " kApartValue " FROM props p WHERE p.object = ?1 ORDER BY p.propid", &stmt);
@@ -622,7 +758,7 @@ HRESULT StoreFile::ChildRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, s
 
 HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out,
                                      size_t maxValueBytes) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   out->clear();
   Stmt stmt;
   // The size of a value is known without reading it: larger ones cost nothing.
@@ -646,7 +782,7 @@ HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<s
 HRESULT StoreFile::ReadChildrenColumns(NodeId parent, NodeKind kind, const std::vector<ULONG>& propIds,
                                        size_t maxValueBytes, std::vector<std::pair<NodeInfo, Row>>* out) {
   if (propIds.size() > kMaxColumnIds || !maxValueBytes) return ReadChildrenProps(parent, kind, out, maxValueBytes);
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   out->clear();
   Stmt stmt;
   // "+": one seek per message, then its few rows in order, rather than one
@@ -675,6 +811,7 @@ HRESULT StoreFile::WriteProp(NodeId node, const OwnedProp& prop) {
 HRESULT StoreFile::WriteStored(NodeId node, int64_t tag, const std::string& value) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
+  groupBytes_ += value.size() + 32;  // the row's own bytes besides the value, roughly
   const bool apart = (tag & kPackedBit) || value.size() >= kApartFrom;
   const sqlite3_int64 propId = PROP_ID(static_cast<ULONG>(tag & 0xFFFFFFFF));
   Stmt stmt;
@@ -751,7 +888,7 @@ HRESULT StoreFile::CopyTree(NodeId node, StoreFile& dst, NodeId dstParent, NodeI
 }
 
 HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   out->clear();
   TreeEntry first;
   HRESULT hr = GetNode(node, &first.info);
@@ -825,7 +962,7 @@ HRESULT StoreFile::SetReceiveFolder(const std::string& messageClass, NodeId fold
 }
 
 HRESULT StoreFile::GetReceiveFolder(const std::string& messageClass, NodeId* folder, std::string* explicitClass) {
-  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  auto lock = Enter();
   // The longest registered class that is the given class or a dotted prefix of it.
   std::string candidate = messageClass;
   Stmt stmt;

@@ -5,10 +5,18 @@
 // Thread safety: one StoreFile is one connection; its calls are serialised by
 // an internal mutex. Several StoreFiles (in one process or many) may use the
 // same file at once; SQLite's locking (WAL, busy timeout) arbitrates.
-// Every mutating call that is not inside an explicit Transaction commits on
-// its own, so each committed change is atomic.
+//
+// Durability: each change is atomic, and consecutive changes of a connection
+// join one open transaction, the group, committed once it has run kGroupTime
+// or holds kGroupBytes, on CommitGroup (a store released, a session logged
+// off, a store's SaveChanges), before another connection of this process uses
+// the same file, when the connection closes and at process exit. A process
+// killed meanwhile loses the open group only: the file opens with every
+// earlier commit. Other processes see the changes up to the last commit.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,8 +71,17 @@ class STANDIN_API StoreFile {
   // MAPI_E_INVALID_ENTRYID when malformed or of another store.
   HRESULT ParseEntryId(const void* bytes, size_t size, NodeId* node) const;
 
-  // An explicit transaction groups several calls into one commit. Nested use
-  // is flat: only the outermost commits.
+  // Commits the open group, if any, unless an explicit Transaction is still
+  // open on this connection (its changes commit with it).
+  HRESULT CommitGroup();
+  // The group is committed once it has run this long or holds this many
+  // bytes of values, checked as each change ends.
+  static constexpr std::chrono::milliseconds kGroupTime{50};
+  static constexpr size_t kGroupBytes = size_t(8) << 20;
+
+  // An explicit transaction makes several calls one change: all of them or
+  // none. Nested use is flat: only the outermost ends the change, which then
+  // stays in the connection's group.
   class Transaction {
    public:
     explicit Transaction(StoreFile& file);
@@ -75,6 +92,7 @@ class STANDIN_API StoreFile {
     HRESULT Commit();
 
    private:
+    void Undo();
     StoreFile& file_;
     std::unique_lock<std::recursive_mutex> lock_;
     HRESULT status_ = S_OK;
@@ -117,8 +135,21 @@ class STANDIN_API StoreFile {
 
   ~StoreFile();
 
+  // What the connections of this process to one file share.
+  struct Shared;
+
  private:
   StoreFile() = default;
+  // The connection's lock, taken once the groups of other connections of
+  // this process to the same file are committed, so that it sees them and
+  // can write.
+  std::unique_lock<std::recursive_mutex> Enter();
+  // Commits the groups of other connections of this process to this file.
+  void CommitOthers();
+  // Makes the file known to the process's other connections to it.
+  static HRESULT Register(const std::shared_ptr<StoreFile>& file);
+  // COMMIT of the open group; the mutex is held.
+  HRESULT EndGroup();
   // A statement of the connection's cache, lent for one use: reset and its
   // bindings cleared when the use ends, so it holds no read lock afterwards.
   class Stmt {
@@ -166,6 +197,12 @@ class STANDIN_API StoreFile {
   MAPIUID uid_{};
   std::recursive_mutex mutex_;
   int depth_ = 0;
+  // The file as the process knows it: the connections to it and how many of
+  // them hold an open group.
+  std::shared_ptr<Shared> shared_;
+  std::atomic<bool> group_{false};
+  std::chrono::steady_clock::time_point groupStart_;
+  size_t groupBytes_ = 0;
 };
 
 // A new store file is made under a name of its own beside its path and moved

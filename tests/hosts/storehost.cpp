@@ -2,9 +2,13 @@
 //   storehost copy <store> <times>   copies every message of folder "Src" into
 //                                    "Dst" (both below the IPM subtree), one
 //                                    CopyMessages per message, <times> rounds
-//                                    (0: until killed); prints "copied <n>"
+//                                    (0: until killed); prints "copied <n>",
+//                                    and "saved <n>" once the store's
+//                                    SaveChanges has committed them (every
+//                                    25 copies)
 //   storehost write <store> <n>      saves <n> messages into the Inbox,
-//                                    printing "wrote <i>" after each
+//                                    printing "wrote <i>" after each, and
+//                                    exits without releasing the store
 //   storehost create <store> <name>  makes a new store named <name>
 // Exit status 0 when done, 1 when a call failed (with the result printed).
 #include <cstdio>
@@ -85,6 +89,10 @@ int Copy(IMsgStore* store, long times) {
       hr = src->CopyMessages(&list, nullptr, dst.get(), 0, nullptr, 0);
       if (hr != S_OK) return Fail("CopyMessages", hr);
       std::printf("copied %ld\n", ++copied);
+      if (copied % 25 == 0) {
+        if (FAILED(hr = store->SaveChanges(KEEP_OPEN_READWRITE))) return Fail("SaveChanges", hr);
+        std::printf("saved %ld\n", copied);
+      }
       std::fflush(stdout);
     }
   }
@@ -136,6 +144,10 @@ int main(int argc, char** argv) {
   if (FAILED(hr)) return Fail("OpenStoreFile", hr);
   Held<IMsgStore> store(raw);
   if (command == "copy") return Copy(store.get(), n);
-  if (command == "write") return Write(store.get(), n);
+  if (command == "write") {
+    // Left to the process's exit, which commits what it holds.
+    (void)store.release();
+    return Write(raw, n);
+  }
   return 2;
 }

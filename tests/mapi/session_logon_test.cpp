@@ -1,4 +1,6 @@
 // MAPILogonEx and the session: the store table and opening stores from it.
+#include <sqlite3.h>
+
 #include <filesystem>
 
 #include "profile_support.h"
@@ -158,8 +160,30 @@ TEST_F(MapiSession, SessionAdministersItsProfileUntilLogoff) {
   Buffer<SPropValue> path;
   ASSERT_EQ(S_OK, HrGetOneProp(section.get(), PR_PST_PATH_A, path.put()));
   EXPECT_EQ(standin::ToUtf8(WinPath("main.pst")), path->Value.lpszA);
+  // What the session wrote to a store it still holds is committed at logoff.
+  std::vector<StoreRow> stores = Stores(session.get());
+  Com<IMsgStore> store;
+  ASSERT_EQ(S_OK, session->OpenMsgStore(0, static_cast<ULONG>(stores[0].entryId.size()),
+                                        reinterpret_cast<LPENTRYID>(stores[0].entryId.data()), nullptr,
+                                        MAPI_BEST_ACCESS, store.put()));
+  SPropValue comment{};
+  std::u16string text = u"written before logoff";
+  comment.ulPropTag = PR_COMMENT_W;
+  comment.Value.lpszW = reinterpret_cast<LPWSTR>(text.data());
+  ASSERT_EQ(S_OK, HrSetOneProp(store.get(), &comment));
+  auto committed = [&] {
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(RootFile("main.pst").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* stmt = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM props WHERE propid = 0x3004", -1, &stmt, nullptr), SQLITE_OK);
+    int n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return n;
+  };
 
   ASSERT_EQ(S_OK, session->Logoff(0, 0, 0));
+  EXPECT_EQ(committed(), 1);
   Com<IMAPITable> table;
   EXPECT_EQ(MAPI_E_END_OF_SESSION, session->GetMsgStoresTable(0, table.put()));
   Com<IMsgServiceAdmin> after;

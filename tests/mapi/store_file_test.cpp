@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <tuple>
 
@@ -249,6 +250,7 @@ TEST_F(MapiStoreFile, LargeValuesArePackedAndCopiedAsTheyAre) {
     EXPECT_EQ(row[2].tag, PR_ATTACH_DATA_BIN);
     EXPECT_EQ(row[2].data, noise);
     EXPECT_EQ(row[3].data, moreNoise);
+    ASSERT_EQ(f->CommitGroup(), S_OK);  // what another connection reads
     auto sizes = StoredSizes(p, n);
     ASSERT_EQ(sizes.size(), 4u);
     const int64_t packed = int64_t{1} << 32, apart = int64_t{1} << 33;
@@ -263,7 +265,10 @@ TEST_F(MapiStoreFile, LargeValuesArePackedAndCopiedAsTheyAre) {
 
 TEST_F(MapiStoreFile, ValuesKeptApartGoWithTheirProperty) {
   auto file = Create();
-  auto apartRows = [&] { return QueryInt(path(), "SELECT count(*) FROM apart"); };
+  auto apartRows = [&] {
+    EXPECT_EQ(file->CommitGroup(), S_OK);
+    return QueryInt(path(), "SELECT count(*) FROM apart");
+  };
   std::string big(5000, 'b');
   NodeId node = 0;
   ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
@@ -295,6 +300,7 @@ TEST_F(MapiStoreFile, DamagedPackedValueIsACorruptStore) {
     NodeId node = 0;
     ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
     ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeBinary(PR_HTML, body.data(), body.size())), S_OK);
+    ASSERT_EQ(file->CommitGroup(), S_OK);
     sqlite3* db = nullptr;
     sqlite3_stmt* stmt = nullptr;
     ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
@@ -342,6 +348,8 @@ TEST_F(MapiStoreFile, FilesOfTheFirstVersionAreReadAndMarkedAnew) {
 
 TEST_F(MapiStoreFile, FailedTransactionLeavesNothingBehind) {
   auto file = Create();
+  NodeId earlier = 0;
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &earlier), S_OK);  // in the open group
   {
     StoreFile::Transaction txn(*file);
     ASSERT_EQ(txn.status(), S_OK);
@@ -352,7 +360,46 @@ TEST_F(MapiStoreFile, FailedTransactionLeavesNothingBehind) {
   }
   ULONG count = 99;
   ASSERT_EQ(file->CountChildren(kRootNode, NodeKind::Message, &count), S_OK);
-  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(count, 1u) << "the group's earlier change stays";
+  ASSERT_EQ(file->CommitGroup(), S_OK);
+  EXPECT_EQ(QueryInt(path(), "SELECT count(*) FROM objects WHERE kind = 2"), 1);
+}
+
+// Changes join the connection's open group; these commit it, so that SQLite's
+// own reader (another connection, as another process would be) sees them.
+TEST_F(MapiStoreFile, TheGroupIsCommittedWhereTheProcessSaysSo) {
+  struct Case {
+    const char* what;
+    std::function<void(Held<IMsgStore>& store, Held<IMAPIFolder>& inbox, IMsgStore* earlier)> commit;
+  } cases[] = {
+      {"the store's SaveChanges", [](auto& store, auto&, auto) { EXPECT_EQ(store->SaveChanges(0), S_OK); }},
+      {"the store's release, its folder still open", [](auto& store, auto&, auto) { store.reset(); }},
+      {"the connection closing, its folder the last to go",
+       [](auto& store, auto& inbox, auto) {
+         store.reset();
+         EXPECT_EQ(MakeMessage(inbox.get(), "through the folder alone"), S_OK);
+         inbox.reset();
+       }},
+      {"another connection opened", [&](auto&, auto&, auto) { EXPECT_TRUE(OpenStore(path())); }},
+      {"a connection opened earlier reading",
+       [](auto&, auto&, IMsgStore* earlier) { EXPECT_TRUE(Contents(Inbox(earlier).get(), {PR_SUBJECT_W})); }},
+  };
+  ASSERT_EQ(standin::mapi::CreateStoreFile(U(path()), u"Groups"), S_OK);
+  int expected = 0;
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto earlier = OpenStore(path());
+    auto store = OpenStore(path());
+    auto inbox = Inbox(store.get());
+    ASSERT_EQ(MakeMessage(inbox.get(), c.what), S_OK);
+    ++expected;
+    c.commit(store, inbox, earlier.get());
+    if (!inbox) ++expected;
+    EXPECT_EQ(QueryInt(path(), "SELECT count(*) FROM objects WHERE kind = 2"), expected);
+    auto seen = Contents(Inbox(earlier.get()).get(), {PR_SUBJECT_W});
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(static_cast<int>(seen->cRows), expected) << "what another connection of the process reads";
+  }
 }
 
 TEST_F(MapiStoreFile, DeleteTreeRemovesDescendantsAndTheirProps) {

@@ -261,6 +261,9 @@ TEST_F(MapiStoreObjects, BatchKeepsWhatItCommittedAndDropsTheRest) {
     EXPECT_EQ(ContentCount(inbox.get()), 3u);
   }
   EXPECT_EQ(ContentCount(inbox.get()), 2u) << "the batch that went without Commit rolled back";
+  save();  // in the open group, then a batch dropped: the group keeps it
+  { standin::StoreBatch dropped(store_.get()); }
+  EXPECT_EQ(ContentCount(inbox.get()), 3u);
   standin::StoreBatch notAStore(nullptr);
   EXPECT_EQ(notAStore.status(), MAPI_E_INVALID_PARAMETER);
   EXPECT_EQ(notAStore.Commit(), MAPI_E_INVALID_PARAMETER);
