@@ -45,6 +45,9 @@ expect 1 "the mail client is not installed on this machine" corvane.exe list
 expect 1 "the mail client is not installed on this machine" corvane.exe --library compact list
 expect 2 "unknown command 'demo'" corvane.exe demo
 expect 2 "the compact library has no 'config'" corvane-compact.exe config save x
+# Every operation's way through MAPI: a machine arranged by mapiadmin.exe and
+# backed up through the stand-in's mapi32.dll, compared with the Linux answer.
+"$(dirname "$0")/mapi-scenario.sh" "$preset" "$bin" || status=1
 wineserver -w
 echo "wine-check: $preset done in $((SECONDS - start)) s, exit $status"
 exit "$status"
