@@ -18,6 +18,8 @@ if [ "$mode" = linux ]; then
   admin() { "$bin/mapiadmin" "$@"; }
   host() { "$bin/corvane" -q "$@"; }
   store() { echo "$work/root/$1.pst"; }
+  folder() { mkdir -p "$work/root/$1" && echo "$work/root/$1"; }
+  sep=/
 else
   loader=/usr/lib/wine/wine64
   [ "$mode" = win32 ] && loader=/usr/lib/wine/wine
@@ -28,6 +30,8 @@ else
   admin() { (cd "$bin/mailclient" && "$loader" mapiadmin.exe "$@"); }
   host() { (cd "$work" && WINEDLLOVERRIDES=mapi32=n "$loader" corvane.exe -q "$@"); }
   store() { echo "C:\\users\\Public\\$1.pst"; }
+  folder() { mkdir -p "$WINEPREFIX/drive_c/users/Public/$1" && echo "C:\\users\\Public\\$1"; }
+  sep='\'
 fi
 
 status=0
@@ -43,6 +47,21 @@ step() {
     return 1
   fi
   printf '%s\n' "$out"
+}
+
+# Compares a command's output with a golden file, line ends aside. On Linux,
+# UPDATE_GOLDEN=1 writes the golden files instead.
+compare() {  # compare TEXT GOLDEN
+  local text
+  text=$(tr -d '\r' <<<"$1")
+  if [ "$mode" = linux ] && [ -n "${UPDATE_GOLDEN:-}" ]; then
+    printf '%s\n' "$text" >"$here/golden/$2"
+    return
+  fi
+  if ! diff <(printf '%s\n' "$text") "$here/golden/$2" >"$work/diff"; then
+    fail "differs from golden/$2:"
+    head -40 "$work/diff" >&2
+  fi
 }
 
 step admin install >/dev/null || exit 1
@@ -68,11 +87,26 @@ for name in backup compact; do
   step admin service add Outlook --type pst --name "$name" --path "$(store "$name")" >/dev/null || continue
   dump=$(step admin dump Outlook --store "$name") || continue
   # The golden is of the store named "backup".
-  if ! diff <(tr -d '\r' <<<"$dump" | sed "s/\"store\": \"$name\"/\"store\": \"backup\"/") "$here/golden/backup.json" \
-       >"$work/diff"; then
-    fail "the dump of $name differs from golden/backup.json:"
-    head -40 "$work/diff"
-  fi
+  compare "${dump/\"store\": \"$name\"/\"store\": \"backup\"}" backup.json
+done
+
+# New mail on the backup's side, then both ways: each store gets what the
+# other has.
+step admin generate Outlook --store backup --folder Inbox --count 3 --seed 9 --first 40 >/dev/null
+step host sync Mail backup >/dev/null
+# Every store of the profile into a collection folder.
+collection=$(folder collection)
+step host collect --all "$collection" >/dev/null
+step admin service add Outlook --type pst --name collected --path "$collection${sep}outlook.pst" >/dev/null
+
+# The accounts the library reads from the profile.
+step admin account add Outlook --kind pop --name "Home mail" --email me@example.com --pop3-server pop.example.com \
+  --smtp-server smtp.example.com >/dev/null
+step admin account add Outlook --kind imap --name "Work mail" --imap-server imap.example.com >/dev/null
+accounts=$(step host accounts) && compare "$accounts" accounts.txt
+
+for name in Mail backup collected; do
+  dump=$(step admin dump Outlook --store "$name") && compare "$dump" "$name-synced.json"
 done
 
 echo "mapi-scenario: $mode exit $status"
