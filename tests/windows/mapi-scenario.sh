@@ -99,6 +99,18 @@ collection=$(folder collection)
 step host collect --all "$collection" >/dev/null
 step admin service add Outlook --type pst --name collected --path "$collection${sep}outlook.pst" >/dev/null
 
+# A copy that fails inside the operation, through the subsystem's fault seam
+# (CORVANE_FAULTS, read by mapi32.dll too): the backup fails with the same
+# result on both systems and with both libraries. The text after ";" names
+# the host's folder and is left out.
+for library in full compact; do
+  out=$(CORVANE_FAULTS='IMAPIFolder::CopyMessages=0x80040115' host --library "$library" backup Mail \
+        "$(store "faulted-$library")" 2>&1)
+  code=$?
+  [ "$code" -eq 1 ] || fail "a backup whose copy fails ($library) gave exit $code: $out"
+  compare "${out%%;*}" "fault-$library.txt"
+done
+
 # The accounts the library reads from the profile.
 step admin account add Outlook --kind pop --name "Home mail" --email me@example.com --pop3-server pop.example.com \
   --smtp-server smtp.example.com >/dev/null
