@@ -15,8 +15,12 @@ trap 'rm -rf "$work"' EXIT
 
 if [ "$mode" = linux ]; then
   export CORVANE_PLATFORM_ROOT=$work/root
+  # The host runs from a folder of its own, which holds its log settings and
+  # its Logs folder; its libraries stay in the build's.
+  mkdir "$work/host" && cp "$bin/corvane" "$bin/corvane-compact" "$work/host/"
+  hostdir=$work/host
   admin() { "$bin/mapiadmin" "$@"; }
-  host() { "$bin/corvane" -q "$@"; }
+  host() { LD_LIBRARY_PATH=$bin "$hostdir/corvane" -q "$@"; }
   store() { echo "$work/root/$1.pst"; }
   folder() { mkdir -p "$work/root/$1" && echo "$work/root/$1"; }
   sep=/
@@ -27,6 +31,7 @@ else
   # to Wine's own mapi32 (the README says why).
   cp "$bin"/corvane.exe "$bin"/corvane-compact.exe "$bin"/corvane.dll "$bin"/corvane_compact.dll "$bin"/cvframework.dll \
      "$bin"/mailclient/mapi32.dll "$work"/
+  hostdir=$work
   admin() { (cd "$bin/mailclient" && "$loader" mapiadmin.exe "$@"); }
   host() { (cd "$work" && WINEDLLOVERRIDES=mapi32=n "$loader" corvane.exe -q "$@"); }
   store() { echo "C:\\users\\Public\\$1.pst"; }
@@ -63,6 +68,9 @@ compare() {  # compare TEXT GOLDEN
     head -40 "$work/diff" >&2
   fi
 }
+
+# Everything the full library logs, into Logs/scenario.log beside the host.
+printf '[log section]\r\nlevel=0\r\nmedia=8\r\nfile=scenario.log\r\n' >"$hostdir/corvane.ini"
 
 step admin install >/dev/null || exit 1
 step admin service add Outlook --type pst --name Mail --path "$(store mail)" --default >/dev/null || exit 1
@@ -120,6 +128,29 @@ accounts=$(step host accounts) && compare "$accounts" accounts.txt
 for name in Mail backup collected; do
   dump=$(step admin dump Outlook --store "$name") && compare "$dump" "$name-synced.json"
 done
+
+# The log, but for what differs by nature: the time and thread of each line,
+# the user's folder, the folder of the stores; separators are taken as one.
+# And the thread's last error that a failed MAPI call's line carries: MAPI
+# does not set it, so it is whatever the calls before left (SQLite's Windows
+# file calls leave ERROR_ALREADY_EXISTS in the DLL, the stand-in's file
+# probes ERROR_FILE_NOT_FOUND).
+if [ -f "$hostdir/Logs/scenario.log" ]; then
+  # The stores' folder as the library spells it: Windows paths on both
+  # systems ("Z:" is the Linux stand-in's drive), plus the POSIX form there.
+  if [ "$mode" = linux ]; then stores="Z:$work/root/|$work/root/"; else stores='C:/users/Public/'; fi
+  log=$(sed -e 's/thread--0x[0-9a-fA-F]* [0-9:.]*[AP]M  [0-9-]*:/thread--T TIME:/' \
+            -e 's/---------.*AppData.Roaming/---------<roaming>/' -e 's/, Error:[0-9]*,HRESULT:/, Error:N,HRESULT:/' \
+            "$hostdir/Logs/scenario.log" |
+        tr '\\' / |
+        awk -v stores="$stores" 'BEGIN { n = split(stores, each, "|") }
+          { for (k = 1; k <= n; ++k)
+              while ((i = index($0, each[k])) > 0) $0 = substr($0, 1, i - 1) "<stores>/" substr($0, i + length(each[k]))
+            print }')
+  compare "$log" scenario.log
+else
+  fail "the host wrote no log"
+fi
 
 echo "mapi-scenario: $mode exit $status"
 exit "$status"
