@@ -71,6 +71,7 @@ if $windows; then
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
     binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     mingw-w64-x86-64-dev mingw-w64-i686-dev mingw-w64-tools
+    libz-mingw-w64-dev  # the MAPI subsystem's store files pack large values
     dpkg-dev tcl        # SQLite's single-file source, made from Debian's source package
     wine wine64         # the Windows check runs under Wine
   )

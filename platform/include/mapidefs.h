@@ -156,8 +156,10 @@ typedef struct _SPropValue {
   union _PV Value;
 } SPropValue, *LPSPropValue;
 
-// Pointer-sized members are 64-bit on this target: the value union is 16 bytes.
-static_assert(sizeof(SPropValue) == 24 && offsetof(SPropValue, Value) == 8, "property value layout");
+// The value union holds 8 bytes and a pointer and a count: 16 bytes where
+// pointers are 64-bit, 8 where they are 32-bit.
+static_assert(sizeof(SPropValue) == (sizeof(void*) == 8 ? 24 : 16) && offsetof(SPropValue, Value) == 8,
+              "property value layout");
 
 // ---- flags ----
 #define MAPI_UNICODE ((ULONG)0x80000000)

@@ -6,17 +6,32 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifndef WINAPI
+// The stand-in's MAPI subsystem is also built as a Windows DLL (mapi32.dll)
+// from these headers, over the real Win32 API: there the calls take the
+// platform's conventions (stdcall on i686), a .def names the exports, and the
+// pointer-sized types follow the target.
+#if defined(_WIN32) && defined(__i386__)
+#define WINAPI __stdcall
+#define CALLBACK __stdcall
+#define APIENTRY __stdcall
+#define STDMETHODCALLTYPE __stdcall
+#define STDAPICALLTYPE __stdcall
+#elif !defined(WINAPI)
 #define WINAPI
 #define CALLBACK
 #define APIENTRY
 #define STDMETHODCALLTYPE
 #endif
 
+#ifdef _WIN32
+#define STANDIN_API
+#define DECLSPEC_EXPORT
+#else
 // Everything the stand-in's shared objects offer is visible; the rest is hidden.
 #define STANDIN_API __attribute__((visibility("default")))
-#define WINBASEAPI extern "C" STANDIN_API
 #define DECLSPEC_EXPORT __attribute__((visibility("default")))
+#endif
+#define WINBASEAPI extern "C" STANDIN_API
 
 typedef char16_t WCHAR;
 typedef WCHAR* LPWSTR;
@@ -50,10 +65,10 @@ typedef uint16_t USHORT;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uint64_t DWORD64;
-typedef int64_t LONG_PTR;
-typedef uint64_t ULONG_PTR;
-typedef int64_t INT_PTR;
-typedef uint64_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
 typedef ULONG_PTR DWORD_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef LONG HRESULT;
@@ -159,7 +174,9 @@ static_assert(sizeof(FILETIME) == 8 && sizeof(SYSTEMTIME) == 16 && sizeof(GUID) 
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 #define MAKELONG(a, b) ((LONG)(((WORD)((a) & 0xffff)) | ((DWORD)((WORD)((b) & 0xffff))) << 16))
 #define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
+#ifndef _countof
 #define _countof(a) (sizeof(a) / sizeof((a)[0]))
+#endif
 #define UNREFERENCED_PARAMETER(p) ((void)(p))
 
 // Reasons for a module's DllMain.

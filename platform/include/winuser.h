@@ -71,7 +71,7 @@ typedef struct tagCREATESTRUCTW {
   LPCWSTR lpszClass;
   DWORD dwExStyle;
 } CREATESTRUCTW, *LPCREATESTRUCTW;
-static_assert(sizeof(CREATESTRUCTW) == 80, "64-bit CREATESTRUCTW");
+static_assert(sizeof(CREATESTRUCTW) == (sizeof(void*) == 8 ? 80 : 48), "CREATESTRUCTW layout");
 
 // Classes are process-wide here (the instance handle is not part of the class's
 // identity); names compare case-insensitively. A window lives until DestroyWindow,

@@ -1,11 +1,6 @@
 #include "storefile.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -16,6 +11,8 @@
 
 #include <wcrt.h>
 #include <windows.h>
+
+#include "storefs.h"
 
 namespace standin::mapi {
 
@@ -85,30 +82,22 @@ bool Unpack(const void* data, size_t size, std::string* out) {
          got == original;
 }
 
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool FileExists(const std::string& path) { return fs::IsRegularFile(path); }
 
 // A truncated file still opens in SQLite; its header names more pages than
 // the file holds. Only meaningful while no write-ahead log holds newer pages.
 bool HeaderMatchesSize(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  struct stat wal {};
-  if (::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) return true;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
+  uint64_t size = 0, walSize = 0;
+  if (!fs::FileSize(path, &size)) return false;
+  if (fs::FileSize(path + "-wal", &walSize) && walSize > 0) return true;
   unsigned char header[100];
-  size_t got = std::fread(header, 1, sizeof header, f);
-  std::fclose(f);
-  if (got != sizeof header) return false;
+  if (fs::ReadHead(path, header, sizeof header) != static_cast<long>(sizeof header)) return false;
   uint32_t pageSize = (uint32_t(header[16]) << 8) | header[17];
   if (pageSize == 1) pageSize = 65536;
   uint32_t pages = (uint32_t(header[28]) << 24) | (uint32_t(header[29]) << 16) | (uint32_t(header[30]) << 8) |
                    header[31];
   if (pageSize < 512) return false;
-  return static_cast<uint64_t>(st.st_size) >= static_cast<uint64_t>(pages) * pageSize;
+  return size >= static_cast<uint64_t>(pages) * pageSize;
 }
 
 // A store in the making: "~store-<pid>-<8 hex digits>.new" beside its path.
@@ -117,22 +106,17 @@ bool HeaderMatchesSize(const std::string& path) {
 constexpr char kPartialPrefix[] = "~store-";
 constexpr char kPartialSuffix[] = ".new";
 
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The database goes last: while it is there, what else it left is found.
 void RemoveDatabaseFiles(const std::string& path) {
   for (const char* suffix : {"-wal", "-shm", "-journal", ""}) {
     std::string file = path + suffix;
-    if (::unlink(file.c_str()) != 0 && errno != ENOENT) StoreLog("cannot remove " + file + ": " + std::strerror(errno));
+    std::string error;
+    if (!fs::RemoveFile(file, &error)) StoreLog("cannot remove " + file + ": " + error);
   }
 }
 
 // The process that named a store in the making, when the name is one.
-pid_t PartialOwner(const std::string& name) {
+long PartialOwner(const std::string& name) {
   const size_t prefix = sizeof kPartialPrefix - 1, suffix = sizeof kPartialSuffix - 1;
   if (name.size() <= prefix + 9 + suffix || name.compare(0, prefix, kPartialPrefix) != 0 ||
       name.compare(name.size() - suffix, suffix, kPartialSuffix) != 0)
@@ -142,19 +126,16 @@ pid_t PartialOwner(const std::string& name) {
   if (middle[dash] != '-' || middle.find_first_not_of("0123456789abcdef", dash + 1) != std::string::npos ||
       dash > 9 || middle.find_first_not_of("0123456789") != dash)
     return 0;
-  return static_cast<pid_t>(std::stol(middle.substr(0, dash)));
+  return std::stol(middle.substr(0, dash));
 }
 
 // Stores in the making whose process is gone: killed while making them.
 void RemoveAbandonedPartials(const std::string& directory) {
-  DIR* dir = ::opendir(directory.c_str());
-  if (!dir) return;
   std::vector<std::string> abandoned;
-  while (const dirent* entry = ::readdir(dir)) {
-    pid_t owner = PartialOwner(entry->d_name);
-    if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) abandoned.push_back(directory + "/" + entry->d_name);
+  for (const std::string& name : fs::ListFolder(directory)) {
+    long owner = PartialOwner(name);
+    if (owner > 0 && fs::ProcessGone(owner)) abandoned.push_back(fs::Join(directory, name));
   }
-  ::closedir(dir);
   for (const std::string& path : abandoned) {
     StoreLog("removing " + path + ", left by a process that is gone");
     RemoveDatabaseFiles(path);
@@ -991,11 +972,11 @@ HRESULT StoreFile::GetReceiveFolder(const std::string& messageClass, NodeId* fol
 }
 
 NewStoreName::NewStoreName(const std::string& posixPath) : path_(posixPath) {
-  std::string directory = DirectoryOf(posixPath);
+  std::string directory = fs::DirectoryOf(posixPath);
   RemoveAbandonedPartials(directory);
   char tag[16];
   std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(std::random_device()()));
-  partial_ = directory + "/" + kPartialPrefix + std::to_string(::getpid()) + "-" + tag + kPartialSuffix;
+  partial_ = fs::Join(directory, kPartialPrefix + std::to_string(fs::CurrentProcess()) + "-" + tag + kPartialSuffix);
 }
 
 NewStoreName::~NewStoreName() {
@@ -1003,29 +984,26 @@ NewStoreName::~NewStoreName() {
 }
 
 HRESULT NewStoreName::Check() const {
-  struct stat st {};
-  return ::lstat(path_.c_str(), &st) == 0 ? MAPI_E_COLLISION : S_OK;
+  return fs::Exists(path_) ? MAPI_E_COLLISION : S_OK;
 }
 
 HRESULT NewStoreName::Publish() {
-  struct stat st {};
-  if (::stat((partial_ + "-wal").c_str(), &st) == 0) {
+  uint64_t walSize = 0;
+  if (fs::FileSize(partial_ + "-wal", &walSize)) {
     StoreLog("cannot name " + path_ + ": " + partial_ + " is still open");
     return MAPI_E_CALL_FAILED;
   }
-  // A link, not a rename: it never replaces a file that appeared meanwhile.
-  if (::link(partial_.c_str(), path_.c_str()) != 0) {
-    int error = errno;
-    if (error == EEXIST) return MAPI_E_COLLISION;
-    StoreLog("cannot name " + path_ + ": " + std::strerror(error));
+  std::string error;
+  int named = fs::NameNewFile(partial_, path_, &error);
+  if (named == 1) return MAPI_E_COLLISION;
+  if (named != 0) {
+    StoreLog("cannot name " + path_ + ": " + error);
     return MAPI_E_DISK_ERROR;
   }
   published_ = true;
   RemoveDatabaseFiles(partial_);  // only the name: the store is the path's now
   // The new name outlasts a power cut only once its directory is written.
-  int dir = ::open(DirectoryOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0 || ::fsync(dir) != 0) StoreLog("cannot sync the folder of " + path_ + ": " + std::strerror(errno));
-  if (dir >= 0 && ::close(dir) != 0) StoreLog("cannot close the folder of " + path_ + ": " + std::strerror(errno));
+  if (!fs::SyncFolder(fs::DirectoryOf(path_), &error)) StoreLog("cannot sync the folder of " + path_ + ": " + error);
   return S_OK;
 }
 

@@ -1,6 +1,6 @@
 #include <standin/fault.h>
 
-#include <signal.h>
+#include "terminate.h"
 
 #include <cstdlib>
 #include <map>
@@ -105,7 +105,7 @@ bool TakeFault(const char* call, int32_t* code) {
   Fault& f = it->second;
   ++f.calls;
   if (!f.armed || (f.nth != 0 && f.calls != f.nth)) return false;
-  if (f.dies) raise(SIGKILL);
+  if (f.dies) KillThisProcess();
   *code = f.code;
   return true;
 }

@@ -11,6 +11,7 @@
 #include <standin/accounts.h>
 
 #include "mapiadmin.h"
+#include "system_programs.h"
 #include "owners/ScopedOwner.h"
 
 namespace mapiadmin {
@@ -250,7 +251,7 @@ void RegisterAccountManager() {
 }  // namespace
 
 void InstallAccounts() {
-  RegisterAccountManager();
+  if (HasAccountManager()) RegisterAccountManager();
   const std::u16string tail(kAccountListTail);
   CreateKey(HKEY_LOCAL_MACHINE, u"Software\\" + tail, "creating the account-list key");
   // 32-bit processes on a 64-bit machine see their own branch.

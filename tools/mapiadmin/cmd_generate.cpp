@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
@@ -185,12 +186,22 @@ std::string HtmlEscape(const std::string& text) {
   return out;
 }
 
+// "Tue, 04 Mar 2026 13:05:09 +0000", from the calendar itself: the C
+// library's broken-down time has no thread-safe form on every system.
 std::string RfcDate(int64_t t) {
-  time_t tt = static_cast<time_t>(t);
-  struct tm parts {};
-  gmtime_r(&tt, &parts);
+  using namespace std::chrono;
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const sys_seconds when{seconds{t}};
+  const sys_days day = floor<days>(when);
+  const year_month_day date{day};
+  const hh_mm_ss<seconds> time{when - day};
   char text[64];
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S +0000", &parts);
+  std::snprintf(text, sizeof text, "%s, %02u %s %04d %02ld:%02ld:%02ld +0000", kDays[weekday{day}.c_encoding()],
+                static_cast<unsigned>(date.day()), kMonths[static_cast<unsigned>(date.month()) - 1],
+                static_cast<int>(date.year()), static_cast<long>(time.hours().count()),
+                static_cast<long>(time.minutes().count()), static_cast<long>(time.seconds().count()));
   return text;
 }
 

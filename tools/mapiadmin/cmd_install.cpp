@@ -1,7 +1,6 @@
 // mapiadmin install: puts the stand-in mail client into the platform root.
 #include <CLI/CLI.hpp>
 #include <standin/mapi.h>
-#include <standin/root.h>
 
 #include "mapiadmin.h"
 #include "system_programs.h"
@@ -14,7 +13,7 @@ void AddInstallCommand(CLI::App& app) {
     Check(standin::InstallMailClient(), "installing the mail client");
     InstallSystemPrograms();
     InstallAccounts();
-    Print("installed into " + standin::PlatformRoot() + "\n");
+    Print("installed into " + InstalledWhere() + "\n");
   });
 }
 

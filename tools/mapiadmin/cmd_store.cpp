@@ -1,6 +1,4 @@
 // mapiadmin store create: makes an empty store file with the standard folders.
-#include <unistd.h>
-
 #include <shlwapi.h>
 
 #include <CLI/CLI.hpp>
@@ -25,7 +23,7 @@ void AddStoreCommand(CLI::App& app) {
     // service with a path that names no file makes the file.
     MapiSubsystem mapi;
     CInterfacePtr<IProfAdmin> admin = OpenProfileAdmin();
-    std::string profile = "mapiadmin-store-" + std::to_string(getpid());
+    std::string profile = "mapiadmin-store-" + std::to_string(GetCurrentProcessId());
     std::u16string wprofile = W(profile);
     Check(admin->CreateProfile(wprofile.data(), nullptr, 0, MAPI_UNICODE), "creating a working profile");
     try {

@@ -2,18 +2,18 @@
 // arranges it — profiles, services, store files, mail, calendar items and
 // contacts — and dumps stores so that people and tests can compare them.
 #include <cstdio>
-#include <cstdlib>
 
 #include <CLI/CLI.hpp>
 
 #include "mapiadmin.h"
+#include "system_programs.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Arranges the stand-in mail client of a platform root."};
   app.require_subcommand(1);
   std::string root;
   app.add_option("--root", root, "platform root (default: CORVANE_PLATFORM_ROOT)")
-      ->each([](const std::string& value) { setenv("CORVANE_PLATFORM_ROOT", value.c_str(), 1); });
+      ->each(mapiadmin::UsePlatformRoot);
   mapiadmin::AddInstallCommand(app);
   mapiadmin::AddProfileCommand(app);
   mapiadmin::AddServiceCommand(app);

@@ -1,5 +1,6 @@
 #include "system_programs.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include <standin/root.h>
@@ -9,6 +10,12 @@
 namespace fs = std::filesystem;
 
 namespace mapiadmin {
+
+void UsePlatformRoot(const std::string& root) { setenv("CORVANE_PLATFORM_ROOT", root.c_str(), 1); }
+
+std::string InstalledWhere() { return standin::PlatformRoot(); }
+
+bool HasAccountManager() { return true; }
 
 void InstallSystemPrograms() {
   std::error_code ec;

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# One machine arranged by the admin tool and backed up by the host, through
+# the MAPI subsystem: on Linux through the stand-in, under Wine through the
+# stand-in's own mapi32.dll. The store the backups wrote is dumped and
+# compared with golden/backup.json, which the Linux run pins, so that both
+# systems are held to the same answer. The dump holds no paths and no entry
+# identifiers; only line ends are taken as equal (CRLF on Windows).
+#   mapi-scenario.sh linux BIN-FOLDER
+#   mapi-scenario.sh win64|win32 BIN-FOLDER   (inside a Wine prefix set up by the caller)
+set -uo pipefail
+mode=$1 bin=$(cd "$2" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/corvane-scenario.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+if [ "$mode" = linux ]; then
+  export CORVANE_PLATFORM_ROOT=$work/root
+  # The host runs from a folder of its own, which holds its log settings and
+  # its Logs folder; its libraries stay in the build's.
+  mkdir "$work/host" && cp "$bin/corvane" "$bin/corvane-compact" "$work/host/"
+  hostdir=$work/host
+  admin() { "$bin/mapiadmin" "$@"; }
+  host() { LD_LIBRARY_PATH=$bin "$hostdir/corvane" -q "$@"; }
+  store() { echo "$work/root/$1.pst"; }
+  folder() { mkdir -p "$work/root/$1" && echo "$work/root/$1"; }
+  sep=/
+else
+  loader=/usr/lib/wine/wine64
+  [ "$mode" = win32 ] && loader=/usr/lib/wine/wine
+  # The host and the library with the subsystem beside them: it is preferred
+  # to Wine's own mapi32 (the README says why).
+  cp "$bin"/corvane.exe "$bin"/corvane-compact.exe "$bin"/corvane.dll "$bin"/corvane_compact.dll "$bin"/cvframework.dll \
+     "$bin"/mailclient/mapi32.dll "$work"/
+  hostdir=$work
+  admin() { (cd "$bin/mailclient" && "$loader" mapiadmin.exe "$@"); }
+  host() { (cd "$work" && WINEDLLOVERRIDES=mapi32=n "$loader" corvane.exe -q "$@"); }
+  store() { echo "C:\\users\\Public\\$1.pst"; }
+  folder() { mkdir -p "$WINEPREFIX/drive_c/users/Public/$1" && echo "C:\\users\\Public\\$1"; }
+  sep='\'
+fi
+
+status=0
+# Failures go to standard error: a step's own output may be thrown away.
+fail() { echo "FAILED scenario ($mode): $*" >&2; status=1; }
+step() {
+  local out code
+  out=$("$@" 2>&1)
+  code=$?
+  if [ "$code" -ne 0 ]; then
+    fail "$* gave $code:"
+    echo "$out" >&2
+    return 1
+  fi
+  printf '%s\n' "$out"
+}
+
+# Compares a command's output with a golden file, line ends aside. On Linux,
+# UPDATE_GOLDEN=1 writes the golden files instead.
+compare() {  # compare TEXT GOLDEN
+  local text
+  text=$(tr -d '\r' <<<"$1")
+  if [ "$mode" = linux ] && [ -n "${UPDATE_GOLDEN:-}" ]; then
+    printf '%s\n' "$text" >"$here/golden/$2"
+    return
+  fi
+  if ! diff <(printf '%s\n' "$text") "$here/golden/$2" >"$work/diff"; then
+    fail "differs from golden/$2:"
+    head -40 "$work/diff" >&2
+  fi
+}
+
+# Everything the full library logs, into Logs/scenario.log beside the host.
+printf '[log section]\r\nlevel=0\r\nmedia=8\r\nfile=scenario.log\r\n' >"$hostdir/corvane.ini"
+
+step admin install >/dev/null || exit 1
+step admin service add Outlook --type pst --name Mail --path "$(store mail)" --default >/dev/null || exit 1
+step admin generate Outlook --store Mail --folder Inbox --count 20 --seed 7 >/dev/null || exit 1
+
+listing=$(step host list) || exit 1
+grep -q "Mail" <<<"$listing" || fail "list does not show the store Mail: $listing"
+
+# A full backup, then one after new mail: only what the destination lacks.
+step host backup Mail "$(store backup)" >/dev/null
+step admin generate Outlook --store Mail --folder Inbox --count 5 --seed 8 --first 20 >/dev/null
+step host backup Mail "$(store backup)" >/dev/null
+# The compact build writes the same store.
+step host --library compact backup Mail "$(store compact)" >/dev/null
+
+for name in backup compact; do
+  # Checked first: adding a service for a missing file would make an empty store.
+  if admin store create "$(store "$name")" --name probe >/dev/null 2>&1; then
+    fail "$name.pst was not written"
+    continue
+  fi
+  step admin service add Outlook --type pst --name "$name" --path "$(store "$name")" >/dev/null || continue
+  dump=$(step admin dump Outlook --store "$name") || continue
+  # The golden is of the store named "backup".
+  compare "${dump/\"store\": \"$name\"/\"store\": \"backup\"}" backup.json
+done
+
+# New mail on the backup's side, then both ways: each store gets what the
+# other has.
+step admin generate Outlook --store backup --folder Inbox --count 3 --seed 9 --first 40 >/dev/null
+step host sync Mail backup >/dev/null
+# Every store of the profile into a collection folder.
+collection=$(folder collection)
+step host collect --all "$collection" >/dev/null
+step admin service add Outlook --type pst --name collected --path "$collection${sep}outlook.pst" >/dev/null
+
+# A copy that fails inside the operation, through the subsystem's fault seam
+# (CORVANE_FAULTS, read by mapi32.dll too): the backup fails with the same
+# result on both systems and with both libraries. The text after ";" names
+# the host's folder and is left out.
+for library in full compact; do
+  out=$(CORVANE_FAULTS='IMAPIFolder::CopyMessages=0x80040115' host --library "$library" backup Mail \
+        "$(store "faulted-$library")" 2>&1)
+  code=$?
+  [ "$code" -eq 1 ] || fail "a backup whose copy fails ($library) gave exit $code: $out"
+  compare "${out%%;*}" "fault-$library.txt"
+done
+
+# The accounts the library reads from the profile.
+step admin account add Outlook --kind pop --name "Home mail" --email me@example.com --pop3-server pop.example.com \
+  --smtp-server smtp.example.com >/dev/null
+step admin account add Outlook --kind imap --name "Work mail" --imap-server imap.example.com >/dev/null
+accounts=$(step host accounts) && compare "$accounts" accounts.txt
+
+for name in Mail backup collected; do
+  dump=$(step admin dump Outlook --store "$name") && compare "$dump" "$name-synced.json"
+done
+
+# The log, but for what differs by nature: the time and thread of each line,
+# the user's folder, the folder of the stores; separators are taken as one.
+# And the thread's last error that a failed MAPI call's line carries: MAPI
+# does not set it, so it is whatever the calls before left (SQLite's Windows
+# file calls leave ERROR_ALREADY_EXISTS in the DLL, the stand-in's file
+# probes ERROR_FILE_NOT_FOUND).
+if [ -f "$hostdir/Logs/scenario.log" ]; then
+  # The stores' folder as the library spells it: Windows paths on both
+  # systems ("Z:" is the Linux stand-in's drive), plus the POSIX form there.
+  if [ "$mode" = linux ]; then stores="Z:$work/root/|$work/root/"; else stores='C:/users/Public/'; fi
+  log=$(sed -e 's/thread--0x[0-9a-fA-F]* [0-9:.]*[AP]M  [0-9-]*:/thread--T TIME:/' \
+            -e 's/---------.*AppData.Roaming/---------<roaming>/' -e 's/, Error:[0-9]*,HRESULT:/, Error:N,HRESULT:/' \
+            "$hostdir/Logs/scenario.log" |
+        tr '\\' / |
+        awk -v stores="$stores" 'BEGIN { n = split(stores, each, "|") }
+          { for (k = 1; k <= n; ++k)
+              while ((i = index($0, each[k])) > 0) $0 = substr($0, 1, i - 1) "<stores>/" substr($0, i + length(each[k]))
+            print }')
+  compare "$log" scenario.log
+else
+  fail "the host wrote no log"
+fi
+
+echo "mapi-scenario: $mode exit $status"
+exit "$status"
