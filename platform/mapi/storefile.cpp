@@ -152,11 +152,12 @@ struct StoreFile::Shared {
 
 namespace {
 
-// Every file this process has open, by device and inode (one file may have
-// many paths). Never destroyed: connections may outlive static destruction.
+// Every file this process has open, by the file's own identity (one file
+// may have many paths). Never destroyed: connections may outlive static
+// destruction.
 struct ProcessFiles {
   std::mutex mutex;
-  std::map<std::pair<dev_t, ino_t>, std::weak_ptr<StoreFile::Shared>> files;
+  std::map<std::pair<uint64_t, uint64_t>, std::weak_ptr<StoreFile::Shared>> files;
 };
 
 void CommitAllGroups();
@@ -241,14 +242,14 @@ StoreFile::~StoreFile() {
 }
 
 HRESULT StoreFile::Register(const std::shared_ptr<StoreFile>& file) {
-  struct stat st {};
-  if (::stat(file->path_.c_str(), &st) != 0) return MAPI_E_NOT_FOUND;
+  std::pair<uint64_t, uint64_t> id;
+  if (!fs::FileIdentity(file->path_, &id)) return MAPI_E_NOT_FOUND;
   std::shared_ptr<Shared> shared;
   {
     ProcessFiles& all = AllFiles();
     std::lock_guard<std::mutex> lock(all.mutex);
     std::erase_if(all.files, [](const auto& entry) { return entry.second.expired(); });
-    std::weak_ptr<Shared>& slot = all.files[{st.st_dev, st.st_ino}];
+    std::weak_ptr<Shared>& slot = all.files[id];
     shared = slot.lock();
     if (!shared) {
       shared = std::make_shared<Shared>();

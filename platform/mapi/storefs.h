@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace standin::mapi::fs {
@@ -20,6 +21,9 @@ bool IsRegularFile(const std::string& path);
 bool Exists(const std::string& path);
 // The size of a file; false when there is none.
 bool FileSize(const std::string& path, uint64_t* size);
+// What names the file itself whatever path reaches it (device and inode;
+// volume and file index); false when there is no file.
+bool FileIdentity(const std::string& path, std::pair<uint64_t, uint64_t>* id);
 // Up to size bytes from the start of a file; the count read, or -1 when it
 // cannot be opened.
 long ReadHead(const std::string& path, void* buffer, size_t size);

@@ -37,6 +37,13 @@ bool FileSize(const std::string& path, uint64_t* size) {
   return true;
 }
 
+bool FileIdentity(const std::string& path, std::pair<uint64_t, uint64_t>* id) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  *id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+
 long ReadHead(const std::string& path, void* buffer, size_t size) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return -1;

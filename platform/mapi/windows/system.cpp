@@ -80,6 +80,17 @@ bool FileSize(const std::string& path, uint64_t* size) {
   return true;
 }
 
+bool FileIdentity(const std::string& path, std::pair<uint64_t, uint64_t>* id) {
+  std::wstring wide = Wide(path);
+  if (wide.empty()) return false;
+  HandleOwner file{CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file.handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file.handle, &info)) return false;
+  *id = {info.dwVolumeSerialNumber, (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return true;
+}
+
 long ReadHead(const std::string& path, void* buffer, size_t size) {
   std::wstring wide = Wide(path);
   if (wide.empty()) return -1;
