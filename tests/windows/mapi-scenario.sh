@@ -23,6 +23,7 @@ if [ "$mode" = linux ]; then
   host() { LD_LIBRARY_PATH=$bin "$hostdir/corvane" -q "$@"; }
   store() { echo "$work/root/$1.pst"; }
   folder() { mkdir -p "$work/root/$1" && echo "$work/root/$1"; }
+  storedir=$work/root  # the stores' folder as this script sees it
   sep=/
 else
   loader=/usr/lib/wine/wine64
@@ -36,6 +37,7 @@ else
   host() { (cd "$work" && WINEDLLOVERRIDES=mapi32=n "$loader" corvane.exe -q "$@"); }
   store() { echo "C:\\users\\Public\\$1.pst"; }
   folder() { mkdir -p "$WINEPREFIX/drive_c/users/Public/$1" && echo "C:\\users\\Public\\$1"; }
+  storedir=$WINEPREFIX/drive_c/users/Public
   sep='\'
 fi
 
@@ -78,6 +80,8 @@ step admin generate Outlook --store Mail --folder Inbox --count 20 --seed 7 >/de
 
 listing=$(step host list) || exit 1
 grep -q "Mail" <<<"$listing" || fail "list does not show the store Mail: $listing"
+# The folder tree, but for the store's path on its first line.
+tree=$(step host tree Mail) && compare "$(sed '1s/  (.*$//' <<<"$tree")" tree.txt
 
 # A full backup, then one after new mail: only what the destination lacks.
 step host backup Mail "$(store backup)" >/dev/null
@@ -123,7 +127,15 @@ done
 step admin account add Outlook --kind pop --name "Home mail" --email me@example.com --pop3-server pop.example.com \
   --smtp-server smtp.example.com >/dev/null
 step admin account add Outlook --kind imap --name "Work mail" --imap-server imap.example.com >/dev/null
+step admin service add Outlook --type imap --name "Work mail" >/dev/null
 accounts=$(step host accounts) && compare "$accounts" accounts.txt
+
+# The configuration saved: the profiles through the system's registry
+# editor, the account list as a hive, both beside each other.
+step host config save "$(folder config)" >/dev/null
+for file in olconfig.reg oaconnect.reg; do
+  [ -s "$storedir/config/$file" ] || fail "config save wrote no $file"
+done
 
 for name in Mail backup collected; do
   dump=$(step admin dump Outlook --store "$name") && compare "$dump" "$name-synced.json"
@@ -131,6 +143,8 @@ done
 
 # The log, but for what differs by nature: the time and thread of each line,
 # the user's folder, the folder of the stores; separators are taken as one.
+# A 32-bit host on a 64-bit system says so and saves the account list from
+# the 32-bit branch (Wow6432node), which the library names itself.
 # And the thread's last error that a failed MAPI call's line carries: MAPI
 # does not set it, so it is whatever the calls before left (SQLite's Windows
 # file calls leave ERROR_ALREADY_EXISTS in the DLL, the stand-in's file
@@ -143,6 +157,7 @@ if [ -f "$hostdir/Logs/scenario.log" ]; then
             -e 's/---------.*AppData.Roaming/---------<roaming>/' -e 's/, Error:[0-9]*,HRESULT:/, Error:N,HRESULT:/' \
             "$hostdir/Logs/scenario.log" |
         tr '\\' / |
+        sed -e '/Run under 64bi os\./d' -e 's#Software/Wow6432node/#Software/#' |
         awk -v stores="$stores" 'BEGIN { n = split(stores, each, "|") }
           { for (k = 1; k <= n; ++k)
               while ((i = index($0, each[k])) > 0) $0 = substr($0, 1, i - 1) "<stores>/" substr($0, i + length(each[k]))
@@ -150,6 +165,25 @@ if [ -f "$hostdir/Logs/scenario.log" ]; then
   compare "$log" scenario.log
 else
   fail "the host wrote no log"
+fi
+
+# Ctrl-C under Wine reaches the host's console handler: the backup stops
+# after the message in hand and says so (the Linux suite has its own).
+if [ "$mode" != linux ]; then
+  step admin service add Outlook --type pst --name Big --path "$(store big)" >/dev/null
+  step admin generate Outlook --store Big --count 3000 --seed 3 >/dev/null
+  (cd "$work" && WINEDLLOVERRIDES=mapi32=n exec "$loader" corvane.exe backup Big "$(store big-backup)") \
+    >"$work/cancel.out" 2>&1 &
+  pid=$!
+  for _ in $(seq 200); do
+    grep -q "messages/s" "$work/cancel.out" && break
+    sleep 0.1
+  done
+  kill -INT "$pid"
+  wait "$pid"
+  code=$?
+  [ "$code" -eq 130 ] && grep -q "backup of Big cancelled after" "$work/cancel.out" ||
+    fail "a backup given Ctrl-C gave exit $code: $(tail -3 "$work/cancel.out")"
 fi
 
 echo "mapi-scenario: $mode exit $status"
