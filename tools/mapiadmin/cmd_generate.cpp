@@ -240,7 +240,11 @@ ImportedMessage MakeMail(Random& r, uint64_t number) {
   std::vector<Person> to(1 + r.Below(r.Percent(20) ? 8 : 3)), cc(r.Percent(30) ? 1 + r.Below(3) : 0);
   for (Person& p : to) p = SomePerson(r);
   for (Person& p : cc) p = SomePerson(r);
-  std::string subject = std::string(r.Pick(kPrefixes)) + r.Pick(kTopics);
+  // One draw after the other: in one expression their order would be the
+  // compiler's, and the same seed would make other mail under another (the
+  // order kept is the one the seeds' mail has always had).
+  const char* topic = r.Pick(kTopics);
+  std::string subject = std::string(r.Pick(kPrefixes)) + topic;
   int64_t when = ItemTime(r, number);
   std::vector<std::string> paragraphs = Paragraphs(r, r.LogBetween(150, 6000));
   std::string plain = "Hello " + to[0].given + ",\r\n\r\n";
@@ -334,7 +338,8 @@ void WriteEvent(IMAPIFolder* folder, Random& r, uint64_t number) {
   int64_t start = created + 86400 * static_cast<int64_t>(1 + r.Below(30));
   start -= start % 1800;
   std::u16string cls = u"IPM.Appointment", subject = W(r.Pick(kEvents)), where = W(r.Pick(kPlaces));
-  std::u16string body = W(Sentence(r) + "\r\n" + Sentence(r));
+  std::string second = Sentence(r);  // drawn first, as before: see MakeMail
+  std::u16string body = W(Sentence(r) + "\r\n" + second);
   WriteItem(folder, {UnicodeValue(PR_MESSAGE_CLASS_W, cls), UnicodeValue(PR_SUBJECT_W, subject),
                      TimeValue(PR_START_DATE, FileTimeOf(start)),
                      TimeValue(PR_END_DATE, FileTimeOf(start + 1800 * static_cast<int64_t>(1 + r.Below(4)))),
