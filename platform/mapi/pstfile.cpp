@@ -403,9 +403,11 @@ HRESULT PstFile::Open(const std::string& posixPath, std::shared_ptr<PstFile>* ou
   // one; libpff reads the folders' names with it where it knows it.
   for (ULONG tag : {PR_MESSAGE_CODEPAGE, PR_INTERNET_CPID}) {
     const OwnedProp* page = FindProp(store, tag);
-    if (!page || page->data.size() != 4 || ReadLe(reinterpret_cast<const unsigned char*>(page->data.data()), 4) == 0)
-      continue;
-    file->codePage_ = static_cast<uint32_t>(ReadLe(reinterpret_cast<const unsigned char*>(page->data.data()), 4));
+    uint64_t named = page && page->data.size() == 4
+                         ? ReadLe(reinterpret_cast<const unsigned char*>(page->data.data()), 4)
+                         : 0;
+    if (named == 0) continue;
+    file->codePage_ = static_cast<uint32_t>(named);
     if (libpff_file_set_ascii_codepage(file->file_, static_cast<int>(file->codePage_), nullptr) == 1)
       file->pffCodePage_ = file->codePage_;
     break;
