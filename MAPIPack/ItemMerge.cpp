@@ -32,13 +32,12 @@ int MergeItems(const CMergeRules& rules, IMAPIFolder* sourceFolder, IMAPIFolder*
     if (!skip) {
       sMsgPtr.Reset();
       dMsgPtr.Reset();
-      ULONG dwObjType = 0;
       chain.Step(rules.open.text, rules.open.line, [&]() -> HRESULT {
         // An item without a usable identifier cannot be opened: a failed copy.
         const SBinary* entryID = RowEntryID(sourceRow, rules.entryIdColumn);
         if (!entryID) return MAPI_E_INVALID_ENTRYID;
-        return sourceFolder->OpenEntry(entryID->cb, reinterpret_cast<LPENTRYID>(entryID->lpb), nullptr,
-                                       MAPI_MODIFY | MAPI_NO_CACHE, &dwObjType, sMsgPtr.PutAs<IUnknown>());
+        return OpenObjectById(sourceFolder, entryID->cb, reinterpret_cast<LPENTRYID>(entryID->lpb),
+                              MAPI_MODIFY | MAPI_NO_CACHE, MAPI_MESSAGE, sMsgPtr);
       });
       chain.Step(rules.create.text, rules.create.line,
                  [&] { return destinationFolder->CreateMessage(nullptr, 0, dMsgPtr.Put()); });

@@ -123,15 +123,24 @@ struct CServiceTableCalls {
 void ReadServiceRows(CHResultChain& chain, int line, const CServiceTableCalls& calls, IMsgServiceAdmin* services,
                      LPSPropTagArray columns, CRowSet& rows);
 
-// Opens a folder of a store by its identifier. An identifier of no bytes would
-// name the store's root, and an object that is not a folder is not found.
-inline HRESULT OpenFolderById(IMsgStore* store, ULONG cb, LPENTRYID id, ULONG flags, CInterfacePtr<IMAPIFolder>& out) {
+// Opens the object an identifier names, from a store or a folder, as the kind
+// the caller expects: an object of another kind (a hostile or damaged store
+// can name a folder where a message belongs) is not found.
+template <class Container, class T>
+HRESULT OpenObjectById(Container* container, ULONG cb, LPENTRYID id, ULONG flags, ULONG expectedType,
+                       CInterfacePtr<T>& out) {
   out.Reset();
   ULONG objType = 0;
   CInterfacePtr<IUnknown> object;
-  HRESULT hr = store->OpenEntry(cb, id, nullptr, flags, &objType, object.Put());
+  HRESULT hr = container->OpenEntry(cb, id, nullptr, flags, &objType, object.Put());
   if (FAILED(hr)) return hr;
-  if (!object || objType != MAPI_FOLDER) return MAPI_E_NOT_FOUND;
-  out.Attach(static_cast<IMAPIFolder*>(object.Detach()));
+  if (!object || objType != expectedType) return MAPI_E_NOT_FOUND;
+  out.Attach(static_cast<T*>(object.Detach()));
   return hr;
+}
+
+// Opens a folder of a store by its identifier. An identifier of no bytes would
+// name the store's root.
+inline HRESULT OpenFolderById(IMsgStore* store, ULONG cb, LPENTRYID id, ULONG flags, CInterfacePtr<IMAPIFolder>& out) {
+  return OpenObjectById(store, cb, id, flags, MAPI_FOLDER, out);
 }

@@ -26,14 +26,20 @@ void ReadTable(IMAPITable* table, CRowSet* rows) {
   HrQueryAllRows(table, nullptr, nullptr, nullptr, 0, rows->Put());
 }
 
-// The object a table row names by its entry identifier.
+// The object a table row names by its entry identifier, when it is of the
+// kind the row's table lists (a hostile file can name a folder as a message).
 template <class T>
-bool OpenRow(IMsgStore* store, const SRow& row, CInterfacePtr<T>* out) {
+bool OpenRow(IMsgStore* store, const SRow& row, ULONG kind, CInterfacePtr<T>* out) {
   LPSPropValue id = PpropFindProp(row.lpProps, row.cValues, PR_ENTRYID);
   if (!id) return false;
   ULONG type = 0;
-  return SUCCEEDED(store->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), nullptr, 0,
-                                    &type, out->template PutAs<IUnknown>()));
+  CInterfacePtr<IUnknown> object;
+  if (FAILED(store->OpenEntry(id->Value.bin.cb, reinterpret_cast<LPENTRYID>(id->Value.bin.lpb), nullptr, 0, &type,
+                              object.Put())) ||
+      !object || type != kind)
+    return false;
+  out->Attach(static_cast<T*>(object.Detach()));
+  return true;
 }
 
 void WalkMessage(IMessage* message) {
@@ -60,14 +66,14 @@ void WalkFolder(IMsgStore* store, IMAPIFolder* folder, int depth, int* budget) {
     ReadTable(table.Get(), &rows);
     for (ULONG i = 0; i < rows.Count() && --*budget >= 0; ++i) {
       CInterfacePtr<IMessage> message;
-      if (OpenRow(store, rows->aRow[i], &message)) WalkMessage(message.Get());
+      if (OpenRow(store, rows->aRow[i], MAPI_MESSAGE, &message)) WalkMessage(message.Get());
     }
   }
   if (FAILED(folder->GetHierarchyTable(MAPI_UNICODE, table.Put()))) return;
   ReadTable(table.Get(), &rows);
   for (ULONG i = 0; i < rows.Count(); ++i) {
     CInterfacePtr<IMAPIFolder> child;
-    if (OpenRow(store, rows->aRow[i], &child)) WalkFolder(store, child.Get(), depth + 1, budget);
+    if (OpenRow(store, rows->aRow[i], MAPI_FOLDER, &child)) WalkFolder(store, child.Get(), depth + 1, budget);
   }
 }
 

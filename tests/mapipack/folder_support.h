@@ -254,12 +254,16 @@ class FakeTable : public IMAPITable {
 };
 
 // A folder whose hierarchy and contents tables list fixed rows and that counts
-// the items it is asked to open; nothing else is supported.
+// the items it is asked to open (found only when openGivesItself: the folder
+// itself, as a damaged store can answer) and the copies asked of it; nothing
+// else is supported.
 class FakeFolder : public IMAPIFolder {
  public:
   explicit FakeFolder(std::vector<std::vector<FakeProp>> rows, std::vector<std::vector<FakeProp>> contents = {})
       : rows_(std::move(rows)), contents_(std::move(contents)) {}
   unsigned openEntryCalls = 0;
+  unsigned copyToCalls = 0;
+  bool openGivesItself = false;
   STDMETHODIMP QueryInterface(REFIID, void** out) override {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -277,8 +281,11 @@ class FakeFolder : public IMAPIFolder {
   FOLDER_TEST_NO_SUPPORT(OpenProperty, ULONG, LPCIID, ULONG, ULONG, LPUNKNOWN*)
   FOLDER_TEST_NO_SUPPORT(SetProps, ULONG, LPSPropValue, LPSPropProblemArray*)
   FOLDER_TEST_NO_SUPPORT(DeleteProps, LPSPropTagArray, LPSPropProblemArray*)
-  FOLDER_TEST_NO_SUPPORT(CopyTo, ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                         LPSPropProblemArray*)
+  STDMETHODIMP CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
+                      LPSPropProblemArray*) override {
+    ++copyToCalls;
+    return MAPI_E_NO_SUPPORT;
+  }
   FOLDER_TEST_NO_SUPPORT(CopyProps, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
                          LPSPropProblemArray*)
   FOLDER_TEST_NO_SUPPORT(GetNamesFromIDs, LPSPropTagArray*, LPGUID, ULONG, ULONG*, LPMAPINAMEID**)
@@ -287,10 +294,11 @@ class FakeFolder : public IMAPIFolder {
     *out = new FakeTable(contents_);
     return S_OK;
   }
-  STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG*, LPUNKNOWN* out) override {
+  STDMETHODIMP OpenEntry(ULONG, LPENTRYID, LPCIID, ULONG, ULONG* type, LPUNKNOWN* out) override {
     ++openEntryCalls;
-    *out = nullptr;
-    return MAPI_E_NOT_FOUND;
+    *out = openGivesItself ? this : nullptr;
+    if (openGivesItself) *type = MAPI_FOLDER;
+    return openGivesItself ? S_OK : MAPI_E_NOT_FOUND;
   }
   FOLDER_TEST_NO_SUPPORT(SetSearchCriteria, LPSRestriction, LPENTRYLIST, ULONG)
   FOLDER_TEST_NO_SUPPORT(GetSearchCriteria, ULONG, LPSRestriction*, LPENTRYLIST*, ULONG*)

@@ -167,6 +167,7 @@ TEST_F(MergeTest, OlderCopyIsDeletedOnlyAfterItsReplacementIsSaved) {
 }
 
 TEST_F(MergeTest, AnItemWithoutAUsableIdentifierIsAFailedCopyAndNeverOpened) {
+  using folder_test::FakeBinary;
   using folder_test::FakeLong;
   using folder_test::FakeText;
   for (const Kind& kind : kKinds) {
@@ -178,6 +179,15 @@ TEST_F(MergeTest, AnItemWithoutAUsableIdentifierIsAFailedCopyAndNeverOpened) {
     EXPECT_EQ(source.openEntryCalls, 0u) << "an error code is no length";
     EXPECT_TRUE(Items(destination_.get()).empty());
     EXPECT_EQ(LogCount(std::string(kind.unit) + std::to_string(kind.copyFailedLine)), 1u) << LogText();
+
+    // A damaged store names a folder where the item belongs: not copied as one.
+    folder_test::FakeFolder damaged({}, {{FakeText(PR_GIVEN_NAME_W, u"Ann"), FakeText(PR_SURNAME_W, u"Lee"),
+                                          FakeLong(PR_CREATION_TIME, 7), FakeLong(PR_LAST_MODIFICATION_TIME, 9),
+                                          FakeBinary(PR_ENTRYID, "\x01\x02")}});
+    damaged.openGivesItself = true;
+    EXPECT_EQ(kind.merge(&damaged, destination_.get(), progress_), COPY_FAILED);
+    EXPECT_EQ(damaged.openEntryCalls, 1u);
+    EXPECT_EQ(damaged.copyToCalls, 0u);
   }
 }
 
