@@ -54,6 +54,8 @@ std::string ReadBytes(const std::wstring& path) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 4 && std::wcscmp(argv[1], L"--hold-mutex") == 0) return wincheck::HoldOperationMutex(argv[2], argv[3]);
+  if (argc == 4 && std::wcscmp(argv[1], L"--hold-mutex-until") == 0)
+    return wincheck::HoldOperationMutexUntil(argv[2], argv[3]);
 
   wincheck::CheckGuard();
   wincheck::CheckPlatformExtras();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# One machine arranged by the admin tool and backed up by the host, through
-# the MAPI subsystem: on Linux through the stand-in, under Wine through the
-# stand-in's own mapi32.dll. The store the backups wrote is dumped and
-# compared with golden/backup.json, which the Linux run pins, so that both
-# systems are held to the same answer. The dump holds no paths and no entry
+# One machine arranged by the admin tool and taken through every operation of
+# the host (list, tree, backups, sync, collect, faults, accounts, config save,
+# then restore and attach in a second profile), through the MAPI subsystem: on
+# Linux through the stand-in, under Wine through the stand-in's own
+# mapi32.dll. What the operations wrote (the stores' dumps, the texts, the
+# log) is compared with golden/, which the Linux run pins, so that both
+# systems are held to the same answer. The dumps hold no paths and no entry
 # identifiers; only line ends are taken as equal (CRLF on Windows).
 #   mapi-scenario.sh linux BIN-FOLDER
 #   mapi-scenario.sh win64|win32 BIN-FOLDER   (inside a Wine prefix set up by the caller)
@@ -25,6 +27,9 @@ if [ "$mode" = linux ]; then
   folder() { mkdir -p "$work/root/$1" && echo "$work/root/$1"; }
   storedir=$work/root  # the stores' folder as this script sees it
   sep=/
+  # The profile holds a store's path as the system spells it, as the
+  # library's own attach writes it: the admin tool is given that spelling.
+  profilepath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 else
   loader=/usr/lib/wine/wine64
   [ "$mode" = win32 ] && loader=/usr/lib/wine/wine
@@ -39,6 +44,7 @@ else
   folder() { mkdir -p "$WINEPREFIX/drive_c/users/Public/$1" && echo "C:\\users\\Public\\$1"; }
   storedir=$WINEPREFIX/drive_c/users/Public
   sep='\'
+  profilepath() { echo "$1"; }
 fi
 
 status=0
@@ -75,7 +81,7 @@ compare() {  # compare TEXT GOLDEN
 printf '[log section]\r\nlevel=0\r\nmedia=8\r\nfile=scenario.log\r\n' >"$hostdir/corvane.ini"
 
 step admin install >/dev/null || exit 1
-step admin service add Outlook --type pst --name Mail --path "$(store mail)" --default >/dev/null || exit 1
+step admin service add Outlook --type pst --name Mail --path "$(profilepath "$(store mail)")" --default >/dev/null || exit 1
 step admin generate Outlook --store Mail --folder Inbox --count 20 --seed 7 >/dev/null || exit 1
 
 listing=$(step host list) || exit 1
@@ -96,7 +102,7 @@ for name in backup compact; do
     fail "$name.pst was not written"
     continue
   fi
-  step admin service add Outlook --type pst --name "$name" --path "$(store "$name")" >/dev/null || continue
+  step admin service add Outlook --type pst --name "$name" --path "$(profilepath "$(store "$name")")" >/dev/null || continue
   dump=$(step admin dump Outlook --store "$name") || continue
   # The golden is of the store named "backup".
   compare "${dump/\"store\": \"$name\"/\"store\": \"backup\"}" backup.json
@@ -109,7 +115,7 @@ step host sync Mail backup >/dev/null
 # Every store of the profile into a collection folder.
 collection=$(folder collection)
 step host collect --all "$collection" >/dev/null
-step admin service add Outlook --type pst --name collected --path "$collection${sep}outlook.pst" >/dev/null
+step admin service add Outlook --type pst --name collected --path "$(profilepath "$collection${sep}outlook.pst")" >/dev/null
 
 # A copy that fails inside the operation, through the subsystem's fault seam
 # (CORVANE_FAULTS, read by mapi32.dll too): the backup fails with the same
@@ -141,6 +147,17 @@ for name in Mail backup collected; do
   dump=$(step admin dump Outlook --store "$name") && compare "$dump" "$name-synced.json"
 done
 
+# A second profile, as on a new machine: the collection restored into it (a
+# store of its own, since the profile has none), then the first store
+# attached beside it; attaching it again leaves it listed once.
+step admin profile delete Outlook >/dev/null
+step admin profile create Outlook >/dev/null
+step host restore "$collection" >/dev/null
+step host attach "$(store mail)" >/dev/null
+step host attach "$(store mail)" >/dev/null
+listing=$(step host list) && compare "$(sed -n '2,$p' <<<"$listing" | awk '{ print $1 }')" restored-list.txt
+dump=$(step admin dump Outlook --store QorDestination) && compare "$dump" restored.json
+
 # The log, but for what differs by nature: the time and thread of each line,
 # the user's folder, the folder of the stores; separators are taken as one.
 # A 32-bit host on a 64-bit system says so and saves the account list from
@@ -157,7 +174,7 @@ if [ -f "$hostdir/Logs/scenario.log" ]; then
             -e 's/---------.*AppData.Roaming/---------<roaming>/' -e 's/, Error:[0-9]*,HRESULT:/, Error:N,HRESULT:/' \
             "$hostdir/Logs/scenario.log" |
         tr '\\' / |
-        sed -e '/Run under 64bi os\./d' -e 's#Software/Wow6432node/#Software/#' |
+        sed -E -e 's#[A-Za-z]:/[^ ]*/AppData/Roaming/#<roaming>/#g' -e '/Run under 64bi os\./d' -e 's#Software/Wow6432node/#Software/#' |
         awk -v stores="$stores" 'BEGIN { n = split(stores, each, "|") }
           { for (k = 1; k <= n; ++k)
               while ((i = index($0, each[k])) > 0) $0 = substr($0, 1, i - 1) "<stores>/" substr($0, i + length(each[k]))
@@ -167,11 +184,37 @@ else
   fail "the host wrote no log"
 fi
 
+# The operation mutex held by a second process (the check program, which
+# releases it when told): a backup waits for it, then runs (the Linux suite
+# has its own).
+if [ "$mode" != linux ]; then
+  (cd "$bin" && exec "$loader" wincheck.exe --hold-mutex-until 'C:\users\Public\held' 'C:\users\Public\release') \
+    >/dev/null 2>&1 &
+  holder=$!
+  for _ in $(seq 200); do
+    [ -e "$storedir/held" ] && break
+    sleep 0.1
+  done
+  [ -e "$storedir/held" ] || fail "the mutex's holder did not start"
+  host backup Mail "$(store waited)" >"$work/waited.out" 2>&1 &
+  waiter=$!
+  sleep 3
+  kill -0 "$waiter" 2>/dev/null && [ ! -e "$storedir/waited.pst" ] ||
+    fail "a backup ran while another process held the operation mutex: $(cat "$work/waited.out")"
+  touch "$storedir/release"
+  wait "$holder" || fail "the mutex's holder gave $?"
+  wait "$waiter"
+  code=$?
+  [ "$code" -eq 0 ] && [ -e "$storedir/waited.pst" ] ||
+    fail "the backup that waited for the mutex gave exit $code: $(cat "$work/waited.out")"
+fi
+
 # Ctrl-C under Wine reaches the host's console handler: the backup stops
 # after the message in hand and says so (the Linux suite has its own).
 if [ "$mode" != linux ]; then
-  step admin service add Outlook --type pst --name Big --path "$(store big)" >/dev/null
+  step admin service add Outlook --type pst --name Big --path "$(profilepath "$(store big)")" >/dev/null
   step admin generate Outlook --store Big --count 3000 --seed 3 >/dev/null
+  : >"$work/cancel.out"
   (cd "$work" && WINEDLLOVERRIDES=mapi32=n exec "$loader" corvane.exe backup Big "$(store big-backup)") \
     >"$work/cancel.out" 2>&1 &
   pid=$!

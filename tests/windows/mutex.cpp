@@ -49,6 +49,18 @@ int HoldOperationMutex(const wchar_t* ready, const wchar_t* end) {
   return 0;  // ends holding the mutex
 }
 
+int HoldOperationMutexUntil(const wchar_t* readyFile, const wchar_t* endFile) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\OUTLOOKBACKUP");
+  if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 2;
+  HANDLE ready = CreateFileW(readyFile, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (ready == INVALID_HANDLE_VALUE) return 3;
+  CloseHandle(ready);
+  for (int i = 0; i < 1200 && GetFileAttributesW(endFile) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  const bool released = ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  return released ? 0 : 4;
+}
+
 void CheckOperationMutex(HMODULE full) {
   SyncCall call{Export<SyncMessageW2Fn>(full, "SyncMessageW2"), ProgramFolder() + L"mutex-a.pst",
                 ProgramFolder() + L"mutex-b.pst"};

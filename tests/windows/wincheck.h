@@ -39,5 +39,8 @@ void CheckLogFile();
 // The second process of the mutex check: holds the operation mutex until told
 // to end, then ends without releasing it.
 int HoldOperationMutex(const wchar_t* ready, const wchar_t* end);
+// Owns the operation mutex, makes readyFile, and releases the mutex once
+// endFile exists (a minute at most): a holder a script can drive.
+int HoldOperationMutexUntil(const wchar_t* readyFile, const wchar_t* endFile);
 
 }  // namespace wincheck
