@@ -88,6 +88,9 @@ listing=$(step host list) || exit 1
 grep -q "Mail" <<<"$listing" || fail "list does not show the store Mail: $listing"
 # The folder tree, but for the store's path on its first line.
 tree=$(step host tree Mail) && compare "$(sed '1s/  (.*$//' <<<"$tree")" tree.txt
+# The compact library lists and shows the same.
+listing=$(step host --library compact list) && { grep -q "Mail" <<<"$listing" || fail "compact list: $listing"; }
+tree=$(step host --library compact tree Mail) && compare "$(sed '1s/  (.*$//' <<<"$tree")" tree.txt
 
 # A full backup, then one after new mail: only what the destination lacks.
 step host backup Mail "$(store backup)" >/dev/null
@@ -112,6 +115,9 @@ done
 # other has.
 step admin generate Outlook --store backup --folder Inbox --count 3 --seed 9 --first 40 >/dev/null
 step host sync Mail backup >/dev/null
+# And through the compact library, after new mail on the first store's side.
+step admin generate Outlook --store Mail --folder Inbox --count 2 --seed 10 --first 50 >/dev/null
+step host --library compact sync Mail backup >/dev/null
 # Every store of the profile into a collection folder.
 collection=$(folder collection)
 step host collect --all "$collection" >/dev/null
