@@ -19,12 +19,13 @@ namespace {
 HRESULT AddFolderProps(StoreFile& file, NodeId node, NodeId parent, Row* row) {
   AddIdentityProps(file, node, parent, MAPI_FOLDER, row);
   PutProp(row, MakeLong(PR_FOLDER_TYPE, node == kRootNode ? FOLDER_ROOT : FOLDER_GENERIC));
-  ULONG messages = 0, folders = 0;
+  ULONG messages = 0, unread = 0, folders = 0;
   HRESULT hr = file.CountChildren(node, NodeKind::Message, &messages);
-  if (FAILED(hr)) return hr;
-  hr = file.CountChildren(node, NodeKind::Folder, &folders);
+  if (SUCCEEDED(hr)) hr = file.CountUnread(node, &unread);
+  if (SUCCEEDED(hr)) hr = file.CountChildren(node, NodeKind::Folder, &folders);
   if (FAILED(hr)) return hr;
   PutProp(row, MakeLong(PR_CONTENT_COUNT, static_cast<LONG>(messages)));
+  PutProp(row, MakeLong(PR_CONTENT_UNREAD, static_cast<LONG>(unread)));
   PutProp(row, MakeBool(PR_SUBFOLDERS, folders != 0));
   PutProp(row, MakeLong(PR_ACCESS, 0x3F));
   return S_OK;
@@ -59,17 +60,19 @@ HRESULT FolderObj::WriteProps(const Row& props, std::vector<SPropProblem>* probl
     HRESULT hr = file_->ReadProps(node_, &existing);
     if (FAILED(hr)) return hr;
   }
+  Row written;
   for (const OwnedProp& prop : props) {
     bool present = false;
     for (const OwnedProp& e : existing) present = present || PROP_ID(e.tag) == PROP_ID(prop.tag);
     if (present) continue;
-    HRESULT hr = file_->WriteProp(node_, prop);
-    if (FAILED(hr)) return hr;
+    written.push_back(prop);
     if (PROP_ID(prop.tag) == PROP_ID(PR_DISPLAY_NAME_W)) {
-      hr = file_->SetName(node_, WideOf(prop));
+      HRESULT hr = file_->SetName(node_, WideOf(prop));
       if (FAILED(hr)) return hr;
     }
   }
+  HRESULT hr = file_->WriteProps(node_, written);
+  if (FAILED(hr)) return hr;
   return txn.Commit();
 }
 

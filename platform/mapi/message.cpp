@@ -216,16 +216,11 @@ STDMETHODIMP MessageObj::SaveChanges(ULONG) {
     hr = file_->GetNode(node, &info);
     if (FAILED(hr)) return hr == MAPI_E_NOT_FOUND ? MAPI_E_OBJECT_DELETED : hr;
   }
-  for (const OwnedProp& p : stamped) {
-    if (!created && !changed.count(PROP_ID(p.tag))) continue;
-    hr = file_->WriteProp(node, p);
-    if (FAILED(hr)) return hr;
-  }
-  if (!created)
-    for (ULONG id : deleted_) {
-      hr = file_->DeleteProp(node, id);
-      if (FAILED(hr)) return hr;
-    }
+  Row written;
+  for (const OwnedProp& p : stamped)
+    if (created || changed.count(PROP_ID(p.tag))) written.push_back(p);
+  hr = file_->WriteProps(node, written, created ? std::vector<ULONG>{} : std::vector<ULONG>(deleted_.begin(), deleted_.end()));
+  if (FAILED(hr)) return hr;
   if (recipsDirty_ || created) {
     std::vector<NodeInfo> old;
     hr = file_->Children(node, NodeKind::Recip, &old);
@@ -236,10 +231,10 @@ STDMETHODIMP MessageObj::SaveChanges(ULONG) {
       if (rowId && rowId->data.size() == 4) std::memcpy(&num, rowId->data.data(), 4);
       NodeId r = 0;
       hr = file_->NewNode(node, NodeKind::Recip, num, &r);
-      for (const OwnedProp& p : recips_[i]) {
-        if (FAILED(hr)) break;
-        if (PROP_ID(p.tag) != PROP_ID(PR_ROWID)) hr = file_->WriteProp(r, p);
-      }
+      Row stored;
+      for (const OwnedProp& p : recips_[i])
+        if (PROP_ID(p.tag) != PROP_ID(PR_ROWID)) stored.push_back(p);
+      if (SUCCEEDED(hr)) hr = file_->WriteProps(r, stored);
     }
     if (FAILED(hr)) return hr;
   }
@@ -257,10 +252,7 @@ STDMETHODIMP MessageObj::SaveChanges(ULONG) {
       if (FAILED(hr)) return hr;
     }
     hr = file_->NewNode(node, NodeKind::Attach, a.num, &newAttachNodes[i]);
-    for (const OwnedProp& p : a.props) {
-      if (FAILED(hr)) break;
-      hr = file_->WriteProp(newAttachNodes[i], p);
-    }
+    if (SUCCEEDED(hr)) hr = file_->WriteProps(newAttachNodes[i], a.props);
     if (FAILED(hr)) return hr;
   }
   // Size and attachment flag are kept with the message so tables read them.
@@ -268,8 +260,7 @@ STDMETHODIMP MessageObj::SaveChanges(ULONG) {
   node_ = node;
   Row full = FullRow();
   node_ = saveNode;
-  hr = file_->WriteProp(node, *FindProp(full, PR_MESSAGE_SIZE));
-  if (SUCCEEDED(hr)) hr = file_->WriteProp(node, *FindProp(full, PR_HASATTACH));
+  hr = file_->WriteProps(node, Row{*FindProp(full, PR_MESSAGE_SIZE), *FindProp(full, PR_HASATTACH)});
   if (SUCCEEDED(hr)) hr = txn.Commit();
   if (FAILED(hr)) return hr;
   // Committed: the object now mirrors the file.

@@ -115,13 +115,9 @@ void AcceptProps(ULONG count, const SPropValue* values, bool (*refused)(ULONG ta
 }
 
 HRESULT DeleteStoredProps(StoreFile& file, NodeId node, const SPropTagArray* tags) {
-  StoreFile::Transaction txn(file);
-  if (FAILED(txn.status())) return txn.status();
-  for (ULONG i = 0; i < tags->cValues; ++i) {
-    HRESULT hr = file.DeleteProp(node, PROP_ID(tags->aulPropTag[i]));
-    if (FAILED(hr)) return hr;
-  }
-  return txn.Commit();
+  std::vector<ULONG> ids;
+  for (ULONG i = 0; i < tags->cValues; ++i) ids.push_back(PROP_ID(tags->aulPropTag[i]));
+  return file.WriteProps(node, Row{}, ids);
 }
 
 HRESULT MakeProblems(const std::vector<SPropProblem>& problems, LPSPropProblemArray* out) {

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,27 +21,40 @@ namespace {
 
 // "CvPS": tells our store files from any other SQLite database.
 constexpr int kApplicationId = 0x43765053;
-// 2: large values may be packed. Version 1 files hold none and are read as
-// they are; opening one marks it version 2, so that older readers refuse it
-// once it may hold packed values.
-constexpr int kSchemaVersion = 2;
+// 3: a node's properties are packed into its row, messages have a contents
+// index and folders their counts. Files of versions 1 and 2 (a row per
+// property; 2 may keep values apart) are upgraded in place as they open, in
+// one transaction: a killed upgrade leaves the older file, which upgrades
+// the next time. Older readers refuse a file of version 3.
+constexpr int kSchemaVersion = 3;
 constexpr int kBusyTimeoutMs = 15000;
 
-// Large values live apart from the property rows, so that the rows of many
+// Large values live apart from the node rows, so that the rows of many
 // messages (what tables read) sit densely on few pages.
 #define kApartTable                                                                                             \
   "CREATE TABLE IF NOT EXISTS apart(object INTEGER NOT NULL, propid INTEGER NOT NULL, value BLOB NOT NULL," \
   " PRIMARY KEY(object, propid));"
+// A message's values of the columns contents tables are asked for, by its
+// parent, so that a folder's table reads them without its messages' rows;
+// and the number of children of each kind (and of unread messages) of each
+// node, kept as they change.
+#define kIndexTables                                                                                        \
+  "CREATE TABLE contents(parent INTEGER NOT NULL, id INTEGER NOT NULL, cols BLOB NOT NULL,"                \
+  " PRIMARY KEY(parent, id)) WITHOUT ROWID;"                                                              \
+  "CREATE TABLE counts(parent INTEGER NOT NULL, kind INTEGER NOT NULL, n INTEGER NOT NULL,"                \
+  " PRIMARY KEY(parent, kind)) WITHOUT ROWID;"
 
 const char* const kSchema =
     "CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB NOT NULL);"
     "CREATE TABLE objects(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
-    " kind INTEGER NOT NULL, num INTEGER NOT NULL DEFAULT 0, name TEXT COLLATE NOCASE);"
+    " kind INTEGER NOT NULL, num INTEGER NOT NULL DEFAULT 0, name TEXT COLLATE NOCASE,"
+    " props BLOB NOT NULL DEFAULT x'');"
     "CREATE INDEX objects_children ON objects(parent, kind, id);"
     "CREATE INDEX objects_names ON objects(parent, name) WHERE name IS NOT NULL;"
-    "CREATE TABLE props(object INTEGER NOT NULL, propid INTEGER NOT NULL, tag INTEGER NOT NULL,"
-    " value BLOB NOT NULL, PRIMARY KEY(object, propid)) WITHOUT ROWID;"
-    "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);" kApartTable;
+    "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);" kApartTable kIndexTables;
+
+// The counts row of a node's unread messages.
+constexpr int kUnreadKind = 100;
 
 std::string Blob(sqlite3_stmt* stmt, int col) {
   const void* data = sqlite3_column_blob(stmt, col);
@@ -48,14 +62,14 @@ std::string Blob(sqlite3_stmt* stmt, int col) {
   return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(size)) : std::string();
 }
 
-// Values this large are kept deflated when that makes them smaller; the stored
-// tag then carries kPackedBit above its 32 bits.
+// Values this large are kept deflated when that makes them smaller.
 constexpr size_t kPackFrom = 512;
-constexpr sqlite3_int64 kPackedBit = sqlite3_int64(1) << 32;
-// Packed values, and values of kApartFrom bytes or more, are kept in the
-// table apart; their property row holds an empty value and this flag.
+// Deflated values, and values of kApartFrom bytes or more, are kept in the
+// table apart; in the node's row they are an entry without bytes.
 constexpr size_t kApartFrom = 1024;
-constexpr sqlite3_int64 kApartBit = sqlite3_int64(1) << 33;
+// The flags of versions 1 and 2, above a property row's 32-bit tag.
+constexpr sqlite3_int64 kOldPackedBit = sqlite3_int64(1) << 32;
+constexpr sqlite3_int64 kOldApartBit = sqlite3_int64(1) << 33;
 
 // The original size (4 bytes, little-endian), then the deflated bytes.
 bool Pack(const std::string& value, std::string* out) {
@@ -80,6 +94,109 @@ bool Unpack(const void* data, size_t size, std::string* out) {
   uLongf got = original;
   return uncompress(reinterpret_cast<Bytef*>(out->data()), &got, b + 4, static_cast<uLong>(size - 4)) == Z_OK &&
          got == original;
+}
+
+// ---- a node's properties, packed ----
+// A version byte, then per property, in property id order: the tag (4 bytes,
+// little-endian), a flag byte, the length of the bytes (LEB128, up to 2^31 - 1)
+// and the bytes. An entry kept apart has no bytes here.
+constexpr unsigned char kPackedVersion = 1;
+constexpr unsigned char kEntryDeflated = 1, kEntryApart = 2;
+
+using Entry = PackedEntry;
+using Entries = std::vector<PackedEntry>;
+
+bool DecodeEntries(const void* data, size_t size, Entries* out) {
+  out->clear();
+  if (size == 0) return true;
+  const auto* b = static_cast<const unsigned char*>(data);
+  if (!b || b[0] != kPackedVersion) return false;
+  size_t at = 1;
+  while (at < size) {
+    if (size - at < 6) return false;
+    Entry e;
+    e.tag = ULONG(b[at]) | (ULONG(b[at + 1]) << 8) | (ULONG(b[at + 2]) << 16) | (ULONG(b[at + 3]) << 24);
+    e.flags = b[at + 4];
+    at += 5;
+    uint64_t length = 0;
+    for (int shift = 0;; shift += 7) {
+      if (at >= size || shift > 28) return false;
+      const unsigned char c = b[at++];
+      length |= uint64_t(c & 0x7F) << shift;
+      if (!(c & 0x80)) break;
+    }
+    // Deflated values are always apart; an apart entry holds no bytes; ids
+    // ascend, each once.
+    if ((e.flags & ~(kEntryDeflated | kEntryApart)) || ((e.flags & kEntryDeflated) && !(e.flags & kEntryApart)) ||
+        ((e.flags & kEntryApart) && length) || length > size - at ||
+        (!out->empty() && PROP_ID(out->back().tag) >= PROP_ID(e.tag)))
+      return false;
+    e.value.assign(reinterpret_cast<const char*>(b + at), static_cast<size_t>(length));
+    at += static_cast<size_t>(length);
+    out->push_back(std::move(e));
+  }
+  return true;
+}
+
+std::string EncodeEntries(const Entries& entries) {
+  std::string out;
+  if (entries.empty()) return out;
+  size_t total = 1;
+  for (const Entry& e : entries) total += 10 + e.value.size();
+  out.reserve(total);
+  out.push_back(static_cast<char>(kPackedVersion));
+  for (const Entry& e : entries) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((e.tag >> (8 * i)) & 0xFF));
+    out.push_back(static_cast<char>(e.flags));
+    uint64_t length = e.value.size();
+    do {
+      const unsigned char c = length & 0x7F;
+      length >>= 7;
+      out.push_back(static_cast<char>(length ? c | 0x80 : c));
+    } while (length);
+    out += e.value;
+  }
+  return out;
+}
+
+Entries::iterator FindEntry(Entries& entries, ULONG propId) {
+  auto at = std::lower_bound(entries.begin(), entries.end(), propId,
+                             [](const Entry& e, ULONG id) { return PROP_ID(e.tag) < id; });
+  return at != entries.end() && PROP_ID(at->tag) == propId ? at : entries.end();
+}
+
+// The columns a message's contents index holds: those the library, the admin
+// tool and the client's views ask contents tables for, the computed ones
+// included (a stored value of theirs is what a table would read).
+constexpr ULONG kIndexedIds[] = {
+    PROP_ID(PR_MESSAGE_CLASS_W),   PROP_ID(PR_SUBJECT_W),      PROP_ID(PR_CLIENT_SUBMIT_TIME),
+    PROP_ID(PR_SENDER_NAME_W),     PROP_ID(PR_MESSAGE_DELIVERY_TIME), PROP_ID(PR_MESSAGE_FLAGS),
+    PROP_ID(PR_MESSAGE_SIZE),      PROP_ID(PR_HASATTACH),      PROP_ID(PR_ACCESS),
+    PROP_ID(PR_INSTANCE_KEY),      PROP_ID(PR_RECORD_KEY),     PROP_ID(PR_OBJECT_TYPE),
+    PROP_ID(PR_ENTRYID),           PROP_ID(PR_PARENT_ENTRYID), PROP_ID(PR_STORE_ENTRYID),
+    PROP_ID(PR_STORE_RECORD_KEY),  PROP_ID(PR_DISPLAY_NAME_W), PROP_ID(PR_CREATION_TIME),
+    PROP_ID(PR_LAST_MODIFICATION_TIME), PROP_ID(PR_SEARCH_KEY), PROP_ID(PR_GIVEN_NAME_W),
+    PROP_ID(PR_SURNAME_W)};
+
+bool IsIndexed(ULONG propId) {
+  return std::find(std::begin(kIndexedIds), std::end(kIndexedIds), propId) != std::end(kIndexedIds);
+}
+
+// What the index keeps of a message: its values of those columns that are in
+// its row (a value apart is never a table's).
+std::string IndexColumns(const Entries& entries) {
+  Entries cols;
+  for (const Entry& e : entries)
+    if (!(e.flags & kEntryApart) && IsIndexed(PROP_ID(e.tag))) cols.push_back(e);
+  return EncodeEntries(cols);
+}
+
+// A message is unread until its flags say it was read.
+bool IsUnread(const Entries& entries) {
+  for (const Entry& e : entries)
+    if (PROP_ID(e.tag) == PROP_ID(PR_MESSAGE_FLAGS))
+      return PROP_TYPE(e.tag) != PT_LONG || e.value.size() != 4 || !(static_cast<unsigned char>(e.value[0]) & MSGFLAG_READ);
+  return true;
 }
 
 bool FileExists(const std::string& path) { return fs::IsRegularFile(path); }
@@ -428,12 +545,11 @@ HRESULT StoreFile::Open(const std::string& posixPath, std::shared_ptr<StoreFile>
   if (!pragmaInt("PRAGMA application_id", &appId)) return refuse("not a database");
   if (appId != kApplicationId) return refuse("not a store file");
   if (!pragmaInt("PRAGMA user_version", &version)) return refuse("not a database");
-  if (version != kSchemaVersion && version != 1) return refuse("schema version " + std::to_string(version));
-  if (version == 1) {
-    char pragma[320];
-    std::snprintf(pragma, sizeof pragma, kApartTable "PRAGMA user_version=%d", kSchemaVersion);
-    if (sqlite3_exec(file->db_.get(), pragma, nullptr, nullptr, nullptr) != SQLITE_OK)
-      return refuse("schema version 1 cannot be marked " + std::to_string(kSchemaVersion));
+  if (version != kSchemaVersion && version != 1 && version != 2)
+    return refuse("schema version " + std::to_string(version));
+  if (version != kSchemaVersion) {
+    hr = file->Upgrade();
+    if (FAILED(hr)) return hr == MAPI_E_BUSY ? hr : refuse("schema version " + std::to_string(version) + " cannot be upgraded");
   }
   StmtPtr stmt;
   sqlite3_stmt* raw = nullptr;
@@ -545,61 +661,193 @@ HRESULT StoreFile::GetNode(NodeId node, NodeInfo* info) {
   return S_OK;
 }
 
-HRESULT StoreFile::NewNode(NodeId parent, NodeKind kind, LONG num, NodeId* out) {
+HRESULT StoreFile::Corrupt(NodeId node, const char* what) {
+  StoreLog(std::string(what) + " of node " + std::to_string(node) + " cannot be read in " + path_);
+  return MAPI_E_CORRUPT_STORE;
+}
+
+HRESULT StoreFile::LoadNode(NodeId node, NodeInfo* info, Entries* entries) {
+  Stmt stmt;
+  HRESULT hr = Prepare("SELECT parent, kind, num, props FROM objects WHERE id = ?1", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+  bool row = false;
+  hr = Step(stmt.get(), &row);
+  if (FAILED(hr)) return hr;
+  if (!row) return MAPI_E_NOT_FOUND;
+  info->id = node;
+  info->parent = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+  info->kind = static_cast<NodeKind>(sqlite3_column_int(stmt.get(), 1));
+  info->num = sqlite3_column_int(stmt.get(), 2);
+  if (!DecodeEntries(sqlite3_column_blob(stmt.get(), 3), static_cast<size_t>(sqlite3_column_bytes(stmt.get(), 3)),
+                     entries))
+    return Corrupt(node, "the properties");
+  return S_OK;
+}
+
+HRESULT StoreFile::LoadApart(NodeId node, ApartValues* out) {
+  out->clear();
+  Stmt stmt;
+  HRESULT hr = Prepare("SELECT propid, value FROM apart WHERE object = ?1 ORDER BY propid", &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+  for (;;) {
+    bool row = false;
+    hr = Step(stmt.get(), &row);
+    if (FAILED(hr)) return hr;
+    if (!row) return S_OK;
+    out->emplace_back(static_cast<ULONG>(sqlite3_column_int64(stmt.get(), 0)), Blob(stmt.get(), 1));
+  }
+}
+
+HRESULT StoreFile::ToRow(NodeId node, const Entries& entries, size_t maxValueBytes, Row* out) {
+  out->clear();
+  out->reserve(entries.size());
+  ApartValues apart;
+  bool apartRead = false;
+  for (const Entry& e : entries) {
+    if (!(e.flags & kEntryApart)) {
+      if (!maxValueBytes || e.value.size() <= maxValueBytes) out->push_back(OwnedProp{e.tag, e.value});
+      continue;
+    }
+    if (maxValueBytes) continue;
+    if (!apartRead) {
+      HRESULT hr = LoadApart(node, &apart);
+      if (FAILED(hr)) return hr;
+      apartRead = true;
+    }
+    auto at = std::lower_bound(apart.begin(), apart.end(), PROP_ID(e.tag),
+                               [](const auto& a, ULONG id) { return a.first < id; });
+    if (at == apart.end() || at->first != PROP_ID(e.tag)) return Corrupt(node, "a value kept apart");
+    OwnedProp prop{e.tag, {}};
+    if (!(e.flags & kEntryDeflated))
+      prop.data = at->second;
+    else if (!Unpack(at->second.data(), at->second.size(), &prop.data))
+      return Corrupt(node, "a packed value");
+    out->push_back(std::move(prop));
+  }
+  return S_OK;
+}
+
+HRESULT StoreFile::AdjustCount(NodeId parent, int kind, int delta) {
+  Stmt stmt;
+  HRESULT hr = Prepare(
+      "INSERT INTO counts(parent, kind, n) VALUES(?1, ?2, max(?3, 0))"
+      " ON CONFLICT(parent, kind) DO UPDATE SET n = max(n + ?3, 0)",
+      &stmt);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK || sqlite3_bind_int(stmt.get(), 2, kind) != SQLITE_OK ||
+      sqlite3_bind_int(stmt.get(), 3, delta) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  return Step(stmt.get(), nullptr);
+}
+
+HRESULT StoreFile::PutIndex(NodeId parent, NodeId node, const Entries& entries) {
+  Stmt stmt;
+  HRESULT hr = Prepare("INSERT OR REPLACE INTO contents(parent, id, cols) VALUES(?1, ?2, ?3)", &stmt);
+  if (FAILED(hr)) return hr;
+  const std::string cols = IndexColumns(entries);
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, node) != SQLITE_OK ||
+      sqlite3_bind_blob(stmt.get(), 3, cols.data(), static_cast<int>(cols.size()), SQLITE_STATIC) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  return Step(stmt.get(), nullptr);
+}
+
+HRESULT StoreFile::InsertNode(NodeId parent, NodeKind kind, LONG num, const std::string* name, const Entries& entries,
+                              const ApartValues& apart, NodeId* out) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
-  groupBytes_ += 64;
+  const std::string props = EncodeEntries(entries);
+  groupBytes_ += 64 + props.size();
   Stmt stmt;
-  HRESULT hr = Prepare("INSERT INTO objects(parent, kind, num) VALUES(?1, ?2, ?3)", &stmt);
+  HRESULT hr = Prepare("INSERT INTO objects(parent, kind, num, name, props) VALUES(?1, ?2, ?3, ?4, ?5)", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
       sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK ||
-      sqlite3_bind_int(stmt.get(), 3, num) != SQLITE_OK)
+      sqlite3_bind_int(stmt.get(), 3, num) != SQLITE_OK ||
+      (name ? sqlite3_bind_text(stmt.get(), 4, name->data(), static_cast<int>(name->size()), SQLITE_STATIC)
+            : sqlite3_bind_null(stmt.get(), 4)) != SQLITE_OK ||
+      sqlite3_bind_blob(stmt.get(), 5, props.data(), static_cast<int>(props.size()), SQLITE_STATIC) != SQLITE_OK)
     return Error(SQLITE_ERROR, "bind");
   hr = Step(stmt.get(), nullptr);
   if (FAILED(hr)) return hr;
   sqlite3_int64 id = sqlite3_last_insert_rowid(db_.get());
   if (id <= 0 || id > 0xFFFFFFFFll) return MAPI_E_TOO_BIG;
-  *out = static_cast<NodeId>(id);
+  const NodeId node = static_cast<NodeId>(id);
+  if (!apart.empty()) {
+    Stmt put;
+    hr = Prepare("INSERT OR REPLACE INTO apart(object, propid, value) VALUES(?1, ?2, ?3)", &put);
+    if (FAILED(hr)) return hr;
+    for (const auto& [propId, value] : apart) {
+      groupBytes_ += value.size();
+      sqlite3_reset(put.get());
+      if (sqlite3_bind_int64(put.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(put.get(), 2, propId) != SQLITE_OK ||
+          sqlite3_bind_blob(put.get(), 3, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) != SQLITE_OK)
+        return Error(SQLITE_ERROR, "bind");
+      hr = Step(put.get(), nullptr);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  hr = AdjustCount(parent, static_cast<int>(kind), 1);
+  if (SUCCEEDED(hr) && kind == NodeKind::Message) {
+    hr = PutIndex(parent, node, entries);
+    if (SUCCEEDED(hr) && IsUnread(entries)) hr = AdjustCount(parent, kUnreadKind, 1);
+  }
+  if (FAILED(hr)) return hr;
+  *out = node;
   return txn.Commit();
+}
+
+HRESULT StoreFile::NewNode(NodeId parent, NodeKind kind, LONG num, NodeId* out) {
+  return InsertNode(parent, kind, num, nullptr, Entries{}, ApartValues{}, out);
 }
 
 HRESULT StoreFile::DeleteTree(NodeId node) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
+  NodeInfo top;
+  Entries entries;
+  HRESULT hr = LoadNode(node, &top, &entries);
+  if (hr == MAPI_E_NOT_FOUND) return txn.Commit();  // nothing to remove
+  if (FAILED(hr)) return hr;
   // Walk the subtree through the children index, then drop rows by id.
-  std::vector<NodeId> all{node};
+  std::vector<std::pair<NodeId, NodeId>> all{{node, top.parent}};  // node, parent
   {
     Stmt stmt;
-    HRESULT hr = Prepare("SELECT id FROM objects WHERE parent = ?1", &stmt);
+    hr = Prepare("SELECT id FROM objects WHERE parent = ?1", &stmt);
     if (FAILED(hr)) return hr;
     for (size_t i = 0; i < all.size(); ++i) {
       sqlite3_reset(stmt.get());
-      if (sqlite3_bind_int64(stmt.get(), 1, all[i]) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+      if (sqlite3_bind_int64(stmt.get(), 1, all[i].first) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
       for (;;) {
         bool row = false;
         hr = Step(stmt.get(), &row);
         if (FAILED(hr)) return hr;
         if (!row) break;
-        all.push_back(static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0)));
+        all.emplace_back(static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0)), all[i].first);
       }
     }
   }
-  Stmt delProps, delApart, delObject;
-  HRESULT hr = Prepare("DELETE FROM props WHERE object = ?1", &delProps);
-  if (FAILED(hr)) return hr;
+  Stmt delApart, delObject, delCounts, delIndex;
   hr = Prepare("DELETE FROM apart WHERE object = ?1", &delApart);
+  if (SUCCEEDED(hr)) hr = Prepare("DELETE FROM objects WHERE id = ?1", &delObject);
+  if (SUCCEEDED(hr)) hr = Prepare("DELETE FROM counts WHERE parent = ?1", &delCounts);
+  if (SUCCEEDED(hr)) hr = Prepare("DELETE FROM contents WHERE parent = ?2 AND id = ?1", &delIndex);
   if (FAILED(hr)) return hr;
-  hr = Prepare("DELETE FROM objects WHERE id = ?1", &delObject);
-  if (FAILED(hr)) return hr;
-  for (NodeId id : all) {
-    for (sqlite3_stmt* stmt : {delProps.get(), delApart.get(), delObject.get()}) {
+  for (const auto& [id, parent] : all) {
+    for (sqlite3_stmt* stmt : {delApart.get(), delObject.get(), delCounts.get(), delIndex.get()}) {
       sqlite3_reset(stmt);
-      if (sqlite3_bind_int64(stmt, 1, id) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+      if (sqlite3_bind_int64(stmt, 1, id) != SQLITE_OK ||
+          (stmt == delIndex.get() && sqlite3_bind_int64(stmt, 2, parent) != SQLITE_OK))
+        return Error(SQLITE_ERROR, "bind");
       hr = Step(stmt, nullptr);
       if (FAILED(hr)) return hr;
     }
   }
+  hr = AdjustCount(top.parent, static_cast<int>(top.kind), -1);
+  if (SUCCEEDED(hr) && top.kind == NodeKind::Message && IsUnread(entries))
+    hr = AdjustCount(top.parent, kUnreadKind, -1);
+  if (FAILED(hr)) return hr;
   return txn.Commit();
 }
 
@@ -629,7 +877,7 @@ HRESULT StoreFile::Children(NodeId parent, NodeKind kind, std::vector<NodeInfo>*
 HRESULT StoreFile::CountChildren(NodeId parent, NodeKind kind, ULONG* count) {
   auto lock = Enter();
   Stmt stmt;
-  HRESULT hr = Prepare("SELECT count(*) FROM objects WHERE parent = ?1 AND kind = ?2", &stmt);
+  HRESULT hr = Prepare("SELECT n FROM counts WHERE parent = ?1 AND kind = ?2", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
       sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK)
@@ -637,8 +885,13 @@ HRESULT StoreFile::CountChildren(NodeId parent, NodeKind kind, ULONG* count) {
   bool row = false;
   hr = Step(stmt.get(), &row);
   if (FAILED(hr)) return hr;
-  *count = row ? static_cast<ULONG>(sqlite3_column_int64(stmt.get(), 0)) : 0;
+  const sqlite3_int64 n = row ? sqlite3_column_int64(stmt.get(), 0) : 0;
+  *count = static_cast<ULONG>(std::clamp<sqlite3_int64>(n, 0, 0xFFFFFFFF));
   return S_OK;
+}
+
+HRESULT StoreFile::CountUnread(NodeId folder, ULONG* count) {
+  return CountChildren(folder, static_cast<NodeKind>(kUnreadKind), count);
 }
 
 HRESULT StoreFile::SetName(NodeId node, const std::u16string& name) {
@@ -674,67 +927,151 @@ HRESULT StoreFile::FindChildFolder(NodeId parent, const std::u16string& name, No
   return S_OK;
 }
 
-// ---- properties ----
+// ---- upgrade ----
 
-// A property row's value, fetched from the table apart when it lives there.
-#define kApartValue                                                                                        \
-  "CASE WHEN p.tag & 8589934592 THEN (SELECT a.value FROM apart a WHERE a.object = p.object AND a.propid =" \
-  " p.propid) ELSE p.value END"
-
-HRESULT StoreFile::Decode(sqlite3_stmt* stmt, int tagColumn, OwnedProp* out) {
-  sqlite3_int64 stored = sqlite3_column_int64(stmt, tagColumn) & ~kApartBit;
-  out->tag = static_cast<ULONG>(stored & 0xFFFFFFFF);
-  if (!(stored & kPackedBit)) {
-    out->data = Blob(stmt, tagColumn + 1);
+HRESULT StoreFile::Upgrade() {
+  HRESULT hr = Exec("BEGIN IMMEDIATE");
+  if (FAILED(hr)) return hr;
+  bool upgraded = false;
+  auto body = [this, &upgraded]() -> HRESULT {
+    // Another process may have upgraded the file since it was looked at.
+    Stmt version;
+    HRESULT hr = Prepare("PRAGMA user_version", &version);
+    if (FAILED(hr)) return hr;
+    bool row = false;
+    hr = Step(version.get(), &row);
+    if (FAILED(hr)) return hr;
+    if (row && sqlite3_column_int(version.get(), 0) == kSchemaVersion) return S_OK;
+    upgraded = true;
+    hr = Exec(kApartTable "ALTER TABLE objects ADD COLUMN props BLOB NOT NULL DEFAULT x'';" kIndexTables);
+    if (FAILED(hr)) return hr;
+    // Each node's property rows become its packed row; values that belong
+    // apart and are not there yet move there.
+    Stmt rows, update, putApart;
+    hr = Prepare("SELECT object, tag, value FROM props ORDER BY object, propid", &rows);
+    if (SUCCEEDED(hr)) hr = Prepare("UPDATE objects SET props = ?2 WHERE id = ?1", &update);
+    if (SUCCEEDED(hr)) hr = Prepare("INSERT OR REPLACE INTO apart(object, propid, value) VALUES(?1, ?2, ?3)", &putApart);
+    if (FAILED(hr)) return hr;
+    Entries entries;
+    NodeId node = 0;
+    auto flush = [&]() -> HRESULT {
+      if (entries.empty()) return S_OK;
+      const std::string packed = EncodeEntries(entries);
+      sqlite3_reset(update.get());
+      if (sqlite3_bind_int64(update.get(), 1, node) != SQLITE_OK ||
+          sqlite3_bind_blob(update.get(), 2, packed.data(), static_cast<int>(packed.size()), SQLITE_STATIC) !=
+              SQLITE_OK)
+        return Error(SQLITE_ERROR, "bind");
+      entries.clear();
+      return Step(update.get(), nullptr);
+    };
+    for (;;) {
+      hr = Step(rows.get(), &row);
+      if (FAILED(hr)) return hr;
+      if (!row) break;
+      const NodeId object = static_cast<NodeId>(sqlite3_column_int64(rows.get(), 0));
+      if (object != node) {
+        hr = flush();
+        if (FAILED(hr)) return hr;
+        node = object;
+      }
+      const sqlite3_int64 stored = sqlite3_column_int64(rows.get(), 1);
+      Entry e{static_cast<ULONG>(stored & 0xFFFFFFFF), 0, Blob(rows.get(), 2)};
+      if (!entries.empty() && PROP_ID(entries.back().tag) >= PROP_ID(e.tag)) return Corrupt(object, "a property row");
+      const bool packed = stored & kOldPackedBit;
+      if (stored & kOldApartBit) {
+        e.flags = kEntryApart | (packed ? kEntryDeflated : 0);
+        e.value.clear();
+      } else if (packed || e.value.size() >= kApartFrom) {
+        e.flags = kEntryApart | (packed ? kEntryDeflated : 0);
+        sqlite3_reset(putApart.get());
+        if (sqlite3_bind_int64(putApart.get(), 1, object) != SQLITE_OK ||
+            sqlite3_bind_int64(putApart.get(), 2, PROP_ID(e.tag)) != SQLITE_OK ||
+            sqlite3_bind_blob(putApart.get(), 3, e.value.data(), static_cast<int>(e.value.size()), SQLITE_STATIC) !=
+                SQLITE_OK)
+          return Error(SQLITE_ERROR, "bind");
+        hr = Step(putApart.get(), nullptr);
+        if (FAILED(hr)) return hr;
+        e.value.clear();
+      }
+      entries.push_back(std::move(e));
+    }
+    hr = flush();
+    if (FAILED(hr)) return hr;
+    hr = Exec("INSERT INTO counts(parent, kind, n) SELECT parent, kind, count(*) FROM objects GROUP BY parent, kind");
+    if (FAILED(hr)) return hr;
+    Stmt messages;
+    hr = Prepare("SELECT id, parent, props FROM objects WHERE kind = 2", &messages);
+    if (FAILED(hr)) return hr;
+    std::map<NodeId, int> unread;
+    for (;;) {
+      hr = Step(messages.get(), &row);
+      if (FAILED(hr)) return hr;
+      if (!row) break;
+      const NodeId id = static_cast<NodeId>(sqlite3_column_int64(messages.get(), 0));
+      const NodeId parent = static_cast<NodeId>(sqlite3_column_int64(messages.get(), 1));
+      if (!DecodeEntries(sqlite3_column_blob(messages.get(), 2),
+                         static_cast<size_t>(sqlite3_column_bytes(messages.get(), 2)), &entries))
+        return Corrupt(id, "the properties");
+      hr = PutIndex(parent, id, entries);
+      if (FAILED(hr)) return hr;
+      if (IsUnread(entries)) ++unread[parent];
+    }
+    for (const auto& [parent, n] : unread) {
+      hr = AdjustCount(parent, kUnreadKind, n);
+      if (FAILED(hr)) return hr;
+    }
     return S_OK;
+  };
+  hr = body();
+  // A table with prepared statements cannot be dropped: those of the
+  // upgrade go first.
+  statements_.clear();
+  if (SUCCEEDED(hr) && upgraded) {
+    char pragma[80];
+    std::snprintf(pragma, sizeof pragma, "DROP TABLE props; PRAGMA user_version=%d", kSchemaVersion);
+    hr = Exec(pragma);
   }
-  if (Unpack(sqlite3_column_blob(stmt, tagColumn + 1), static_cast<size_t>(sqlite3_column_bytes(stmt, tagColumn + 1)),
-             &out->data))
-    return S_OK;
-  StoreLog("a value cannot be unpacked in " + path_);
-  return MAPI_E_CORRUPT_STORE;
+  if (SUCCEEDED(hr)) hr = Exec("COMMIT");
+  if (FAILED(hr)) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  return hr;
 }
+
+// ---- properties ----
 
 HRESULT StoreFile::ReadProps(NodeId node, Row* out) {
   auto lock = Enter();
   out->clear();
-  Stmt stmt;
-  HRESULT hr = Prepare("SELECT p.tag, " kApartValue " FROM props p WHERE p.object = ?1 ORDER BY p.propid", &stmt);
+  NodeInfo info;
+  Entries entries;
+  HRESULT hr = LoadNode(node, &info, &entries);
+  if (hr == MAPI_E_NOT_FOUND) return S_OK;  // a node without a row has no properties
   if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
-  for (;;) {
-    bool row = false;
-    hr = Step(stmt.get(), &row);
-    if (FAILED(hr)) return hr;
-    if (!row) return S_OK;
-    out->emplace_back();
-    hr = Decode(stmt.get(), 0, &out->back());
-    if (FAILED(hr)) return hr;
-  }
+  return ToRow(node, entries, 0, out);
 }
 
-HRESULT StoreFile::ChildRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, size_t reserve,
-                             std::vector<std::pair<NodeInfo, Row>>* out) {
+HRESULT StoreFile::NodeRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, const std::vector<ULONG>* propIds,
+                            size_t maxValueBytes, std::vector<std::pair<NodeInfo, Row>>* out) {
+  Entries entries;
   for (;;) {
     bool row = false;
     HRESULT hr = Step(stmt, &row);
     if (FAILED(hr)) return hr;
     if (!row) return S_OK;
-    NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt, 0));
-    if (out->empty() || out->back().first.id != id) {
-      NodeInfo info;
-      info.id = id;
-      info.parent = parent;
-      info.kind = kind;
-      info.num = sqlite3_column_int(stmt, 1);
-      out->emplace_back(info, Row{});
-      out->back().second.reserve(reserve);
-    }
-    if (sqlite3_column_type(stmt, 2) != SQLITE_NULL) {
-      out->back().second.emplace_back();
-      hr = Decode(stmt, 2, &out->back().second.back());
-      if (FAILED(hr)) return hr;
-    }
+    NodeInfo info;
+    info.id = static_cast<NodeId>(sqlite3_column_int64(stmt, 0));
+    info.parent = parent;
+    info.kind = kind;
+    info.num = sqlite3_column_int(stmt, 1);
+    if (!DecodeEntries(sqlite3_column_blob(stmt, 2), static_cast<size_t>(sqlite3_column_bytes(stmt, 2)), &entries))
+      return Corrupt(info.id, "the properties");
+    if (propIds)
+      std::erase_if(entries, [propIds](const Entry& e) {
+        return std::find(propIds->begin(), propIds->end(), PROP_ID(e.tag)) == propIds->end();
+      });
+    out->emplace_back(info, Row{});
+    hr = ToRow(info.id, entries, maxValueBytes, &out->back().second);
+    if (FAILED(hr)) return hr;
   }
 }
 
@@ -743,95 +1080,100 @@ HRESULT StoreFile::ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<s
   auto lock = Enter();
   out->clear();
   Stmt stmt;
-  // The size of a value is known without reading it: larger ones cost nothing.
-  HRESULT hr = maxValueBytes
-                   ? Prepare("SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
-                             " AND p.tag < 4294967296 AND length(p.value) <= ?3"
-                             " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
-                             &stmt)
-                   : Prepare("SELECT o.id, o.num, p.tag, " kApartValue
-                             " FROM objects o LEFT JOIN props p ON p.object = o.id"
-                             " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
-                             &stmt);
+  HRESULT hr = Prepare("SELECT id, num, props FROM objects WHERE parent = ?1 AND kind = ?2 ORDER BY id", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
-      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK ||
-      (maxValueBytes && sqlite3_bind_int64(stmt.get(), 3, static_cast<sqlite3_int64>(maxValueBytes)) != SQLITE_OK))
+      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK)
     return Error(SQLITE_ERROR, "bind");
-  return ChildRows(stmt.get(), parent, kind, 0, out);
+  return NodeRows(stmt.get(), parent, kind, nullptr, maxValueBytes, out);
 }
 
 HRESULT StoreFile::ReadChildrenColumns(NodeId parent, NodeKind kind, const std::vector<ULONG>& propIds,
                                        size_t maxValueBytes, std::vector<std::pair<NodeInfo, Row>>* out) {
-  if (propIds.size() > kMaxColumnIds || !maxValueBytes) return ReadChildrenProps(parent, kind, out, maxValueBytes);
   auto lock = Enter();
   out->clear();
+  // The index holds every value of its columns that is in a message's row,
+  // and those are all a table reads of them (values apart are left out).
+  const bool indexed = kind == NodeKind::Message && maxValueBytes >= kApartFrom - 1 &&
+                       std::all_of(propIds.begin(), propIds.end(), IsIndexed);
   Stmt stmt;
-  // "+": one seek per message, then its few rows in order, rather than one
-  // seek per wanted property.
-  HRESULT hr = Prepare(
-      "SELECT o.id, o.num, p.tag, p.value FROM objects o LEFT JOIN props p ON p.object = o.id"
-      " AND +p.propid IN (?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11) AND p.tag < 4294967296 AND length(p.value) <= ?3"
-      " WHERE o.parent = ?1 AND o.kind = ?2 ORDER BY o.id, p.propid",
-      &stmt);
+  HRESULT hr = indexed ? Prepare("SELECT id, 0, cols FROM contents WHERE parent = ?1 AND ?2 = 2 ORDER BY id", &stmt)
+                       : Prepare("SELECT id, num, props FROM objects WHERE parent = ?1 AND kind = ?2 ORDER BY id",
+                                 &stmt);
   if (FAILED(hr)) return hr;
-  bool bound = sqlite3_bind_int64(stmt.get(), 1, parent) == SQLITE_OK &&
-               sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) == SQLITE_OK &&
-               sqlite3_bind_int64(stmt.get(), 3, static_cast<sqlite3_int64>(maxValueBytes)) == SQLITE_OK;
-  for (size_t i = 0; bound && i < kMaxColumnIds; ++i)
-    bound = sqlite3_bind_int64(stmt.get(), static_cast<int>(4 + i), i < propIds.size() ? propIds[i] : -1) == SQLITE_OK;
-  if (!bound) return Error(SQLITE_ERROR, "bind");
-  return ChildRows(stmt.get(), parent, kind, propIds.size() + 8 /* and the identity tables add */, out);
+  if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK ||
+      sqlite3_bind_int(stmt.get(), 2, static_cast<int>(kind)) != SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  return NodeRows(stmt.get(), parent, kind, &propIds, maxValueBytes, out);
 }
 
-HRESULT StoreFile::WriteProp(NodeId node, const OwnedProp& prop) {
-  std::string packed;
-  if (Pack(prop.data, &packed)) return WriteStored(node, prop.tag | kPackedBit, packed);
-  return WriteStored(node, prop.tag, prop.data);
-}
-
-HRESULT StoreFile::WriteStored(NodeId node, int64_t tag, const std::string& value) {
+HRESULT StoreFile::WriteProps(NodeId node, const Row& props, const std::vector<ULONG>& deletedIds) {
   Transaction txn(*this);
   if (FAILED(txn.status())) return txn.status();
-  groupBytes_ += value.size() + 32;  // the row's own bytes besides the value, roughly
-  const bool apart = (tag & kPackedBit) || value.size() >= kApartFrom;
-  const sqlite3_int64 propId = PROP_ID(static_cast<ULONG>(tag & 0xFFFFFFFF));
-  Stmt stmt;
-  HRESULT hr = Prepare("INSERT OR REPLACE INTO props(object, propid, tag, value) VALUES(?1, ?2, ?3, ?4)", &stmt);
+  NodeInfo info;
+  Entries entries;
+  HRESULT hr = LoadNode(node, &info, &entries);
   if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK ||
-      sqlite3_bind_int64(stmt.get(), 3, apart ? tag | kApartBit : tag) != SQLITE_OK ||
-      sqlite3_bind_blob(stmt.get(), 4, apart ? "" : value.data(), apart ? 0 : static_cast<int>(value.size()),
-                        SQLITE_STATIC) != SQLITE_OK)
-    return Error(SQLITE_ERROR, "bind");
-  hr = Step(stmt.get(), nullptr);
+  const bool wasUnread = IsUnread(entries);
+  Stmt putApart, dropApart;
+  hr = Prepare("INSERT OR REPLACE INTO apart(object, propid, value) VALUES(?1, ?2, ?3)", &putApart);
+  if (SUCCEEDED(hr)) hr = Prepare("DELETE FROM apart WHERE object = ?1 AND propid = ?2", &dropApart);
   if (FAILED(hr)) return hr;
-  // A value that lives in the row leaves no older one apart behind.
-  Stmt other;
-  hr = apart ? Prepare("INSERT OR REPLACE INTO apart(object, propid, value) VALUES(?1, ?2, ?3)", &other)
-             : Prepare("DELETE FROM apart WHERE object = ?1 AND propid = ?2", &other);
-  if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(other.get(), 1, node) != SQLITE_OK ||
-      sqlite3_bind_int64(other.get(), 2, propId) != SQLITE_OK ||
-      (apart &&
-       sqlite3_bind_blob(other.get(), 3, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) != SQLITE_OK))
-    return Error(SQLITE_ERROR, "bind");
-  hr = Step(other.get(), nullptr);
-  if (FAILED(hr)) return hr;
-  return txn.Commit();
-}
-
-HRESULT StoreFile::DeleteProp(NodeId node, ULONG propId) {
-  Transaction txn(*this);
-  if (FAILED(txn.status())) return txn.status();
-  for (const char* sql : {"DELETE FROM props WHERE object = ?1 AND propid = ?2",
-                          "DELETE FROM apart WHERE object = ?1 AND propid = ?2"}) {
-    Stmt stmt;
-    HRESULT hr = Prepare(sql, &stmt);
-    if (FAILED(hr)) return hr;
-    if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt.get(), 2, propId) != SQLITE_OK)
+  auto apartStep = [&](sqlite3_stmt* stmt, ULONG propId, const std::string* value) -> HRESULT {
+    sqlite3_reset(stmt);
+    if (sqlite3_bind_int64(stmt, 1, node) != SQLITE_OK || sqlite3_bind_int64(stmt, 2, propId) != SQLITE_OK ||
+        (value &&
+         sqlite3_bind_blob(stmt, 3, value->data(), static_cast<int>(value->size()), SQLITE_STATIC) != SQLITE_OK))
       return Error(SQLITE_ERROR, "bind");
-    hr = Step(stmt.get(), nullptr);
+    return Step(stmt, nullptr);
+  };
+  for (const OwnedProp& prop : props) {
+    const ULONG propId = PROP_ID(prop.tag);
+    Entry entry{prop.tag, 0, {}};
+    std::string packed;
+    const bool deflated = Pack(prop.data, &packed);
+    groupBytes_ += (deflated ? packed.size() : prop.data.size()) + 16;
+    auto at = FindEntry(entries, propId);
+    const bool wasApart = at != entries.end() && (at->flags & kEntryApart);
+    if (deflated || prop.data.size() >= kApartFrom) {
+      entry.flags = kEntryApart | (deflated ? kEntryDeflated : 0);
+      hr = apartStep(putApart.get(), propId, deflated ? &packed : &prop.data);
+    } else {
+      entry.value = prop.data;
+      // A value in the row leaves no older one apart behind.
+      if (wasApart) hr = apartStep(dropApart.get(), propId, nullptr);
+    }
+    if (FAILED(hr)) return hr;
+    if (at != entries.end())
+      *at = std::move(entry);
+    else
+      entries.insert(std::lower_bound(entries.begin(), entries.end(), propId,
+                                      [](const Entry& e, ULONG id) { return PROP_ID(e.tag) < id; }),
+                     std::move(entry));
+  }
+  for (ULONG propId : deletedIds) {
+    auto at = FindEntry(entries, propId);
+    if (at == entries.end()) continue;
+    if (at->flags & kEntryApart) {
+      hr = apartStep(dropApart.get(), propId, nullptr);
+      if (FAILED(hr)) return hr;
+    }
+    entries.erase(at);
+  }
+  const std::string packedRow = EncodeEntries(entries);
+  Stmt update;
+  hr = Prepare("UPDATE objects SET props = ?2 WHERE id = ?1", &update);
+  if (FAILED(hr)) return hr;
+  if (sqlite3_bind_int64(update.get(), 1, node) != SQLITE_OK ||
+      sqlite3_bind_blob(update.get(), 2, packedRow.data(), static_cast<int>(packedRow.size()), SQLITE_STATIC) !=
+          SQLITE_OK)
+    return Error(SQLITE_ERROR, "bind");
+  hr = Step(update.get(), nullptr);
+  if (FAILED(hr)) return hr;
+  if (info.kind == NodeKind::Message) {
+    hr = PutIndex(info.parent, node, entries);
+    const bool unread = IsUnread(entries);
+    if (SUCCEEDED(hr) && unread != wasUnread) hr = AdjustCount(info.parent, kUnreadKind, unread ? 1 : -1);
     if (FAILED(hr)) return hr;
   }
   return txn.Commit();
@@ -849,19 +1191,9 @@ HRESULT StoreFile::CopyTree(NodeId node, StoreFile& dst, NodeId dstParent, NodeI
   for (size_t i = 0; i < tree.size(); ++i) {
     const TreeEntry& e = tree[i];
     NodeId parent = i == 0 ? dstParent : copies[e.parentIndex];
-    hr = dst.NewNode(parent, e.info.kind, e.info.num, &copies[i]);
-    if (FAILED(hr)) return hr;
     // Values move as they are stored: nothing is unpacked and packed again.
-    for (const StoredProp& prop : e.props) {
-      hr = dst.WriteStored(copies[i], prop.tag, prop.value);
-      if (FAILED(hr)) return hr;
-      if (e.info.kind == NodeKind::Folder && prop.tag == PR_DISPLAY_NAME_W) {
-        std::u16string name(prop.value.size() / 2, u'\0');
-        std::memcpy(name.data(), prop.value.data(), name.size() * 2);
-        hr = dst.SetName(copies[i], name);
-        if (FAILED(hr)) return hr;
-      }
-    }
+    hr = dst.InsertNode(parent, e.info.kind, e.info.num, e.named ? &e.name : nullptr, e.entries, e.apart, &copies[i]);
+    if (FAILED(hr)) return hr;
   }
   hr = txn.Commit();
   if (FAILED(hr)) return hr;
@@ -873,54 +1205,61 @@ HRESULT StoreFile::ReadTree(NodeId node, std::vector<TreeEntry>* out) {
   auto lock = Enter();
   out->clear();
   TreeEntry first;
-  HRESULT hr = GetNode(node, &first.info);
+  HRESULT hr = LoadNode(node, &first.info, &first.entries);
   if (FAILED(hr)) return hr;
   {
-    Stmt stmt;
-    hr = Prepare("SELECT p.tag, " kApartValue " FROM props p WHERE p.object = ?1 ORDER BY p.propid", &stmt);
+    Stmt name;
+    hr = Prepare("SELECT name FROM objects WHERE id = ?1 AND name IS NOT NULL", &name);
     if (FAILED(hr)) return hr;
-    if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
-    for (;;) {
-      bool row = false;
-      hr = Step(stmt.get(), &row);
-      if (FAILED(hr)) return hr;
-      if (!row) break;
-      first.props.push_back(StoredProp{sqlite3_column_int64(stmt.get(), 0) & ~kApartBit, Blob(stmt.get(), 1)});
-    }
+    if (sqlite3_bind_int64(name.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
+    hr = Step(name.get(), &first.named);
+    if (FAILED(hr)) return hr;
+    if (first.named) first.name = Blob(name.get(), 0);
   }
   out->push_back(std::move(first));
   // One query per node for its children of every kind (in kind order);
   // recipient rows have none.
   Stmt stmt;
-  hr = Prepare(
-      "SELECT o.id, o.kind, o.num, p.tag, " kApartValue " FROM objects o LEFT JOIN props p ON p.object = o.id"
-      " WHERE o.parent = ?1 ORDER BY o.kind, o.id, p.propid",
-      &stmt);
+  hr = Prepare("SELECT id, kind, num, name, props FROM objects WHERE parent = ?1 ORDER BY kind, id", &stmt);
   if (FAILED(hr)) return hr;
   for (size_t i = 0; i < out->size(); ++i) {
     const NodeId parent = (*out)[i].info.id;
     if ((*out)[i].info.kind == NodeKind::Recip) continue;
     sqlite3_reset(stmt.get());
     if (sqlite3_bind_int64(stmt.get(), 1, parent) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
-    const size_t first = out->size();
     for (;;) {
       bool row = false;
       hr = Step(stmt.get(), &row);
       if (FAILED(hr)) return hr;
       if (!row) break;
-      NodeId id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
-      if (out->size() == first || out->back().info.id != id) {
-        TreeEntry e;
-        e.info.id = id;
-        e.info.parent = parent;
-        e.info.kind = static_cast<NodeKind>(sqlite3_column_int(stmt.get(), 1));
-        e.info.num = sqlite3_column_int(stmt.get(), 2);
-        e.parentIndex = i;
-        out->push_back(std::move(e));
-      }
-      if (sqlite3_column_type(stmt.get(), 3) != SQLITE_NULL)
-        out->back().props.push_back(StoredProp{sqlite3_column_int64(stmt.get(), 3) & ~kApartBit, Blob(stmt.get(), 4)});
+      TreeEntry e;
+      e.info.id = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
+      e.info.parent = parent;
+      e.info.kind = static_cast<NodeKind>(sqlite3_column_int(stmt.get(), 1));
+      e.info.num = sqlite3_column_int(stmt.get(), 2);
+      e.named = sqlite3_column_type(stmt.get(), 3) != SQLITE_NULL;
+      if (e.named) e.name = Blob(stmt.get(), 3);
+      if (!DecodeEntries(sqlite3_column_blob(stmt.get(), 4), static_cast<size_t>(sqlite3_column_bytes(stmt.get(), 4)),
+                         &e.entries))
+        return Corrupt(e.info.id, "the properties");
+      e.parentIndex = i;
+      out->push_back(std::move(e));
     }
+  }
+  // The values kept apart, read as they are stored.
+  for (TreeEntry& e : *out) {
+    if (std::none_of(e.entries.begin(), e.entries.end(), [](const Entry& x) { return x.flags & kEntryApart; }))
+      continue;
+    hr = LoadApart(e.info.id, &e.apart);
+    if (FAILED(hr)) return hr;
+    // Only the values of its entries, each one there.
+    std::erase_if(e.apart, [&](const auto& a) {
+      auto x = FindEntry(e.entries, a.first);
+      return x == e.entries.end() || !(x->flags & kEntryApart);
+    });
+    const auto apartEntries = std::count_if(e.entries.begin(), e.entries.end(),
+                                            [](const Entry& x) { return (x.flags & kEntryApart) != 0; });
+    if (static_cast<size_t>(apartEntries) != e.apart.size()) return Corrupt(e.info.id, "a value kept apart");
   }
   return S_OK;
 }

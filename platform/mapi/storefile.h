@@ -1,6 +1,7 @@
 // A store file: one SQLite database holding a tree of objects (folders,
-// messages, attachments, recipient rows) and their properties as typed rows
-// keyed by (object, property id).
+// messages, attachments, recipient rows), each a row with its properties
+// packed into it (large values apart), a contents index of the messages and
+// the children counts of each node.
 //
 // Thread safety: one StoreFile is one connection; its calls are serialised by
 // an internal mutex. Several StoreFiles (in one process or many) may use the
@@ -44,6 +45,14 @@ struct NodeInfo {
   NodeId parent = 0;
   NodeKind kind = NodeKind::Folder;
   LONG num = 0;  // attachment number or recipient row id
+};
+
+// A property as a node's row keeps it: the value's bytes, or none when the
+// value is kept apart (deflated or large).
+struct PackedEntry {
+  ULONG tag = 0;
+  unsigned char flags = 0;
+  std::string value;
 };
 
 struct SqliteCloser {
@@ -105,7 +114,10 @@ class STANDIN_API StoreFile {
   // Removes the node, everything below it and all their properties.
   HRESULT DeleteTree(NodeId node);
   HRESULT Children(NodeId parent, NodeKind kind, std::vector<NodeInfo>* out);
+  // Counts kept as children come and go: never counted afresh.
   HRESULT CountChildren(NodeId parent, NodeKind kind, ULONG* count);
+  // The messages of a folder whose flags do not say they were read.
+  HRESULT CountUnread(NodeId folder, ULONG* count);
   // Folder names are kept beside the node for case-insensitive lookup.
   HRESULT SetName(NodeId node, const std::u16string& name);
   HRESULT FindChildFolder(NodeId parent, const std::u16string& name, NodeId* out);
@@ -116,14 +128,16 @@ class STANDIN_API StoreFile {
   // unread (a table's rows need no bodies).
   HRESULT ReadChildrenProps(NodeId parent, NodeKind kind, std::vector<std::pair<NodeInfo, Row>>* out,
                             size_t maxValueBytes = 0);
-  // The same with values of those property ids only (at most kMaxColumnIds;
-  // more read every property), none larger than maxValueBytes.
-  static constexpr size_t kMaxColumnIds = 8;
+  // The same with values of those property ids only, none larger than
+  // maxValueBytes. Messages asked for columns their contents index holds
+  // are read from the index alone.
   HRESULT ReadChildrenColumns(NodeId parent, NodeKind kind, const std::vector<ULONG>& propIds, size_t maxValueBytes,
                               std::vector<std::pair<NodeInfo, Row>>* out);
-  // Replaces any value with the same property id.
-  HRESULT WriteProp(NodeId node, const OwnedProp& prop);
-  HRESULT DeleteProp(NodeId node, ULONG propId);
+  // Replaces any values with the same property ids and removes those of
+  // deletedIds, as one change of the node's row. MAPI_E_NOT_FOUND for no node.
+  HRESULT WriteProps(NodeId node, const Row& props, const std::vector<ULONG>& deletedIds = {});
+  HRESULT WriteProp(NodeId node, const OwnedProp& prop) { return WriteProps(node, Row{prop}); }
+  HRESULT DeleteProp(NodeId node, ULONG propId) { return WriteProps(node, Row{}, {propId}); }
 
   // Copies a node with its subtree (properties included) below dstParent of
   // dst, which may be this file or another. dst's changes form one transaction.
@@ -171,21 +185,31 @@ class STANDIN_API StoreFile {
   HRESULT Exec(const char* sql);
   HRESULT Step(sqlite3_stmt* stmt, bool* row);  // SQLITE_ROW -> true, DONE -> false
   HRESULT Error(int rc, const char* what);
-  // A value as the file keeps it: the tag (with a flag above its 32 bits when
-  // the value is packed) and the bytes.
-  struct StoredProp {
-    int64_t tag = 0;
-    std::string value;
-  };
-  HRESULT WriteStored(NodeId node, int64_t tag, const std::string& value);
-  // Rows of (id, num, tag, value), a node's properties together, into nodes.
-  HRESULT ChildRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, size_t reserve,
-                    std::vector<std::pair<NodeInfo, Row>>* out);
-  // The value of a row whose tag is in tagColumn and bytes in the next.
-  HRESULT Decode(sqlite3_stmt* stmt, int tagColumn, OwnedProp* out);
+  using Entries = std::vector<PackedEntry>;
+  using ApartValues = std::vector<std::pair<ULONG, std::string>>;  // property id, stored bytes
+  // MAPI_E_CORRUPT_STORE, logged.
+  HRESULT Corrupt(NodeId node, const char* what);
+  // A node's row; MAPI_E_NOT_FOUND when there is none.
+  HRESULT LoadNode(NodeId node, NodeInfo* info, Entries* entries);
+  HRESULT LoadApart(NodeId node, ApartValues* out);
+  // The entries as properties. With maxValueBytes, values kept apart or
+  // larger than that are left out; otherwise those apart are read.
+  HRESULT ToRow(NodeId node, const Entries& entries, size_t maxValueBytes, Row* out);
+  HRESULT InsertNode(NodeId parent, NodeKind kind, LONG num, const std::string* name, const Entries& entries,
+                     const ApartValues& apart, NodeId* out);
+  HRESULT AdjustCount(NodeId parent, int kind, int delta);
+  HRESULT PutIndex(NodeId parent, NodeId node, const Entries& entries);
+  // Rows of (id, num, props), a node each, read into out.
+  HRESULT NodeRows(sqlite3_stmt* stmt, NodeId parent, NodeKind kind, const std::vector<ULONG>* propIds,
+                   size_t maxValueBytes, std::vector<std::pair<NodeInfo, Row>>* out);
+  // Versions 1 and 2 to this one, in the open transaction.
+  HRESULT Upgrade();
   struct TreeEntry {
     NodeInfo info;
-    std::vector<StoredProp> props;
+    bool named = false;
+    std::string name;
+    Entries entries;
+    ApartValues apart;
     size_t parentIndex = 0;  // position of the parent in the list
   };
   // The node and everything below it, parents before children.

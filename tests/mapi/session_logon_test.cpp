@@ -175,7 +175,7 @@ TEST_F(MapiSession, SessionAdministersItsProfileUntilLogoff) {
     sqlite3* db = nullptr;
     EXPECT_EQ(sqlite3_open(RootFile("main.pst").c_str(), &db), SQLITE_OK);
     sqlite3_stmt* stmt = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM props WHERE propid = 0x3004", -1, &stmt, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM objects WHERE id = 1 AND instr(props, X'1F000430') > 0", -1, &stmt, nullptr), SQLITE_OK);
     int n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
     sqlite3_finalize(stmt);
     sqlite3_close(db);

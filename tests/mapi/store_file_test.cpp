@@ -203,21 +203,44 @@ int QueryInt(const std::string& path, const char* sql) {
   return n;
 }
 
-// Stored sizes of a node's values, as SQLite holds them.
-std::vector<std::pair<int64_t, int>> StoredSizes(const std::string& path, NodeId node) {
+// A node's values as the file holds them: tag, flags (1 deflated, 2 apart)
+// and the size of the bytes, in its row or apart.
+std::vector<std::tuple<ULONG, int, int>> StoredSizes(const std::string& path, NodeId node) {
   sqlite3* db = nullptr;
-  std::vector<std::pair<int64_t, int>> out;
+  std::vector<std::tuple<ULONG, int, int>> out;
   EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   sqlite3_stmt* stmt = nullptr;
-  EXPECT_EQ(sqlite3_prepare_v2(db,
-                               "SELECT p.tag, coalesce((SELECT length(a.value) FROM apart a WHERE a.object = p.object"
-                               " AND a.propid = p.propid), length(p.value)) FROM props p WHERE p.object = ?1"
-                               " ORDER BY p.propid",
-                               -1, &stmt, nullptr),
-            SQLITE_OK);
+  EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT props FROM objects WHERE id = ?1", -1, &stmt, nullptr), SQLITE_OK);
   sqlite3_bind_int64(stmt, 1, node);
-  while (sqlite3_step(stmt) == SQLITE_ROW) out.emplace_back(sqlite3_column_int64(stmt, 0), sqlite3_column_int(stmt, 1));
+  std::string row;
+  if (sqlite3_step(stmt) == SQLITE_ROW)
+    row.assign(static_cast<const char*>(sqlite3_column_blob(stmt, 0)), sqlite3_column_bytes(stmt, 0));
   sqlite3_finalize(stmt);
+  EXPECT_EQ(row.empty() ? 1 : row[0], 1) << "the packing's version";
+  for (size_t at = 1; at + 6 <= row.size();) {
+    ULONG tag = 0;
+    std::memcpy(&tag, &row[at], 4);
+    const int flags = row[at + 4];
+    size_t length = 0;
+    at += 5;
+    for (int shift = 0;; shift += 7) {
+      const unsigned char c = static_cast<unsigned char>(row[at++]);
+      length |= size_t(c & 0x7F) << shift;
+      if (!(c & 0x80)) break;
+    }
+    at += length;
+    int size = static_cast<int>(length);
+    if (flags & 2) {
+      EXPECT_EQ(sqlite3_prepare_v2(db, "SELECT length(value) FROM apart WHERE object = ?1 AND propid = ?2", -1, &stmt,
+                                   nullptr),
+                SQLITE_OK);
+      sqlite3_bind_int64(stmt, 1, node);
+      sqlite3_bind_int64(stmt, 2, PROP_ID(tag));
+      size = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+      sqlite3_finalize(stmt);
+    }
+    out.emplace_back(tag, flags, size);
+  }
   sqlite3_close(db);
   return out;
 }
@@ -253,13 +276,12 @@ TEST_F(MapiStoreFile, LargeValuesArePackedAndCopiedAsTheyAre) {
     ASSERT_EQ(f->CommitGroup(), S_OK);  // what another connection reads
     auto sizes = StoredSizes(p, n);
     ASSERT_EQ(sizes.size(), 4u);
-    const int64_t packed = int64_t{1} << 32, apart = int64_t{1} << 33;
-    EXPECT_EQ(sizes[0], (std::pair<int64_t, int>{PR_SUBJECT_W, 10})) << "small values stay as they are";
-    EXPECT_EQ(sizes[1].first, int64_t{PR_HTML} | packed | apart) << "packed, kept apart, and marked so";
-    EXPECT_LT(sizes[1].second, static_cast<int>(body.size()) / 10);
-    EXPECT_EQ(sizes[2], (std::pair<int64_t, int>{PR_ATTACH_DATA_BIN, 600}))
-        << "kept as it is when packing saves nothing";
-    EXPECT_EQ(sizes[3], (std::pair<int64_t, int>{kMore | apart, 1500})) << "large: apart, not packed";
+    using Stored = std::tuple<ULONG, int, int>;
+    EXPECT_EQ(sizes[0], (Stored{PR_SUBJECT_W, 0, 10})) << "small values stay in the row as they are";
+    EXPECT_EQ(std::get<1>(sizes[1]), 3) << "packed, kept apart, and marked so";
+    EXPECT_LT(std::get<2>(sizes[1]), static_cast<int>(body.size()) / 10);
+    EXPECT_EQ(sizes[2], (Stored{PR_ATTACH_DATA_BIN, 0, 600})) << "kept as it is when packing saves nothing";
+    EXPECT_EQ(sizes[3], (Stored{kMore, 2, 1500})) << "large: apart, not packed";
   }
 }
 
@@ -323,27 +345,83 @@ TEST_F(MapiStoreFile, DamagedPackedValueIsACorruptStore) {
   }
 }
 
-TEST_F(MapiStoreFile, FilesOfTheFirstVersionAreReadAndMarkedAnew) {
-  {
-    auto file = Create();
-    NodeId node = 0;
-    ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Message, 0, &node), S_OK);
-    ASSERT_EQ(file->WriteProp(node, standin::mapi::MakeUnicode(PR_SUBJECT_W, u"old")), S_OK);
-  }
-  auto version = [&] { return QueryInt(path(), "PRAGMA user_version"); };
-  ASSERT_EQ(version(), 2);
+// Files of the earlier layout, a row per property (version 2 keeps packed and
+// large values apart, version 1 has no such table), as those versions wrote them.
+void WriteEarlierFile(const std::string& path, int version, bool damaged) {
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=1", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  std::string big(1500, 'q');
+  std::string sql =
+      "PRAGMA journal_mode=WAL; PRAGMA application_id=1131827283; PRAGMA user_version=" + std::to_string(version) +
+      ";"
+      "CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB NOT NULL);"
+      "CREATE TABLE objects(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+      " kind INTEGER NOT NULL, num INTEGER NOT NULL DEFAULT 0, name TEXT COLLATE NOCASE);"
+      "CREATE INDEX objects_children ON objects(parent, kind, id);"
+      "CREATE TABLE props(object INTEGER NOT NULL, propid INTEGER NOT NULL, tag INTEGER NOT NULL,"
+      " value BLOB NOT NULL, PRIMARY KEY(object, propid)) WITHOUT ROWID;"
+      "CREATE TABLE receive(class TEXT PRIMARY KEY COLLATE NOCASE, folder INTEGER NOT NULL);"
+      "INSERT INTO meta VALUES('uid', zeroblob(16));"
+      "INSERT INTO objects(id, parent, kind, name) VALUES(1, 0, 0, NULL), (2, 1, 1, NULL), (3, 2, 1, 'Inbox'),"
+      " (4, 3, 2, NULL), (5, 3, 2, NULL), (6, 4, 3, NULL);"
+      // Inbox; a read message with a large value; an unread one; an attachment.
+      "INSERT INTO props VALUES(3, 0x3001, 0x3001001F, CAST(X'49006E0062006F007800' AS BLOB)),"
+      " (4, 0x0037, 0x0037001F, CAST(X'6F006C006400' AS BLOB)), (4, 0x0E07, 0x0E070003, CAST(X'01000000' AS BLOB)),"
+      " (4, 0x1000, 0x1000001E, CAST('" + big + "' AS BLOB)), (5, 0x0037, 0x0037001F, CAST(X'6E0065007700' AS BLOB)),"
+      " (6, 0x3705, 0x37050003, CAST(X'01000000' AS BLOB));";
+  if (version == 2)
+    sql += "CREATE TABLE apart(object INTEGER NOT NULL, propid INTEGER NOT NULL, value BLOB NOT NULL,"
+           " PRIMARY KEY(object, propid));"
+           // A body kept apart by version 2: 8589934592 is its "apart" flag.
+           "INSERT INTO props VALUES(5, 0x1013, 8589934592 + 0x10130102, x'');"
+           "INSERT INTO apart VALUES(5, 0x1013, x'0102030405');";
+  // Rows whose tags do not follow their ids cannot be one node's row.
+  if (damaged) sql += "INSERT INTO props VALUES(5, 0x0001, 0x0E070003, CAST(X'00000000' AS BLOB));";
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
+}
+
+TEST_F(MapiStoreFile, FilesOfEarlierVersionsAreUpgradedInPlace) {
+  auto version = [&] { return QueryInt(path(), "PRAGMA user_version"); };
+  for (int earlier : {1, 2}) {
+    SCOPED_TRACE(earlier);
+    std::remove(path().c_str());
+    WriteEarlierFile(path(), earlier, false);
+    std::shared_ptr<StoreFile> file;
+    ASSERT_EQ(StoreFile::Open(path(), &file), S_OK) << testing::PrintToString(DebugLinesAboutStore());
+    EXPECT_EQ(version(), 3);
+    EXPECT_EQ(QueryInt(path(), "SELECT count(*) FROM sqlite_master WHERE name = 'props'"), 0);
+    standin::mapi::Row row;
+    ASSERT_EQ(file->ReadProps(4, &row), S_OK);
+    ASSERT_EQ(row.size(), 3u);
+    EXPECT_EQ(row[0].data, std::string("o\0l\0d\0", 6));
+    EXPECT_EQ(row[2].data, std::string(1500, 'q'));
+    EXPECT_EQ(std::get<1>(StoredSizes(path(), 4).at(2)), 2) << "a large value moves apart";
+    ASSERT_EQ(file->ReadProps(5, &row), S_OK);
+    ASSERT_EQ(row.size(), earlier == 2 ? 2u : 1u);
+    if (earlier == 2) {
+      EXPECT_EQ(row[1].data, std::string("\x01\x02\x03\x04\x05"));
+    }
+    ULONG count = 0, unread = 0;
+    ASSERT_EQ(file->CountChildren(3, NodeKind::Message, &count), S_OK);
+    ASSERT_EQ(file->CountUnread(3, &unread), S_OK);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(unread, 1u);
+    std::vector<std::pair<standin::mapi::NodeInfo, standin::mapi::Row>> table;
+    ASSERT_EQ(file->ReadChildrenColumns(3, NodeKind::Message, {PROP_ID(PR_SUBJECT_W)}, 1024, &table), S_OK);
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_EQ(table[1].second.at(0).data, std::string("n\0e\0w\0", 6)) << "read from the index";
+    NodeId found = 0;
+    EXPECT_EQ(file->FindChildFolder(2, u"inbox", &found), S_OK);
+    EXPECT_EQ(found, 3u);
+  }
+  // An upgrade that fails leaves the file as it was, to be tried again.
+  std::remove(path().c_str());
+  WriteEarlierFile(path(), 2, true);
   std::shared_ptr<StoreFile> file;
-  ASSERT_EQ(StoreFile::Open(path(), &file), S_OK);
+  EXPECT_EQ(StoreFile::Open(path(), &file), MAPI_E_CORRUPT_STORE);
   EXPECT_EQ(version(), 2);
-  std::vector<standin::mapi::NodeInfo> children;
-  ASSERT_EQ(file->Children(kRootNode, NodeKind::Message, &children), S_OK);
-  standin::mapi::Row row;
-  ASSERT_EQ(file->ReadProps(children.at(0).id, &row), S_OK);
-  EXPECT_EQ(row.at(0).data, std::string("o\0l\0d\0", 6));
+  EXPECT_EQ(QueryInt(path(), "SELECT count(*) FROM props"), 8);
 }
 
 TEST_F(MapiStoreFile, FailedTransactionLeavesNothingBehind) {
@@ -415,6 +493,60 @@ TEST_F(MapiStoreFile, DeleteTreeRemovesDescendantsAndTheirProps) {
   standin::mapi::Row row;
   ASSERT_EQ(file->ReadProps(attach, &row), S_OK);
   EXPECT_TRUE(row.empty());
+}
+
+// The contents index and the counts follow every change of a folder's
+// messages: a table read from the index is the one read from the rows.
+TEST_F(MapiStoreFile, TheContentsIndexAndTheCountsFollowEveryChange) {
+  using standin::mapi::MakeLong;
+  using standin::mapi::MakeUnicode;
+  auto file = Create();
+  NodeId inbox = 0, other = 0, a = 0, b = 0, copy = 0;
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &inbox), S_OK);
+  ASSERT_EQ(file->NewNode(kRootNode, NodeKind::Folder, 0, &other), S_OK);
+  const std::vector<ULONG> ids = {PROP_ID(PR_SUBJECT_W), PROP_ID(PR_MESSAGE_FLAGS), PROP_ID(PR_SEARCH_KEY)};
+  auto check = [&](NodeId folder, size_t messages, ULONG unread) {
+    std::vector<std::pair<standin::mapi::NodeInfo, standin::mapi::Row>> indexed, rows;
+    ASSERT_EQ(file->ReadChildrenColumns(folder, NodeKind::Message, ids, 1024, &indexed), S_OK);
+    ASSERT_EQ(file->ReadChildrenColumns(folder, NodeKind::Message, ids, 1000, &rows), S_OK);  // not the index's
+    ASSERT_EQ(indexed.size(), messages);
+    ASSERT_EQ(rows.size(), messages);
+    for (size_t i = 0; i < messages; ++i) {
+      EXPECT_EQ(indexed[i].first.id, rows[i].first.id);
+      ASSERT_EQ(indexed[i].second.size(), rows[i].second.size()) << i;
+      for (size_t k = 0; k < rows[i].second.size(); ++k) EXPECT_EQ(indexed[i].second[k].data, rows[i].second[k].data);
+    }
+    ULONG count = 0, unreadCount = 0;
+    ASSERT_EQ(file->CountChildren(folder, NodeKind::Message, &count), S_OK);
+    ASSERT_EQ(file->CountUnread(folder, &unreadCount), S_OK);
+    EXPECT_EQ(count, messages);
+    EXPECT_EQ(unreadCount, unread);
+  };
+  ASSERT_EQ(file->NewNode(inbox, NodeKind::Message, 0, &a), S_OK);
+  ASSERT_EQ(file->NewNode(inbox, NodeKind::Message, 0, &b), S_OK);
+  check(inbox, 2, 2);
+  ASSERT_EQ(file->WriteProps(a, {MakeUnicode(PR_SUBJECT_W, u"first"), MakeLong(PR_MESSAGE_FLAGS, MSGFLAG_READ)}), S_OK);
+  ASSERT_EQ(file->WriteProp(b, MakeUnicode(PR_SUBJECT_W, std::u16string(600, u'x'))), S_OK);  // apart: no table's
+  check(inbox, 2, 1);
+  ASSERT_EQ(file->WriteProp(b, MakeLong(PR_MESSAGE_FLAGS, MSGFLAG_READ | MSGFLAG_UNSENT)), S_OK);
+  ASSERT_EQ(file->DeleteProp(a, PROP_ID(PR_MESSAGE_FLAGS)), S_OK);
+  check(inbox, 2, 1);
+  ASSERT_EQ(file->CopyTree(a, *file, other, &copy), S_OK);
+  check(other, 1, 1);
+  ASSERT_EQ(file->DeleteTree(a), S_OK);
+  check(inbox, 1, 0);
+  // A folder copied with its messages, then deleted with them.
+  ASSERT_EQ(file->CopyTree(other, *file, inbox, &copy), S_OK);
+  ULONG folders = 0;
+  ASSERT_EQ(file->CountChildren(inbox, NodeKind::Folder, &folders), S_OK);
+  EXPECT_EQ(folders, 1u);
+  check(copy, 1, 1);
+  ASSERT_EQ(file->DeleteTree(copy), S_OK);
+  ASSERT_EQ(file->CountChildren(inbox, NodeKind::Folder, &folders), S_OK);
+  EXPECT_EQ(folders, 0u);
+  check(copy, 0, 0);
+  ASSERT_EQ(file->CommitGroup(), S_OK);
+  EXPECT_EQ(QueryInt(path(), "SELECT count(*) FROM contents"), 2) << "b, and the copy in the other folder";
 }
 
 TEST_F(MapiStoreFile, ReceiveFolderMatchesLongestClassPrefix) {
