@@ -646,19 +646,7 @@ HRESULT StoreFile::Transaction::Commit() {
 
 HRESULT StoreFile::GetNode(NodeId node, NodeInfo* info) {
   auto lock = Enter();
-  Stmt stmt;
-  HRESULT hr = Prepare("SELECT parent, kind, num FROM objects WHERE id = ?1", &stmt);
-  if (FAILED(hr)) return hr;
-  if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
-  bool row = false;
-  hr = Step(stmt.get(), &row);
-  if (FAILED(hr)) return hr;
-  if (!row) return MAPI_E_NOT_FOUND;
-  info->id = node;
-  info->parent = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
-  info->kind = static_cast<NodeKind>(sqlite3_column_int(stmt.get(), 1));
-  info->num = sqlite3_column_int(stmt.get(), 2);
-  return S_OK;
+  return LoadNode(node, info, nullptr);
 }
 
 HRESULT StoreFile::Corrupt(NodeId node, const char* what) {
@@ -668,7 +656,9 @@ HRESULT StoreFile::Corrupt(NodeId node, const char* what) {
 
 HRESULT StoreFile::LoadNode(NodeId node, NodeInfo* info, Entries* entries) {
   Stmt stmt;
-  HRESULT hr = Prepare("SELECT parent, kind, num, props FROM objects WHERE id = ?1", &stmt);
+  // The properties are read only when asked for.
+  HRESULT hr = entries ? Prepare("SELECT parent, kind, num, props FROM objects WHERE id = ?1", &stmt)
+                       : Prepare("SELECT parent, kind, num FROM objects WHERE id = ?1", &stmt);
   if (FAILED(hr)) return hr;
   if (sqlite3_bind_int64(stmt.get(), 1, node) != SQLITE_OK) return Error(SQLITE_ERROR, "bind");
   bool row = false;
@@ -679,7 +669,7 @@ HRESULT StoreFile::LoadNode(NodeId node, NodeInfo* info, Entries* entries) {
   info->parent = static_cast<NodeId>(sqlite3_column_int64(stmt.get(), 0));
   info->kind = static_cast<NodeKind>(sqlite3_column_int(stmt.get(), 1));
   info->num = sqlite3_column_int(stmt.get(), 2);
-  if (!DecodeEntries(sqlite3_column_blob(stmt.get(), 3), static_cast<size_t>(sqlite3_column_bytes(stmt.get(), 3)),
+  if (entries && !DecodeEntries(sqlite3_column_blob(stmt.get(), 3), static_cast<size_t>(sqlite3_column_bytes(stmt.get(), 3)),
                      entries))
     return Corrupt(node, "the properties");
   return S_OK;

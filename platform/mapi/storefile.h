@@ -189,7 +189,8 @@ class STANDIN_API StoreFile {
   using ApartValues = std::vector<std::pair<ULONG, std::string>>;  // property id, stored bytes
   // MAPI_E_CORRUPT_STORE, logged.
   HRESULT Corrupt(NodeId node, const char* what);
-  // A node's row; MAPI_E_NOT_FOUND when there is none.
+  // A node's row, its properties too unless entries is null;
+  // MAPI_E_NOT_FOUND when there is none.
   HRESULT LoadNode(NodeId node, NodeInfo* info, Entries* entries);
   HRESULT LoadApart(NodeId node, ApartValues* out);
   // The entries as properties. With maxValueBytes, values kept apart or
