@@ -90,10 +90,21 @@ TEST_F(RegDamaged, ReadingNeverFailsAndWhatIsReadWritesBackToItself) {
 
 TEST_F(RegDamaged, OddBytesAndEndlessContinuationsAreHandled) {
   // Half a UTF-16 unit at the end, a byte-order mark alone, NULs in the text,
-  // a continuation on every line to the end of the file.
-  const char nuls[] = "REGEDIT4\n[HKEY_CURRENT_USER\\n\0ul]\n\"a\0b\"=\"c\0d\"\n";
-  EXPECT_EQ(Values(ParseRegScript(DecodeRegFile(std::string(nuls, sizeof nuls - 1)))),
-            (std::vector<std::string>{Val(std::u16string(u"a\0b", 3), REG_SZ, Sz(std::u16string(u"c\0d", 3)))}));
+  // a continuation on every line to the end of the file. A NUL in a key's or
+  // a value's name refuses the line: the registry would take the name to it,
+  // another key or value (deleting "Software\0x" would delete Software).
+  const char nuls[] = "REGEDIT4\n[HKEY_CURRENT_USER\\n\0ul]\n[HKEY_CURRENT_USER\\ok]\n\"a\0b\"=\"x\"\n"
+                      "\"a\"=\"c\0d\"\n[-HKEY_CURRENT_USER\\Software\0x]\n";
+  RegScript parsed = ParseRegScript(DecodeRegFile(std::string(nuls, sizeof nuls - 1)));
+  EXPECT_EQ(Values(parsed), (std::vector<std::string>{Val(u"a", REG_SZ, Sz(std::u16string(u"c\0d", 3)))}));
+  ASSERT_EQ(parsed.problems.size(), 3u);
+  for (const RegProblem& p : parsed.problems) EXPECT_NE(p.what.find("NUL"), std::string::npos) << p.what;
+  RegVersion version = RegVersion::kNone;
+  std::vector<RegProblem> problems;
+  ImportRegText(DecodeRegFile(std::string(nuls, sizeof nuls - 1)), &version, &problems);
+  HKEY software = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software", 0, KEY_READ, &software), ERROR_SUCCESS);
+  if (software) RegCloseKey(software);
   EXPECT_EQ(DecodeRegFile(std::string("\xff\xfe" "R", 3)), u"");
   EXPECT_EQ(DecodeRegFile(std::string("\xff\xfe" "R\0S", 5)), u"R");
   EXPECT_EQ(ParseRegScript(DecodeRegFile("\xff")).version, RegVersion::kNone);

@@ -210,6 +210,13 @@ void Parser::KeyLine(std::u16string_view rest, unsigned line) {
     return;
   }
   op.key.assign(rest.substr(0, close));
+  // The registry's calls take names to their first NUL: a key named past it
+  // would be another key (a deletion, its parent).
+  if (op.key.find(u'\0') != std::u16string::npos) {
+    Problem(line, "the key name holds a NUL character");
+    script_.ops.push_back({RegOp::kBadKey, line});
+    return;
+  }
   script_.ops.push_back(std::move(op));
 }
 
@@ -221,6 +228,8 @@ void Parser::ValueLine(std::u16string_view rest, unsigned line) {
     rest.remove_prefix(1);
   } else if (!ReadQuoted(&rest, &op.name)) {
     return Problem(line, "the value name is not closed, or has an escape other than \\\\ and \\\"");
+  } else if (op.name.find(u'\0') != std::u16string::npos) {
+    return Problem(line, "the value name holds a NUL character");  // it would name another value
   }
   rest = SkipBlanks(rest);
   if (rest.empty() || rest.front() != u'=') return Problem(line, "the value name is not followed by '='");
